@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Kestrel builds, tests and demos with, when they are missing.
+set -euo pipefail
+
+packages=(
+  # toolchain
+  g++ cmake ninja-build pkg-config ccache clang-format git
+  # Qt 6 and coroutines
+  qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev
+  # JSON, HTTP (stand-in service)
+  nlohmann-json3-dev libcpp-httplib-dev libssl-dev
+  # audio: FFmpeg libraries, libogg/libopus (independent readers in tests), FFTW
+  libavformat-dev libavcodec-dev libswresample-dev libavutil-dev
+  libogg-dev libopus-dev libopusfile-dev libfftw3-dev
+  # tests and benchmarks
+  libgtest-dev libgmock-dev libbenchmark-dev
+  # notifications, private D-Bus for tests
+  dbus libnotify-bin
+  # audio fixtures for the demo (speech synthesis, resampling, encoding, demuxing)
+  espeak-ng sox opus-tools ffmpeg
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
