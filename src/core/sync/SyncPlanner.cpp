@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -342,13 +343,19 @@ QList<RecordingItem> buildItems(const Entries& entries, const SyncManifest& mani
         withItem(base, [](RecordingItem& i) { i.serverGone = true; });
     }
 
+    // Sort pointers, then move each item once: the records are large.
+    std::vector<RecordingItem*> order;
+    order.reserve(static_cast<size_t>(items.size()));
+    for (auto& item : items) {
+        order.push_back(&item);
+    }
+    std::sort(order.begin(), order.end(),
+              [](const RecordingItem* a, const RecordingItem* b) { return a->base > b->base; });
     QList<RecordingItem> out;
     out.reserve(items.size());
-    for (auto& item : items) {
-        out.append(std::move(item));
+    for (RecordingItem* item : order) {
+        out.append(std::move(*item));
     }
-    std::sort(out.begin(), out.end(),
-              [](const RecordingItem& a, const RecordingItem& b) { return a.base > b.base; });
     return out;
 }
 
