@@ -71,10 +71,9 @@ QString printable(const QString& name)
 
 QString normalizedBase(const QString& name)
 {
-    const QString lower = name.toLower();
     QString base = name;
     for (const QLatin1StringView ext : {".opus"_L1, ".wav"_L1, ".ogg"_L1}) {
-        if (lower.endsWith(ext)) {
+        if (name.endsWith(ext, Qt::CaseInsensitive)) {
             base.chop(ext.size());
             break;
         }
@@ -147,7 +146,7 @@ Entries pending(const Entries& entries, const SyncManifest& manifest, Status sta
             continue;
         }
         const auto raw = localRaw.constFind(normalizedBase(e.name));
-        if (raw != localRaw.cend() && *raw == qint64(e.size) && e.size % packetBytes == 0) {
+        if (raw != localRaw.cend() && *raw == qint64(e.size) && isWholePackets(e.size)) {
             continue; // complete raw copy already archived
         }
         if (failures(manifest.downloadFailures, key) >= giveUpAfter) {
