@@ -166,9 +166,10 @@ private:
     void resetParsers();
     void wakeFrameWaiters();
     QCoro::Task<> waitDisconnectSettled(double timeout);
-    QCoro::Task<Result> runStep(std::optional<OnceResume<Result>>& slot, double seconds,
-                                QString peripheral, BLEError onTimeout,
-                                const std::function<void()>& start);
+    // The time-out action of one connect step: fail it and give up the link.
+    std::function<void()> stepTimeout(std::optional<OnceResume<Result>>& slot,
+                                      OnceResume<Result> step, QString peripheral,
+                                      BLEError onTimeout);
     static void finishStep(std::optional<OnceResume<Result>>& slot, Result result);
     void abandonLink(const QString& peripheral);
     QCoro::Task<std::optional<Proto::Frame>> request(uint8_t type, uint8_t cmd, uint8_t answer,
