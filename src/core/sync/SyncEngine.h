@@ -119,6 +119,8 @@ public:
     void noteDownloadFailure(const FileEntry& entry);
 
     // --- live witnesses ---
+    // Reads the evidence file (start() does this); a missing or broken file keeps the map.
+    void loadWitnesses();
     void noteLiveObservation();
     Continuation::TrueStart trueStart(const QString& base, double durationSec);
     void saveWitnesses();
@@ -182,7 +184,6 @@ private:
     QCoro::Task<> monitorLoop(int generation);
     void installDisconnectHandler();
     void recoverStrandedRecordings();
-    void loadWitnesses();
     QCoro::Task<int> flushUploadQueue(bool force);
 
     // Round steps (SyncRound.cpp, SyncRoundDownload.cpp, SyncDeviceReads.cpp).

@@ -82,9 +82,13 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     QPointer<SyncEngine> self(this);
     BLEClient& ble = client();
 
-    const bool bound = m_hooks.ensureDeviceBinding
-                           ? co_await m_hooks.ensureDeviceBinding(target)
-                           : (log(u"绑定检查跳过：还没登录，先只下载不做账号核对"_s), true);
+    // (No co_await inside ?: here or below: GCC 12 destroys temporaries of the branch not
+    // taken, which corrupts reference counts.)
+    bool bound = true;
+    if (m_hooks.ensureDeviceBinding)
+        bound = co_await m_hooks.ensureDeviceBinding(target);
+    else
+        log(u"绑定检查跳过：还没登录，先只下载不做账号核对"_s);
     if (!self || !bound)
         co_return false;
 
@@ -155,10 +159,9 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
             break; // the link is gone; the rest waits for the next round
     }
 
-    const int deleted = m_hooks.runPendingDeletes
-                            ? co_await m_hooks.runPendingDeletes(ble, round.entries, lastStatus,
-                                                                 round.gotDone)
-                            : 0; // nothing can be queued without the deletion code
+    int deleted = 0; // nothing can be queued without the deletion code
+    if (m_hooks.runPendingDeletes)
+        deleted = co_await m_hooks.runPendingDeletes(ble, round.entries, lastStatus, round.gotDone);
     if (!self)
         co_return false;
     if (deleted >= 1)
