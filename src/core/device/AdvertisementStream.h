@@ -1,0 +1,47 @@
+#pragma once
+
+#include "device/Discovered.h"
+#include "device/OnceResume.h"
+
+#include <QCoro/QCoroTask>
+#include <memory>
+#include <optional>
+
+class BLEClient;
+
+// An endless stream of advertisement sightings that keeps only the newest one: a consumer that
+// falls behind sees the latest sighting, never a backlog. Scanning runs while any stream is open;
+// destroying or closing the stream ends it.
+class AdvertisementStream {
+public:
+    AdvertisementStream(AdvertisementStream&& other) noexcept;
+    AdvertisementStream& operator=(AdvertisementStream&& other) noexcept;
+    AdvertisementStream(const AdvertisementStream&) = delete;
+    AdvertisementStream& operator=(const AdvertisementStream&) = delete;
+    ~AdvertisementStream();
+
+    // The newest sighting not yet taken, waiting for one if needed. Absent when the stream is
+    // closed, or when `timeout` seconds pass first (no time-out when absent).
+    QCoro::Task<std::optional<Discovered>> next(std::optional<double> timeout = std::nullopt);
+    bool isOpen() const;
+    void close();
+
+    // Shared between the stream and the client that feeds it.
+    struct Sink {
+        std::optional<Discovered> latest;
+        std::optional<OnceResume<bool>> waiter;
+        bool open = true;
+        void push(const Discovered& d);
+        void end();
+    };
+
+private:
+    friend class BLEClient;
+    AdvertisementStream(BLEClient* client, std::weak_ptr<int> clientAlive, int id,
+                        std::shared_ptr<Sink> sink);
+
+    BLEClient* m_client = nullptr;
+    std::weak_ptr<int> m_clientAlive;
+    int m_id = -1;
+    std::shared_ptr<Sink> m_sink;
+};

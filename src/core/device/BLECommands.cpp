@@ -1,0 +1,296 @@
+// The request/response conversations with the pen, built on the client's primitives.
+#include "device/BLEClient.h"
+#include "device/BLEError.h"
+#include "device/DeviceTimer.h"
+#include "device/FileListDecoder.h"
+#include "device/ProtoError.h"
+
+#include <QDate>
+#include <QTime>
+#include <algorithm>
+
+namespace {
+
+QString utf8UpToNul(const QByteArray& body)
+{
+    const qsizetype nul = body.indexOf('\0');
+    return QString::fromUtf8(nul < 0 ? body : body.left(nul));
+}
+
+uint32_t readLe32(const QByteArray& b, int at)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(b.constData()) + at;
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+std::optional<uint8_t> firstByte(const std::optional<Proto::Frame>& f)
+{
+    const QByteArray body = f ? f->body() : QByteArray();
+    if (body.isEmpty()) {
+        return std::nullopt;
+    }
+    return uint8_t(body[0]);
+}
+
+} // namespace
+
+QCoro::Task<std::optional<Proto::Frame>> BLEClient::request(uint8_t type, uint8_t cmd,
+                                                            uint8_t answer, double timeout)
+{
+    send(type, cmd);
+    co_return co_await expect(type, answer, timeout);
+}
+
+QCoro::Task<std::optional<uint8_t>> BLEClient::battery(double timeout)
+{
+    co_return firstByte(co_await request(Proto::T::ctrl, Proto::CtrlCmd::batteryReq,
+                                         Proto::CtrlCmd::batteryAck, timeout));
+}
+
+QCoro::Task<std::optional<BLEClient::Capacity>> BLEClient::capacity(double timeout)
+{
+    const auto f = co_await request(Proto::T::ctrl, Proto::CtrlCmd::capacityReq,
+                                    Proto::CtrlCmd::capacityAck, timeout);
+    const QByteArray body = f ? f->body() : QByteArray();
+    if (body.size() < 8) {
+        co_return std::nullopt;
+    }
+    co_return Capacity{readLe32(body, 0), readLe32(body, 4)};
+}
+
+QCoro::Task<std::optional<QString>> BLEClient::firmware(double timeout)
+{
+    const auto f = co_await request(Proto::T::ctrl, Proto::CtrlCmd::firmwareReq,
+                                    Proto::CtrlCmd::firmwareAck, timeout);
+    if (!f) {
+        co_return std::nullopt;
+    }
+    co_return utf8UpToNul(f->body());
+}
+
+QCoro::Task<std::optional<uint8_t>> BLEClient::gain(double timeout)
+{
+    co_return firstByte(
+        co_await request(Proto::T::key, Proto::KeyCmd::gainReq, Proto::KeyCmd::gainAck, timeout));
+}
+
+QCoro::Task<std::optional<uint8_t>> BLEClient::recordStatus(double timeout)
+{
+    co_return firstByte(co_await request(Proto::T::key, Proto::KeyCmd::statusReq,
+                                         Proto::KeyCmd::statusAck, timeout));
+}
+
+QCoro::Task<std::optional<QString>> BLEClient::currentFilename(double timeout)
+{
+    const auto f = co_await request(Proto::T::key, Proto::KeyCmd::curNameReq,
+                                    Proto::KeyCmd::curNameAck, timeout);
+    if (!f) {
+        co_return std::nullopt;
+    }
+    const QString name = utf8UpToNul(f->body());
+    if (name.isEmpty()) {
+        co_return std::nullopt;
+    }
+    co_return name;
+}
+
+void BLEClient::setTime(const QDateTime& date)
+{
+    if (!m_peripheral || !m_writeChar) {
+        throw BLEError::notConnected();
+    }
+    const QDateTime local = date.toLocalTime();
+    const QDate d = local.date();
+    const QTime t = local.time();
+    const bool ok = local.isValid();
+    sendRaw(Proto::buildSetTime(nextSeq(), ok ? d.year() : 2026, ok ? d.month() : 1,
+                                ok ? d.day() : 1, ok ? t.hour() : 0, ok ? t.minute() : 0,
+                                ok ? t.second() : 0));
+}
+
+QCoro::Task<BLEClient::FileList> BLEClient::fileList(double idleFallback, double hardTimeout)
+{
+    send(Proto::T::file, Proto::FileCmd::listReq);
+    FileList out;
+    const double deadline = DeviceTimer::now() + hardTimeout;
+    double lastData = DeviceTimer::now();
+    while (DeviceTimer::now() < deadline) {
+        const double slice = std::min(m_timing.listPoll, deadline - DeviceTimer::now());
+        const auto f = co_await nextFrame(slice);
+        if (f) {
+            if (f->frame.is(Proto::T::file, Proto::FileCmd::listData)) {
+                out.entries.append(FileListDecoder::decode(f->frame.body()));
+                lastData = DeviceTimer::now();
+            } else if (f->frame.is(Proto::T::file, Proto::FileCmd::listDone)) {
+                out.gotDone = true;
+                co_return out;
+            }
+            continue;
+        }
+        if (!m_peripheral) {
+            co_return out; // the link is gone: nothing more will come
+        }
+        if (!out.entries.isEmpty() && DeviceTimer::now() - lastData > idleFallback) {
+            co_return out;
+        }
+    }
+    co_return out;
+}
+
+int BLEClient::defaultMaxResumes(std::optional<uint32_t> expectSize)
+{
+    const int bySize = expectSize ? int(double(*expectSize) / 1048576.0 * 2.0) : 0;
+    return std::max(8, bySize);
+}
+
+QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
+                                                std::optional<uint32_t> expectSize,
+                                                double idleTimeout, std::optional<int> maxResumes,
+                                                QByteArray resumeFrom, ProgressFn onProgress)
+{
+    const int resumeLimit = maxResumes ? std::max(0, *maxResumes) : defaultMaxResumes(expectSize);
+    DownloadResult result;
+    if (candidates.isEmpty()) {
+        co_return result;
+    }
+
+    int index = 0;
+    QByteArray buf;
+    double t0 = 0;
+    double lastData = 0;
+    int resumeCount = 0;
+    std::optional<uint8_t> rememberedEnd;
+
+    auto snapshot = [&] {
+        result.data = buf;
+        result.seconds = DeviceTimer::now() - t0;
+        result.resumes = resumeCount;
+    };
+    // Writes a request for the current candidate from the bytes held; false when it cannot be
+    // written (the link is gone or the name does not fit).
+    auto request = [&]() -> bool {
+        try {
+            const QByteArray frame =
+                Proto::buildImportRequest(candidates[index], uint32_t(buf.size()), nextSeq());
+            if (!trySendRaw(frame)) {
+                return false;
+            }
+        } catch (const ProtoError&) {
+            return false;
+        }
+        lastData = DeviceTimer::now();
+        return true;
+    };
+    auto startCandidate = [&]() -> bool {
+        result.tried.append(candidates[index]);
+        buf = resumeFrom;
+        t0 = DeviceTimer::now();
+        resumeCount = 0;
+        return request();
+    };
+    auto gaveUp = [&] {
+        snapshot();
+        result.filename = candidates[index];
+        result.disconnected = true;
+        return result;
+    };
+
+    if (!startCandidate()) {
+        co_return gaveUp();
+    }
+    while (true) {
+        const auto f = co_await nextFrame(m_timing.downloadPoll);
+        bool evaluate = false;
+        bool stalled = false;
+        std::optional<uint8_t> code;
+        if (f) {
+            const Proto::Frame& frame = f->frame;
+            if (frame.is(Proto::T::file, Proto::FileCmd::importData)) {
+                buf.append(frame.data.constData() + 2, frame.data.size() - 2);
+                lastData = DeviceTimer::now();
+                if (onProgress) {
+                    onProgress(buf.size(), expectSize);
+                }
+            } else if (frame.is(Proto::T::file, Proto::FileCmd::importBegin)) {
+                lastData = DeviceTimer::now();
+            } else if (frame.is(Proto::T::file, Proto::FileCmd::importEnd)) {
+                code = firstByte(frame);
+                result.endCode = code;
+                evaluate = true;
+            }
+        } else if (!m_peripheral) {
+            // The link dropped mid-transfer: no point waiting out the idle time.
+            co_return gaveUp();
+        } else if (DeviceTimer::now() - lastData > idleTimeout) {
+            code = rememberedEnd;
+            evaluate = true;
+            stalled = true;
+        }
+        if (!evaluate) {
+            continue;
+        }
+
+        snapshot();
+        if (stalled && !buf.isEmpty() && resumeCount < resumeLimit) {
+            ++resumeCount;
+            if (!request()) {
+                co_return gaveUp();
+            }
+            continue;
+        }
+        if (code == 1 && buf.isEmpty() && index + 1 < candidates.size()) {
+            ++index;
+            rememberedEnd = 1;
+            if (!startCandidate()) {
+                co_return gaveUp();
+            }
+            continue;
+        }
+        result.filename = candidates[index];
+        co_return result;
+    }
+}
+
+QCoro::Task<BLEClient::DeleteOutcome> BLEClient::deleteOne(FileEntry entry, double timeout)
+{
+    const QStringList names = entry.candidates();
+    QStringList tried;
+    auto refused = [&] {
+        return DeleteOutcome{false, QStringLiteral("全部候选名都被拒绝（") +
+                                        tried.join(QStringLiteral("；")) + QStringLiteral("）")};
+    };
+    for (const QString& name : names) {
+        Proto::paddedName(name); // a name that cannot be sent throws before anything is sent
+        if (!m_peripheral || !m_writeChar) {
+            throw BLEError::notConnected();
+        }
+        sendRaw(Proto::buildDeleteOne(name, nextSeq()));
+        const auto ack = co_await expect(Proto::T::file, Proto::FileCmd::delOneAck, timeout);
+        QString reply;
+        if (!ack) {
+            reply = QStringLiteral("无应答");
+        } else if (const QByteArray body = ack->body(); body.isEmpty()) {
+            reply = QStringLiteral("应答空");
+        } else {
+            reply = QStringLiteral("应答 ") + QString::number(uint8_t(body[0]));
+        }
+
+        const FileList list = co_await fileList(m_timing.verifyListIdle, m_timing.verifyListHard);
+        // Absence only counts from a complete list: a list cut short (silent pen, dropped link)
+        // proves nothing, and calling that a deletion would lose track of a file still there.
+        if (!list.gotDone) {
+            co_return DeleteOutcome{false, name + QStringLiteral(" → ") + reply +
+                                               QStringLiteral("，重拉列表不完整，无法确认删除")};
+        }
+        const bool stillThere =
+            std::any_of(list.entries.begin(), list.entries.end(), [&](const FileEntry& e) {
+                return e.rawName == entry.rawName && e.size == entry.size;
+            });
+        if (!stillThere) {
+            co_return DeleteOutcome{true, name + QStringLiteral(" → ") + reply +
+                                              QStringLiteral("，重拉列表已消失")};
+        }
+        tried.append(name + QStringLiteral(":") + reply);
+    }
+    co_return refused();
+}

@@ -1,0 +1,72 @@
+#include "sync/CleanupSettings.h"
+
+#include "sync/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <limits>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+std::optional<int> intValue(const nlohmann::json& v)
+{
+    constexpr auto lo = std::numeric_limits<int>::min();
+    constexpr auto hi = std::numeric_limits<int>::max();
+    if (v.is_number_unsigned()) {
+        const auto u = v.get<uint64_t>();
+        return u <= static_cast<uint64_t>(hi) ? std::optional<int>(static_cast<int>(u))
+                                              : std::nullopt;
+    }
+    if (v.is_number_integer()) {
+        const auto n = v.get<int64_t>();
+        return n >= lo && n <= hi ? std::optional<int>(static_cast<int>(n)) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<CleanupSettings> CleanupSettings::decode(const QByteArray& json)
+{
+    const auto doc = nlohmann::json::parse(json.begin(), json.end(), nullptr, false);
+    if (!doc.is_object()) {
+        return std::nullopt;
+    }
+    const auto del = doc.find("deleteAfterSync");
+    const auto cool = doc.find("coolingDays");
+    const auto minUp = doc.find("minUploadSeconds");
+    if (del == doc.end() || cool == doc.end() || minUp == doc.end() || !del->is_boolean()) {
+        return std::nullopt;
+    }
+    const auto coolingDays = intValue(*cool);
+    const auto minUploadSeconds = intValue(*minUp);
+    if (!coolingDays || !minUploadSeconds) {
+        return std::nullopt;
+    }
+    return CleanupSettings{del->get<bool>(), *coolingDays, *minUploadSeconds};
+}
+
+QByteArray CleanupSettings::encode() const
+{
+    const nlohmann::json doc = {{"deleteAfterSync", deleteAfterSync},
+                                {"coolingDays", coolingDays},
+                                {"minUploadSeconds", minUploadSeconds}};
+    return QByteArray::fromStdString(doc.dump());
+}
+
+CleanupSettings CleanupSettings::load(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        return {};
+    }
+    return decode(file.readAll()).value_or(CleanupSettings{});
+}
+
+void CleanupSettings::save(const QString& path) const noexcept
+{
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    AtomicFile::tryWrite(path, encode());
+}

@@ -1,0 +1,257 @@
+#include "sync/SyncManifest.h"
+
+#include "sync/AtomicFile.h"
+#include "sync/Describe.h"
+#include "sync/SyncLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <climits>
+#include <nlohmann/json.hpp>
+
+using namespace Qt::StringLiterals;
+using Json = nlohmann::json;
+
+namespace {
+
+QString qs(const std::string& s)
+{
+    return QString::fromStdString(s);
+}
+
+std::string ss(const QString& s)
+{
+    return s.toStdString();
+}
+
+// Each key decodes on its own: a value of the wrong shape yields an empty container for that
+// key only, so one damaged key does not cost the rest of the ledger.
+template <typename T, typename F>
+std::map<QString, T> decodeMap(const Json& doc, const char* key, F decodeValue)
+{
+    std::map<QString, T> out;
+    const auto it = doc.find(key);
+    if (it == doc.end() || !it->is_object()) {
+        return {};
+    }
+    for (const auto& [k, v] : it->items()) {
+        std::optional<T> value = decodeValue(v);
+        if (!value) {
+            return {};
+        }
+        out.emplace_hint(out.end(), qs(k), std::move(*value));
+    }
+    return out;
+}
+
+std::optional<QString> asString(const Json& v)
+{
+    return v.is_string() ? std::optional<QString>(qs(v.get_ref<const std::string&>()))
+                         : std::nullopt;
+}
+
+std::optional<int> asInt(const Json& v)
+{
+    if (!v.is_number_integer()) {
+        return std::nullopt;
+    }
+    if (v.is_number_unsigned()) {
+        const auto u = v.get<uint64_t>();
+        return u <= static_cast<uint64_t>(INT_MAX) ? std::optional<int>(static_cast<int>(u))
+                                                   : std::nullopt;
+    }
+    const auto n = v.get<int64_t>();
+    return n >= INT_MIN && n <= INT_MAX ? std::optional<int>(static_cast<int>(n)) : std::nullopt;
+}
+
+std::optional<SyncManifest::Imported> asImported(const Json& v)
+{
+    if (!v.is_object()) {
+        return std::nullopt;
+    }
+    const auto file = v.find("file");
+    const auto bytes = v.find("bytes");
+    const auto at = v.find("at");
+    if (file == v.end() || bytes == v.end() || at == v.end() || !file->is_string() ||
+        !bytes->is_number_integer() || !at->is_string()) {
+        return std::nullopt;
+    }
+    if (bytes->is_number_unsigned() && bytes->get<uint64_t>() > uint64_t(INT64_MAX)) {
+        return std::nullopt;
+    }
+    return SyncManifest::Imported{qs(file->get_ref<const std::string&>()), bytes->get<int64_t>(),
+                                  qs(at->get_ref<const std::string&>())};
+}
+
+std::optional<SyncManifest::Plan> asPlan(const Json& v)
+{
+    if (!v.is_object()) {
+        return std::nullopt;
+    }
+    SyncManifest::Plan plan;
+    for (const auto& [key, field] :
+         {std::pair{"title", &plan.title}, std::pair{"projectId", &plan.projectId}}) {
+        const auto it = v.find(key);
+        if (it == v.end() || it->is_null()) {
+            continue;
+        }
+        if (!it->is_string()) {
+            return std::nullopt;
+        }
+        *field = qs(it->get_ref<const std::string&>());
+    }
+    return plan;
+}
+
+QStringList decodeList(const Json& doc, const char* key)
+{
+    const auto it = doc.find(key);
+    if (it == doc.end() || !it->is_array()) {
+        return {};
+    }
+    QStringList out;
+    out.reserve(static_cast<qsizetype>(it->size()));
+    for (const auto& v : *it) {
+        if (!v.is_string()) {
+            return {};
+        }
+        out.append(qs(v.get_ref<const std::string&>()));
+    }
+    return out;
+}
+
+template <typename T, typename F> Json encodeMap(const std::map<QString, T>& map, F encodeValue)
+{
+    Json out = Json::object();
+    for (const auto& [k, v] : map) {
+        out.emplace(ss(k), encodeValue(v));
+    }
+    return out;
+}
+
+Json encodeList(const QStringList& list)
+{
+    Json out = Json::array();
+    for (const QString& s : list) {
+        out.push_back(ss(s));
+    }
+    return out;
+}
+
+const auto plainString = [](const QString& s) {
+    return ss(s);
+};
+const auto plainInt = [](int n) {
+    return n;
+};
+
+} // namespace
+
+QString SyncManifest::SaveError::description() const
+{
+    return u"拒绝保存：这份清单来自一次失败的读取，写回去会把整本账抹掉"_s;
+}
+
+SyncManifest SyncManifest::decode(const QByteArray& json)
+{
+    const Json doc = Json::parse(json.begin(), json.end(), nullptr, false);
+    SyncManifest m;
+    if (!doc.is_object()) {
+        m.isTrustworthy = false;
+        return m;
+    }
+    m.imported = decodeMap<Imported>(doc, "imported", asImported);
+    m.uploaded = decodeMap<QString>(doc, "uploaded", asString);
+    m.deleted = decodeMap<QString>(doc, "deleted", asString);
+    m.starred = decodeList(doc, "starred");
+    m.dismissed = decodeList(doc, "dismissed");
+    m.missingOnServer = decodeMap<QString>(doc, "missingOnServer", asString);
+    m.pollFailures = decodeMap<int>(doc, "pollFailures", asInt);
+    m.plan = decodeMap<Plan>(doc, "plan", asPlan);
+    m.downloadFailures = decodeMap<int>(doc, "downloadFailures", asInt);
+    m.repushRounds = decodeMap<int>(doc, "repushRounds", asInt);
+    return m;
+}
+
+SyncManifest SyncManifest::load(const QString& path)
+{
+    if (!QFileInfo::exists(path)) {
+        return {};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        SyncManifest m;
+        m.isTrustworthy = false;
+        return m;
+    }
+    return decode(file.readAll());
+}
+
+QByteArray SyncManifest::encode() const
+{
+    // nlohmann keeps object keys sorted and never escapes '/'.
+    Json doc = Json::object();
+    doc["imported"] = encodeMap(imported, [](const Imported& i) {
+        return Json{{"at", ss(i.at)}, {"bytes", i.bytes}, {"file", ss(i.file)}};
+    });
+    doc["uploaded"] = encodeMap(uploaded, plainString);
+    doc["deleted"] = encodeMap(deleted, plainString);
+    doc["starred"] = encodeList(starred);
+    doc["dismissed"] = encodeList(dismissed);
+    doc["missingOnServer"] = encodeMap(missingOnServer, plainString);
+    doc["pollFailures"] = encodeMap(pollFailures, plainInt);
+    doc["plan"] = encodeMap(plan, [](const Plan& p) {
+        Json out = Json::object();
+        if (p.projectId) {
+            out["projectId"] = ss(*p.projectId);
+        }
+        if (p.title) {
+            out["title"] = ss(*p.title);
+        }
+        return out;
+    });
+    doc["downloadFailures"] = encodeMap(downloadFailures, plainInt);
+    doc["repushRounds"] = encodeMap(repushRounds, plainInt);
+    return QByteArray::fromStdString(doc.dump(2, ' ', false, Json::error_handler_t::replace));
+}
+
+void SyncManifest::save(const QString& path) const
+{
+    if (!isTrustworthy) {
+        throw SaveError(SaveError::Kind::RefusedUntrustworthy);
+    }
+    const QByteArray bytes = encode();
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    {
+        QFile current(path);
+        if (current.open(QIODevice::ReadOnly)) {
+            const QByteArray previous = current.readAll();
+            if (!previous.isEmpty()) {
+                AtomicFile::tryWrite(path + u".bak"_s, previous);
+            }
+        }
+    }
+    AtomicFile::write(path, bytes);
+}
+
+bool SyncManifest::persist(const QString& path, SyncLog& log) const noexcept
+{
+    try {
+        save(path);
+        return true;
+    } catch (const std::exception& e) {
+        log.write(u"清单没保存成功："_s + describe(e) + u"——这一轮的记账没写下去，下一轮会重来"_s);
+    } catch (...) {
+        log.write(u"清单没保存成功——这一轮的记账没写下去，下一轮会重来"_s);
+    }
+    return false;
+}
+
+bool SyncManifest::modify(const QString& path, SyncLog& log,
+                          const std::function<void(SyncManifest&)>& change)
+{
+    SyncManifest m = load(path);
+    change(m);
+    return m.persist(path, log);
+}

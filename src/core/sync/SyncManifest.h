@@ -1,0 +1,77 @@
+#pragma once
+
+#include "common/Error.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <map>
+#include <optional>
+
+class SyncLog;
+
+// The importer's ledger ("导入/manifest.json"): what was imported, pushed, deleted, starred,
+// planned, and the failure counters. Never cached: every change is load -> modify -> save.
+// A ledger that could not be read is never written back, because the empty stand-in would
+// erase the whole history.
+struct SyncManifest {
+    struct Imported {
+        QString file; // archived file name (base + ".ogg")
+        qint64 bytes = 0;
+        QString at; // "yyyy-MM-dd HH:mm:ss", local time
+        bool operator==(const Imported&) const = default;
+    };
+
+    struct Plan {
+        std::optional<QString> title;
+        std::optional<QString> projectId;
+        bool operator==(const Plan&) const = default;
+    };
+
+    class SaveError : public KestrelError {
+    public:
+        enum class Kind { RefusedUntrustworthy };
+        explicit SaveError(Kind k = Kind::RefusedUntrustworthy) : m_kind(k) {}
+        Kind kind() const { return m_kind; }
+        QString description() const override;
+        bool operator==(const SaveError& o) const { return m_kind == o.m_kind; }
+
+    private:
+        Kind m_kind;
+    };
+
+    std::map<QString, Imported> imported;       // recording key -> what was archived
+    std::map<QString, QString> uploaded;        // base -> session id
+    std::map<QString, QString> deleted;         // pen file name -> stamp
+    QStringList starred;                        // bases
+    QStringList dismissed;                      // bases
+    std::map<QString, QString> missingOnServer; // base -> stamp
+    std::map<QString, int> pollFailures;        // base -> count
+    std::map<QString, Plan> plan;               // base -> planned title/project
+    std::map<QString, int> downloadFailures;    // recording key -> count
+    std::map<QString, int> repushRounds;        // base -> count
+    bool isTrustworthy = true;                  // not stored
+
+    bool operator==(const SyncManifest&) const = default;
+
+    static SyncManifest fresh() { return {}; }
+
+    // Never throws. No file: empty and trustworthy. Unreadable or not a JSON object: empty and
+    // untrustworthy. Otherwise each key decodes on its own; a malformed key comes back empty.
+    static SyncManifest load(const QString& path);
+    static SyncManifest decode(const QByteArray& json);
+    // Pretty-printed, keys sorted, all ten keys, slashes unescaped.
+    QByteArray encode() const;
+
+    // Throws SaveError when untrustworthy (nothing written), FileError when the write fails
+    // (the old file stays). Keeps the previous content as path + ".bak".
+    void save(const QString& path) const;
+
+    // The engine's persist: save, and on failure log "清单没保存成功：…" and carry on.
+    // Returns whether the ledger was written.
+    bool persist(const QString& path, SyncLog& log) const noexcept;
+    // load -> change -> persist in one step.
+    static bool modify(const QString& path, SyncLog& log,
+                       const std::function<void(SyncManifest&)>& change);
+};

@@ -1,0 +1,784 @@
+#include "VirtualPen.h"
+
+#include "device/Proto.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+
+using nlohmann::json;
+
+namespace {
+
+QByteArray be32(uint32_t v)
+{
+    QByteArray out(4, '\0');
+    for (int i = 0; i < 4; ++i) {
+        out[i] = char((v >> (24 - 8 * i)) & 0xFF);
+    }
+    return out;
+}
+
+uint32_t readLe32(const QByteArray& b, int at)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(b.constData()) + at;
+    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
+}
+
+QString str(const json& j, const char* key, const QString& fallback)
+{
+    if (!j.contains(key) || j[key].is_null()) {
+        return fallback;
+    }
+    return QString::fromStdString(j[key].get<std::string>());
+}
+
+QStringList strList(const json& j, const char* key)
+{
+    QStringList out;
+    if (j.contains(key) && j[key].is_array()) {
+        for (const auto& v : j[key]) {
+            out.append(QString::fromStdString(v.get<std::string>()));
+        }
+    }
+    return out;
+}
+
+QList<qint64> intList(const json& j, const char* key)
+{
+    QList<qint64> out;
+    if (j.contains(key) && j[key].is_array()) {
+        for (const auto& v : j[key]) {
+            out.append(v.get<qint64>());
+        }
+    }
+    return out;
+}
+
+bool sameUuid(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+QByteArray VirtualPen::generatePackets(int packets, uint32_t seed)
+{
+    // splitmix64: small, fast and the same everywhere.
+    uint64_t state = seed;
+    auto next = [&state] {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    };
+    QByteArray out(qsizetype(std::max(0, packets)) * 40, '\0');
+    for (int p = 0; p < packets; ++p) {
+        char* pkt = out.data() + qsizetype(p) * 40;
+        pkt[0] = char(0x48); // TOC byte of a 20 ms wide-band mono Opus frame
+        for (int i = 1; i < 40; i += 8) {
+            const uint64_t r = next();
+            for (int k = 0; k < 8 && i + k < 40; ++k) {
+                pkt[i + k] = char((r >> (8 * k)) & 0xFF);
+            }
+        }
+    }
+    return out;
+}
+
+uint32_t VirtualPen::defaultTime(qint64 bytes)
+{
+    return uint32_t(std::max<qint64>(0, bytes) / 2000); // packets × 20 ms, whole seconds
+}
+
+VirtualPen::VirtualPen(const json& s, const QString& baseDir, QObject* parent) : CentralPort(parent)
+{
+    try {
+        if (!s.is_object()) {
+            throw ScenarioError("a scenario is a JSON object");
+        }
+        m_name = str(s, "name", QStringLiteral("QX27-0001"));
+        m_address = str(s, "address", QStringLiteral("C0:11:22:33:44:55")).toUpper();
+        m_advertisesService = s.value("advertisesService", true);
+        m_rssi = s.value("rssi", -60);
+        m_mtu = std::max(4, s.value("mtu", 185));
+        m_bytesPerSecond = std::max(0, s.value("bytesPerSecond", 0));
+        m_dataFrameBytes = std::clamp(s.value("dataFrameBytes", 200), 1, 8000);
+        m_listEntriesPerFrame = std::clamp(s.value("listEntriesPerFrame", 8), 1, 200);
+        if (s.contains("recordStatus")) {
+            if (s["recordStatus"].is_null()) {
+                m_recordStatus.reset();
+            } else {
+                m_recordStatus = s["recordStatus"].get<uint8_t>();
+            }
+        }
+        m_currentName = str(s, "currentName", {});
+        m_battery = s.value("battery", uint8_t(80));
+        m_firmware = str(s, "firmware", QStringLiteral("1.0.3"));
+        m_gain = s.value("gain", uint8_t(2));
+        if (s.contains("capacity")) {
+            m_capRemain = s["capacity"].value("remain", 3000u);
+            m_capTotal = s["capacity"].value("total", 4000u);
+        }
+        m_radioState = s.value("radioState", int(CentralPort::poweredOn));
+        m_advertising = s.value("advertising", true);
+        m_advIntervalMs = std::max(1, s.value("advertiseIntervalMs", 100));
+        if (s.contains("otherDevices")) {
+            m_otherCount = std::max(0, s["otherDevices"].value("count", 0));
+            m_otherIntervalMs = std::max(1, s["otherDevices"].value("intervalMs", 100));
+        }
+
+        const QDir base(baseDir.isEmpty() ? QDir::currentPath() : baseDir);
+        for (const auto& f : s.value("files", json::array())) {
+            File file;
+            file.name = str(f, "name", {});
+            if (file.name.isEmpty()) {
+                throw ScenarioError("every file needs a name");
+            }
+            if (f.contains("source")) {
+                const QString path = base.absoluteFilePath(str(f, "source", {}));
+                QFile in(path);
+                if (!in.open(QIODevice::ReadOnly)) {
+                    throw ScenarioError("cannot read " + path.toStdString());
+                }
+                file.content = in.readAll();
+            } else if (f.contains("generate")) {
+                const auto& g = f["generate"];
+                file.content = generatePackets(g.value("packets", 0), g.value("seed", 1u));
+            }
+            file.time =
+                f.contains("time") ? f["time"].get<uint32_t>() : defaultTime(file.content.size());
+            file.accepts = strList(f, "accepts");
+            m_files.append(file);
+        }
+
+        if (s.contains("faults")) {
+            const auto& f = s["faults"];
+            m_faults.dropAfterBytes = intList(f, "dropAfterBytes");
+            m_faults.stallAfterBytes = intList(f, "stallAfterBytes");
+            m_faults.unknownNames = strList(f, "unknownNames");
+            m_faults.unanswered = strList(f, "unanswered");
+            m_faults.crcDamageEvery = std::max(0, f.value("crcDamageEvery", 0));
+            m_faults.garbageEvery = std::max(0, f.value("garbageEvery", 0));
+            m_faults.undeletable = strList(f, "undeletable");
+            m_faults.ignoreConnect = f.value("ignoreConnect", false);
+            m_faults.ignoreDiscovery = f.value("ignoreDiscovery", false);
+            m_faults.missingCharacteristics = strList(f, "missingCharacteristics");
+            if (f.contains("subscribeError") && f["subscribeError"].is_string()) {
+                m_faults.subscribeError = str(f, "subscribeError", {});
+            }
+            m_faults.connectDelayMs = std::max(0, f.value("connectDelayMs", 0));
+            m_faults.disconnectConfirmMs = std::max(0, f.value("disconnectConfirmMs", 0));
+        }
+    } catch (const json::exception& e) {
+        throw ScenarioError(std::string("bad scenario: ") + e.what());
+    }
+
+    m_advTimer.setInterval(m_advIntervalMs);
+    connect(&m_advTimer, &QTimer::timeout, this, &VirtualPen::advertiseTick);
+    m_otherTimer.setInterval(m_otherIntervalMs);
+    connect(&m_otherTimer, &QTimer::timeout, this, &VirtualPen::otherTick);
+    m_pumpTimer.setInterval(m_bytesPerSecond > 0 ? 5 : 0);
+    connect(&m_pumpTimer, &QTimer::timeout, this, &VirtualPen::pump);
+}
+
+std::unique_ptr<VirtualPen> VirtualPen::fromFile(const QString& path, QObject* parent)
+{
+    QFile in(path);
+    if (!in.open(QIODevice::ReadOnly)) {
+        throw ScenarioError("cannot read scenario " + path.toStdString());
+    }
+    return fromJson(in.readAll(), QFileInfo(path).absolutePath(), parent);
+}
+
+std::unique_ptr<VirtualPen> VirtualPen::fromJson(const QByteArray& text, const QString& baseDir,
+                                                 QObject* parent)
+{
+    json j;
+    try {
+        j = json::parse(text.constData(), text.constData() + text.size());
+    } catch (const json::exception& e) {
+        throw ScenarioError(std::string("scenario is not JSON: ") + e.what());
+    }
+    return std::make_unique<VirtualPen>(j, baseDir, parent);
+}
+
+VirtualPen::~VirtualPen() = default;
+
+// ---------------------------------------------------------------------------------------------
+// Inspection and control
+
+QStringList VirtualPen::fileNames() const
+{
+    QStringList out;
+    for (const File& f : m_files) {
+        out.append(f.name);
+    }
+    return out;
+}
+
+std::optional<QByteArray> VirtualPen::fileContent(const QString& name) const
+{
+    for (const File& f : m_files) {
+        if (f.name == name) {
+            return f.content;
+        }
+    }
+    return std::nullopt;
+}
+
+void VirtualPen::addFile(const QString& name, const QByteArray& content,
+                         std::optional<uint32_t> time, const QStringList& accepts)
+{
+    removeFile(name);
+    m_files.append({name, content, time.value_or(defaultTime(content.size())), accepts});
+}
+
+bool VirtualPen::removeFile(const QString& name)
+{
+    return m_files.removeIf([&](const File& f) { return f.name == name; }) > 0;
+}
+
+void VirtualPen::setBytesPerSecond(int value)
+{
+    m_bytesPerSecond = std::max(0, value);
+    m_pumpTimer.setInterval(m_bytesPerSecond > 0 ? 5 : 0);
+}
+
+void VirtualPen::setRadioState(int state)
+{
+    m_radioState = state;
+    if (state != CentralPort::poweredOn) {
+        m_scanning = false;
+        m_advTimer.stop();
+        m_otherTimer.stop();
+        if (m_linked || m_connecting) {
+            endLink(QStringLiteral("蓝牙已关闭"));
+        }
+    }
+    later(0, [this, state] { Q_EMIT stateUpdated(state); });
+}
+
+void VirtualPen::setAdvertising(bool on)
+{
+    m_advertising = on;
+}
+
+void VirtualPen::setAdvertiseInterval(int ms)
+{
+    m_advIntervalMs = std::max(1, ms);
+    m_advTimer.setInterval(m_advIntervalMs);
+}
+
+void VirtualPen::setOtherDevices(int count, int intervalMs)
+{
+    m_otherCount = std::max(0, count);
+    m_otherIntervalMs = std::max(1, intervalMs);
+    m_otherTimer.setInterval(m_otherIntervalMs);
+    if (m_scanning && m_otherCount > 0) {
+        m_otherTimer.start();
+    } else {
+        m_otherTimer.stop();
+    }
+}
+
+void VirtualPen::dropLink(const QString& error)
+{
+    if (m_linked || m_connecting) {
+        endLink(error);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Central port: scanning and link
+
+void VirtualPen::later(int ms, std::function<void()> fn)
+{
+    QTimer::singleShot(ms, this, std::move(fn));
+}
+
+void VirtualPen::startScan()
+{
+    if (m_radioState != CentralPort::poweredOn) {
+        return;
+    }
+    m_scanning = true;
+    m_advTimer.start();
+    if (m_otherCount > 0) {
+        m_otherTimer.start();
+    }
+    later(0, [this] { advertiseTick(); }); // a pen in range is seen at once
+}
+
+void VirtualPen::stopScan()
+{
+    m_scanning = false;
+    m_advTimer.stop();
+    m_otherTimer.stop();
+}
+
+void VirtualPen::advertiseTick()
+{
+    if (!m_scanning || !m_advertising || m_linked || m_connecting ||
+        m_radioState != CentralPort::poweredOn) {
+        return;
+    }
+    Q_EMIT advertised(m_address, m_name,
+                      m_advertisesService ? QStringList{Proto::serviceMain} : QStringList{},
+                      m_rssi);
+}
+
+void VirtualPen::otherTick()
+{
+    if (!m_scanning) {
+        return;
+    }
+    for (int i = 0; i < m_otherCount && m_scanning; ++i) {
+        const QString addr = QStringLiteral("0A:00:00:00:%1:%2")
+                                 .arg((i >> 8) & 0xFF, 2, 16, QLatin1Char('0'))
+                                 .arg(i & 0xFF, 2, 16, QLatin1Char('0'))
+                                 .toUpper();
+        Q_EMIT advertised(addr, QStringLiteral("Other-%1").arg(i), {}, -70);
+    }
+}
+
+void VirtualPen::connectPeripheral(const QString& peripheral)
+{
+    if (peripheral.compare(m_address, Qt::CaseInsensitive) != 0) {
+        later(0,
+              [this, peripheral] { Q_EMIT connectFailed(peripheral, QStringLiteral("未知设备")); });
+        return;
+    }
+    if (m_linked || m_connecting) {
+        return;
+    }
+    m_connecting = true;
+    if (m_faults.ignoreConnect) {
+        return; // asleep: the attempt hangs until cancelled
+    }
+    const int gen = ++m_linkGeneration;
+    later(m_faults.connectDelayMs, [this, gen] {
+        if (gen != m_linkGeneration || !m_connecting) {
+            return;
+        }
+        m_connecting = false;
+        m_linked = true;
+        ++m_connections;
+        m_subscribed.clear();
+        m_requestParser = FrameParser(QStringLiteral("AE21"));
+        m_transfer.reset();
+        m_outgoing.clear();
+        m_contentSentLink = 0;
+        m_stalledThisLink = false;
+        m_dropPending = false;
+        Q_EMIT connected(m_address);
+    });
+}
+
+void VirtualPen::cancelConnection(const QString& peripheral)
+{
+    if (peripheral.compare(m_address, Qt::CaseInsensitive) != 0 || (!m_linked && !m_connecting)) {
+        return;
+    }
+    ++m_linkGeneration;
+    m_linked = false;
+    m_connecting = false;
+    m_transfer.reset();
+    m_outgoing.clear();
+    m_subscribed.clear();
+    m_pumpTimer.stop();
+    later(m_faults.disconnectConfirmMs, [this] { Q_EMIT disconnected(m_address, std::nullopt); });
+}
+
+void VirtualPen::endLink(const std::optional<QString>& error)
+{
+    ++m_linkGeneration;
+    m_linked = false;
+    m_connecting = false;
+    m_transfer.reset();
+    m_outgoing.clear();
+    m_subscribed.clear();
+    m_dropPending = false;
+    m_pumpTimer.stop();
+    later(0, [this, error] { Q_EMIT disconnected(m_address, error); });
+}
+
+void VirtualPen::discoverServices(const QString& peripheral, const QStringList& /*services*/)
+{
+    if (!m_linked || peripheral != m_address || m_faults.ignoreDiscovery) {
+        return;
+    }
+    const int gen = m_linkGeneration;
+    later(0, [this, gen] {
+        if (gen == m_linkGeneration) {
+            Q_EMIT servicesDiscovered(m_address, {Proto::serviceMain}, std::nullopt);
+        }
+    });
+}
+
+void VirtualPen::discoverCharacteristics(const QString& peripheral, const QString& service)
+{
+    if (!m_linked || peripheral != m_address) {
+        return;
+    }
+    QStringList chars;
+    for (const QString& c : {Proto::charWrite, Proto::charNotify, Proto::charKey}) {
+        const bool missing = std::any_of(
+            m_faults.missingCharacteristics.begin(), m_faults.missingCharacteristics.end(),
+            [&](const QString& m) { return c.contains(m, Qt::CaseInsensitive); });
+        if (!missing) {
+            chars.append(c);
+        }
+    }
+    const int gen = m_linkGeneration;
+    later(0, [this, gen, service, chars] {
+        if (gen == m_linkGeneration) {
+            Q_EMIT characteristicsDiscovered(m_address, service, chars, std::nullopt);
+        }
+    });
+}
+
+void VirtualPen::setNotify(const QString& peripheral, const QString& characteristic, bool enabled)
+{
+    if (!m_linked || peripheral != m_address) {
+        return;
+    }
+    std::optional<QString> error;
+    if (sameUuid(characteristic, Proto::charNotify) && m_faults.subscribeError) {
+        error = m_faults.subscribeError;
+    } else if (enabled) {
+        if (!m_subscribed.contains(characteristic.toLower())) {
+            m_subscribed.append(characteristic.toLower());
+        }
+    } else {
+        m_subscribed.removeAll(characteristic.toLower());
+    }
+    const int gen = m_linkGeneration;
+    later(0, [this, gen, characteristic, error] {
+        if (gen == m_linkGeneration) {
+            Q_EMIT notificationStateUpdated(m_address, characteristic, error);
+        }
+    });
+}
+
+int VirtualPen::maximumWriteLength(const QString& /*peripheral*/) const
+{
+    return m_mtu - 3;
+}
+
+QString VirtualPen::peripheralName(const QString& peripheral) const
+{
+    return peripheral.compare(m_address, Qt::CaseInsensitive) == 0 ? m_name : QString();
+}
+
+void VirtualPen::writeWithoutResponse(const QString& peripheral, const QString& characteristic,
+                                      const QByteArray& value)
+{
+    if (!m_linked || peripheral != m_address || !sameUuid(characteristic, Proto::charWrite)) {
+        return;
+    }
+    if (value.size() > maximumWriteLength(peripheral)) {
+        ++m_oversizeWrites; // a real stack refuses the write: it never reaches the pen
+        return;
+    }
+    for (const Proto::Frame& f : m_requestParser.feed(value)) {
+        handleRequest(f);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The pen's side of the protocol
+
+bool VirtualPen::isUnanswered(const char* what) const
+{
+    return m_faults.unanswered.contains(QLatin1String(what));
+}
+
+const VirtualPen::File* VirtualPen::findFile(const QString& name) const
+{
+    for (const File& f : m_files) {
+        if (f.accepts.isEmpty() ? f.name == name : f.accepts.contains(name)) {
+            return &f;
+        }
+    }
+    return nullptr;
+}
+
+qint64 VirtualPen::limitFor(const QList<qint64>& list) const
+{
+    const int index = m_connections - 1;
+    return index >= 0 && index < list.size() ? list[index] : -1;
+}
+
+void VirtualPen::answer(uint8_t type, uint8_t cmd, const QByteArray& body, uint8_t seq,
+                        const QString& characteristic)
+{
+    queueFrame(Proto::buildFrame(type, cmd, body, seq), characteristic);
+}
+
+void VirtualPen::handleRequest(const Proto::Frame& frame)
+{
+    using namespace Proto;
+    Request req;
+    req.type = frame.type().value_or(0);
+    req.cmd = frame.cmd().value_or(0);
+    req.body = frame.body();
+    const bool fileRequest = req.type == T::file &&
+                             (req.cmd == FileCmd::importReq || req.cmd == FileCmd::delOne) &&
+                             req.body.size() >= 4 + filenameFieldLen;
+    if (fileRequest) {
+        req.offset = readLe32(req.body, 0);
+        const QByteArray field = req.body.mid(4, filenameFieldLen);
+        const qsizetype nul = field.indexOf('\0');
+        req.name = QString::fromUtf8(nul < 0 ? field : field.left(nul));
+    }
+    m_requests.append(req);
+
+    const uint8_t seq = frame.seq;
+    const QString& ae22 = Proto::charNotify;
+    const QString& ae23 = Proto::charKey;
+
+    if (req.type == T::ctrl) {
+        switch (req.cmd) {
+        case CtrlCmd::setTime:
+            if (req.body.size() >= 7) {
+                const auto* b = reinterpret_cast<const uint8_t*>(req.body.constData());
+                m_lastSetTime =
+                    QDateTime(QDate(b[0] | (b[1] << 8), b[2], b[3]), QTime(b[4], b[5], b[6]));
+            }
+            return;
+        case CtrlCmd::capacityReq:
+            if (!isUnanswered("capacity")) {
+                answer(T::ctrl, CtrlCmd::capacityAck,
+                       QByteArray(le32(m_capRemain) + le32(m_capTotal)), seq, ae22);
+            }
+            return;
+        case CtrlCmd::batteryReq:
+            if (!isUnanswered("battery")) {
+                answer(T::ctrl, CtrlCmd::batteryAck, QByteArray(1, char(m_battery)), seq, ae22);
+            }
+            return;
+        case CtrlCmd::firmwareReq:
+            if (!isUnanswered("firmware")) {
+                answer(T::ctrl, CtrlCmd::firmwareAck, m_firmware.toUtf8(), seq, ae22);
+            }
+            return;
+        default:
+            return;
+        }
+    }
+    if (req.type == T::key) {
+        switch (req.cmd) {
+        case KeyCmd::statusReq:
+            if (!isUnanswered("status") && m_recordStatus) {
+                answer(T::key, KeyCmd::statusAck, QByteArray(1, char(*m_recordStatus)), seq, ae23);
+            }
+            return;
+        case KeyCmd::curNameReq:
+            if (!isUnanswered("current")) {
+                answer(T::key, KeyCmd::curNameAck, m_currentName.toUtf8() + '\0', seq, ae23);
+            }
+            return;
+        case KeyCmd::gainReq:
+            if (!isUnanswered("gain")) {
+                answer(T::key, KeyCmd::gainAck, QByteArray(1, char(m_gain)), seq, ae23);
+            }
+            return;
+        default:
+            return;
+        }
+    }
+    if (req.type != T::file) {
+        return;
+    }
+    switch (req.cmd) {
+    case FileCmd::listReq: {
+        if (isUnanswered("list")) {
+            return;
+        }
+        for (qsizetype at = 0; at < m_files.size(); at += m_listEntriesPerFrame) {
+            const qsizetype n = std::min<qsizetype>(m_listEntriesPerFrame, m_files.size() - at);
+            QByteArray body = be32(uint32_t(n));
+            for (qsizetype i = at; i < at + n; ++i) {
+                const File& f = m_files[i];
+                QByteArray field = f.name.toUtf8().left(nameFieldLen);
+                field.append(nameFieldLen - field.size(), '\0');
+                body += be32(f.time) + be32(uint32_t(f.content.size())) + field;
+            }
+            answer(T::file, FileCmd::listData, body, seq, ae22);
+        }
+        answer(T::file, FileCmd::listDone, {}, seq, ae22);
+        return;
+    }
+    case FileCmd::importReq: {
+        if (!fileRequest || isUnanswered("import")) {
+            return;
+        }
+        m_transfer.reset(); // a new request replaces any transfer under way
+        const File* f = m_faults.unknownNames.contains(req.name) ? nullptr : findFile(req.name);
+        if (!f) {
+            answer(T::file, FileCmd::importEnd, QByteArray(1, '\1'), seq, ae22);
+            return;
+        }
+        if (req.offset > uint32_t(f->content.size())) {
+            answer(T::file, FileCmd::importEnd, QByteArray(1, '\2'), seq, ae22);
+            return;
+        }
+        answer(T::file, FileCmd::importBegin, {}, seq, ae22);
+        m_transfer = Transfer{f->name, qint64(req.offset)};
+        schedulePump();
+        return;
+    }
+    case FileCmd::delOne: {
+        if (!fileRequest || isUnanswered("delete")) {
+            return;
+        }
+        const File* f = findFile(req.name);
+        uint8_t status = 1;
+        if (f) {
+            status = 0;
+            if (!m_faults.undeletable.contains(req.name) &&
+                !m_faults.undeletable.contains(f->name)) {
+                const QString listed = f->name;
+                if (m_transfer && m_transfer->name == listed) {
+                    m_transfer.reset();
+                }
+                removeFile(listed);
+                m_deleted.append(listed);
+            }
+        }
+        answer(T::file, FileCmd::delOneAck, QByteArray(1, char(status)), seq, ae22);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void VirtualPen::queueFrame(QByteArray frame, const QString& characteristic)
+{
+    // Notifications only reach a subscribed central; key answers fall back to AE22.
+    QString target = characteristic.toLower();
+    if (!m_subscribed.contains(target)) {
+        target = Proto::charNotify;
+        if (!m_subscribed.contains(target)) {
+            return;
+        }
+    }
+    ++m_framesSent;
+    if (m_faults.crcDamageEvery > 0 && m_framesSent % m_faults.crcDamageEvery == 0) {
+        frame[2] = char(frame[2] ^ 0x01);
+    }
+    if (m_faults.garbageEvery > 0 && m_framesSent % m_faults.garbageEvery == 0) {
+        frame.prepend(QByteArray::fromHex("001122"));
+    }
+    const int chunk = std::max(1, m_mtu - 3);
+    for (qsizetype at = 0; at < frame.size(); at += chunk) {
+        m_outgoing.push_back({target, frame.mid(at, chunk)});
+    }
+    schedulePump();
+}
+
+void VirtualPen::schedulePump()
+{
+    if (m_linked && !m_pumpTimer.isActive()) {
+        m_pumpClock.start();
+        m_pumpTimer.start();
+    }
+}
+
+bool VirtualPen::fillTransfer()
+{
+    if (!m_transfer) {
+        return false;
+    }
+    const File* f = nullptr;
+    for (const File& file : m_files) {
+        if (file.name == m_transfer->name) {
+            f = &file;
+        }
+    }
+    if (!f) {
+        answer(Proto::T::file, Proto::FileCmd::importEnd, QByteArray(1, '\3'), 0,
+               Proto::charNotify);
+        m_transfer.reset();
+        return true;
+    }
+    const qint64 dropAt = limitFor(m_faults.dropAfterBytes);
+    const qint64 stallAt = m_stalledThisLink ? -1 : limitFor(m_faults.stallAfterBytes);
+    qint64 n = std::min<qint64>(m_dataFrameBytes, f->content.size() - m_transfer->pos);
+    if (dropAt >= 0) {
+        n = std::min(n, std::max<qint64>(0, dropAt - m_contentSentLink));
+    }
+    if (stallAt >= 0) {
+        n = std::min(n, std::max<qint64>(0, stallAt - m_contentSentLink));
+    }
+    bool queued = false;
+    if (n > 0) {
+        answer(Proto::T::file, Proto::FileCmd::importData, f->content.mid(m_transfer->pos, n), 0,
+               Proto::charNotify);
+        m_transfer->pos += n;
+        m_contentSentLink += n;
+        m_contentSentTotal += n;
+        queued = true;
+    }
+    if (dropAt >= 0 && m_contentSentLink >= dropAt) {
+        m_transfer.reset();
+        m_dropPending = true; // once what is on the air has gone out
+    } else if (stallAt >= 0 && m_contentSentLink >= stallAt) {
+        m_transfer.reset();
+        m_stalledThisLink = true; // silent until the next request
+    } else if (m_transfer->pos >= f->content.size()) {
+        m_transfer.reset();
+        answer(Proto::T::file, Proto::FileCmd::importEnd, QByteArray(1, '\0'), 0,
+               Proto::charNotify);
+        queued = true;
+    }
+    return queued || m_transfer.has_value();
+}
+
+void VirtualPen::pump()
+{
+    if (!m_linked) {
+        m_pumpTimer.stop();
+        return;
+    }
+    const int gen = m_linkGeneration;
+    int burst = 64; // chunks per turn of the event loop when unthrottled
+    if (m_bytesPerSecond > 0) {
+        m_budget += m_bytesPerSecond * (double(m_pumpClock.nsecsElapsed()) / 1e9);
+        m_pumpClock.restart();
+        m_budget = std::min(m_budget, m_bytesPerSecond * 0.05 + m_mtu);
+    }
+    while (gen == m_linkGeneration) {
+        if (m_outgoing.empty() && !fillTransfer()) {
+            break;
+        }
+        if (m_outgoing.empty()) {
+            continue;
+        }
+        const Chunk& c = m_outgoing.front();
+        if (m_bytesPerSecond > 0) {
+            if (m_budget < double(c.bytes.size())) {
+                return; // wait for the next tick
+            }
+            m_budget -= double(c.bytes.size());
+        } else if (burst-- <= 0) {
+            return;
+        }
+        const Chunk chunk = c;
+        m_outgoing.pop_front();
+        Q_EMIT valueUpdated(m_address, chunk.characteristic, chunk.bytes);
+    }
+    if (gen != m_linkGeneration) {
+        return;
+    }
+    if (m_dropPending) {
+        m_dropPending = false;
+        endLink(QStringLiteral("连接意外中断"));
+        return;
+    }
+    m_pumpTimer.stop();
+    m_budget = 0;
+}
