@@ -10,7 +10,7 @@
 inline QByteArray benchPackets(qsizetype n)
 {
     static const QByteArray clip = [] {
-        QFile f(QStringLiteral(KESTREL_FIXTURES "/audio/speech.raw"));
+        QFile f(QStringLiteral(KESTREL_FIXTURES "/audio/speech-188-packets.raw"));
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }();
     QByteArray out;

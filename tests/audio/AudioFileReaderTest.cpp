@@ -129,7 +129,8 @@ TEST(AudioFileReader, RefusesWhatIsNotAudio)
         {"empty.ogg", QByteArray()},
         {"text.ogg", QByteArray("just some words, no audio in here at all\n").repeated(20)},
         {"bad-ogg.ogg", QByteArray("OggS") + QByteArray(200, '\x5a')},
-        {"raw-packets.opus", TestSupport::readFile(fixtures + QStringLiteral("/audio/speech.raw"))},
+        {"raw-packets.opus",
+         TestSupport::readFile(fixtures + QStringLiteral("/audio/speech-188-packets.raw"))},
     };
     for (const auto& c : cases) {
         const QString path = dir.filePath(QString::fromLatin1(c.name));

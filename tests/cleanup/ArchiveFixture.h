@@ -26,7 +26,7 @@ public:
     static QByteArray packets(qsizetype n)
     {
         static const QByteArray clip =
-            TestSupport::readFile(QStringLiteral(KESTREL_FIXTURES "/audio/speech.raw"));
+            TestSupport::readFile(QStringLiteral(KESTREL_FIXTURES "/audio/speech-188-packets.raw"));
         QByteArray out;
         out.reserve(n * 40);
         while (out.size() < n * 40) {
