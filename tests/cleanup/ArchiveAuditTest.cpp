@@ -188,6 +188,14 @@ TEST(ArchiveAudit, FindsWhatIsWrongWithOneRecording)
          rawAndOgg(6000, ArchiveFixture::oggWithoutPreSkip(250)),
          {Status::ok, QStringLiteral("完好（裸包 6000B ≈ 3.0s，ogg 可解码 5.0s）"), 6000,
           ArchiveFixture::oggWithoutPreSkip(250).size(), true, 5.0}},
+        {"a file downloaded again next to its stale placeholder is local",
+         [](const ArchiveFixture& f) {
+             f.record(base, 150);
+             f.write(f.paths.rawPackets() + u'/' + u'.' + base + QStringLiteral(".opus.icloud"),
+                     "x");
+         },
+         {Status::ok, QStringLiteral("完好（裸包 6000B ≈ 3.0s，ogg 可解码 3.0s）"), 6000, oggOf150,
+          true, decodedOf150}},
         {"a whole recording",
          [](const ArchiveFixture& f) { f.record(base, 150); },
          {Status::ok, QStringLiteral("完好（裸包 6000B ≈ 3.0s，ogg 可解码 3.0s）"), 6000, oggOf150,

@@ -2,7 +2,11 @@
 
 #include "cleanup/ArchiveFixture.h"
 #include "cleanup/CleanupPlanner.h"
+#include "cloud/Mindvault.h"
+#include "cloud/MindvaultConfig.h"
+#include "cloud/TokenStore.h"
 
+#include <MindvaultDevServer.h>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -266,4 +270,35 @@ TEST(Cleanup, AsksTheServiceOncePerSessionAndAgainAfterAFailure)
     const auto failed = TestSupport::run(failing.plan(entries.mid(0, 2), pass.context));
     EXPECT_EQ(failed[1].reason, QStringLiteral("查Mindvault失败：连不上"));
     EXPECT_EQ(pass.service.calls, 4);
+}
+
+// Against the stand-in service: a session it does not know is "unknown", a failing service is a
+// failed question, and a client that is gone answers "unknown" without asking.
+TEST(Cleanup, AsksTheRealServiceThroughItsClient)
+{
+    MindvaultDevServer server;
+    ASSERT_GT(server.start(), 0);
+    QTemporaryDir credentials;
+    Mindvault vault(MindvaultConfig::decode(QByteArray::fromStdString(server.clientConfigJson())),
+                    TokenStore(credentials.path()));
+    TestSupport::run(
+        vault.signIn(QStringLiteral("dev@example.com"), QStringLiteral("dev-password")));
+
+    Mindvault* client = &vault;
+    Pass pass;
+    Cleanup::Planner planner(Cleanup::Planner::serviceLookup([&client] { return client; }));
+    EXPECT_EQ(TestSupport::run(planner.judge(entry(name), pass.context)).reason,
+              QStringLiteral("Mindvault状态是 未知，不是 ready"));
+
+    server.failStep("status", 500);
+    pass.context.uploaded[name] = QStringLiteral("s2");
+    EXPECT_TRUE(TestSupport::run(planner.judge(entry(name), pass.context))
+                    .reason.startsWith(QStringLiteral("查Mindvault失败：")));
+
+    client = nullptr;
+    pass.context.uploaded[name] = QStringLiteral("s3");
+    const int asked = server.requestCount("status");
+    EXPECT_EQ(TestSupport::run(planner.judge(entry(name), pass.context)).reason,
+              QStringLiteral("Mindvault状态是 未知，不是 ready"));
+    EXPECT_EQ(server.requestCount("status"), asked);
 }

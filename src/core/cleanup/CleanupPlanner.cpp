@@ -1,5 +1,7 @@
 #include "cleanup/CleanupPlanner.h"
 
+#include "cloud/Mindvault.h"
+#include "cloud/MindvaultError.h"
 #include "sync/Describe.h"
 
 #include <QTextBoundaryFinder>
@@ -29,6 +31,26 @@ QString firstCharacters(const QString& text, int count)
 } // namespace
 
 Planner::Planner(Lookup lookup) : m_lookup(std::move(lookup)) {}
+
+Planner::Lookup Planner::serviceLookup(std::function<Mindvault*()> client)
+{
+    return [client =
+                std::move(client)](QString sessionId) -> QCoro::Task<std::optional<SessionState>> {
+        Mindvault* vault = client();
+        if (vault == nullptr) {
+            co_return std::nullopt;
+        }
+        std::optional<SessionState> state;
+        try {
+            state = co_await vault->sessionState(sessionId);
+        } catch (const MindvaultError& e) {
+            if (e.kind() != MindvaultError::Kind::notFound) {
+                throw;
+            }
+        }
+        co_return state;
+    };
+}
 
 QCoro::Task<QList<Decision>> Planner::plan(QList<FileEntry> entries, Context context)
 {

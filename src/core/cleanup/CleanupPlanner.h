@@ -8,6 +8,8 @@
 #include <map>
 #include <optional>
 
+class Mindvault;
+
 namespace Cleanup {
 
 // One cleanup pass: the pure checks plus the one question for the service (is this recording
@@ -19,6 +21,11 @@ public:
     using Lookup = std::function<QCoro::Task<std::optional<SessionState>>(QString sessionId)>;
 
     explicit Planner(Lookup lookup);
+
+    // The real service's answers. client() gives the signed-in client, or nullptr once it is
+    // gone (the lookup then answers "unknown"); a session the service reports as not found is
+    // unknown, every other failure is thrown.
+    static Lookup serviceLookup(std::function<Mindvault*()> client);
 
     // The device veto, or one decision per entry in entry order, judged one after another.
     QCoro::Task<QList<Decision>> plan(QList<FileEntry> entries, Context context);
