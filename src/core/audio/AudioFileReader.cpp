@@ -286,7 +286,8 @@ bool AudioFileReader::Impl::refillOpus()
 {
     int r = av_read_frame(format.get(), packet.get());
     if (r < 0) {
-        (r == AVERROR_EOF ? ended : failed) = true;
+        ended = r == AVERROR_EOF;
+        failed = !ended;
         return false;
     }
     if (packet->stream_index != stream->index) {
@@ -338,17 +339,15 @@ bool AudioFileReader::Impl::refillCodec()
     }
     r = av_read_frame(format.get(), packet.get());
     if (r == AVERROR_EOF) {
+        // No more packets: let the decoder hand out what it still holds.
         draining = true;
-        return avcodec_send_packet(codec.get(), nullptr) >= 0 || (failed = true, false);
+        r = avcodec_send_packet(codec.get(), nullptr);
+    } else if (r >= 0) {
+        if (packet->stream_index == stream->index) {
+            r = avcodec_send_packet(codec.get(), packet.get());
+        }
+        av_packet_unref(packet.get());
     }
-    if (r < 0) {
-        failed = true;
-        return false;
-    }
-    if (packet->stream_index == stream->index) {
-        r = avcodec_send_packet(codec.get(), packet.get());
-    }
-    av_packet_unref(packet.get());
     if (r < 0) {
         failed = true;
         return false;
