@@ -1,6 +1,7 @@
 #include "cleanup/ArchiveAudit.h"
 
 #include "audio/AudioFileReader.h"
+#include "audio/OggWrap.h"
 #include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
@@ -18,15 +19,10 @@ namespace ArchiveAudit {
 
 namespace {
 
-constexpr qint64 packetBytes = 40;
+constexpr qint64 packetBytes = OggWrap::packetLen;
 constexpr double toleranceSeconds = 2.0;
 
 const QString rewrapRemedy = QStringLiteral("裸包完好，重新封装即可，不用重导");
-
-double rawSeconds(qint64 bytes)
-{
-    return double(bytes / packetBytes) * 20.0 / 1000.0;
-}
 
 QString oneDecimal(double v)
 {
@@ -275,7 +271,7 @@ Item audit(const QString& base, qint64 expectedBytes, qint64 expectedSeconds,
                            QStringLiteral(" 字节），设备吐的是 40B 定长包，说明文件被截断或损坏"));
     }
     item.rawIntact = true;
-    const double rs = rawSeconds(rb);
+    const double rs = OggWrap::durationSeconds(rb);
     if (std::abs(rs - double(expectedSeconds)) > toleranceSeconds) {
         return finding(item, Status::needsReview,
                        QStringLiteral("裸包 ") + n(rb) + QStringLiteral(" 字节算出 ") +

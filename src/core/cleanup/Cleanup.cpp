@@ -1,5 +1,6 @@
 #include "cleanup/Cleanup.h"
 
+#include "audio/OggWrap.h"
 #include "cleanup/ArchiveAudit.h"
 
 #include <QFileInfo>
@@ -10,7 +11,7 @@ namespace Cleanup {
 
 namespace {
 
-constexpr qint64 packetBytes = 40;
+constexpr qint64 packetBytes = OggWrap::packetLen;
 constexpr qint64 daySec = 86400;
 constexpr qint64 hourSec = 3600;
 
@@ -93,7 +94,7 @@ std::optional<Decision> checkLocalArchive(const QString& name, const FileEntry& 
     if (rawBytes % packetBytes != 0) {
         return keep(name, QStringLiteral("裸包长度不是 40 的整数倍"));
     }
-    const double rawSeconds = double(rawBytes / packetBytes) * 20.0 / 1000.0;
+    const double rawSeconds = OggWrap::durationSeconds(rawBytes);
     if (std::abs(rawSeconds - double(entry.time)) > durationToleranceSec) {
         return keep(name, QStringLiteral("时长对不上（本地 ") +
                               QString::asprintf("%.1f", rawSeconds) + QStringLiteral("s / 设备 ") +
