@@ -80,8 +80,13 @@ struct MindvaultDevServer::Impl {
     DevTables tables;
     std::filesystem::path storage;
     DevRecordings recordings;
-    std::map<std::string, std::string> devices;          // device number -> org id
-    std::map<std::string, std::pair<int, int>> failures; // step -> (status, remaining)
+    std::map<std::string, std::string> devices; // device number -> org id
+    struct Failure {
+        int status = 500;
+        int after = 0;
+        int count = 0;
+    };
+    std::map<std::string, Failure> failures;
     std::map<std::string, int> counts;
     int unauthorizedLeft = 0;
     std::chrono::milliseconds delay{0};
@@ -151,10 +156,14 @@ struct MindvaultDevServer::Impl {
             send(res, 401, {{"error", "UNAUTHORIZED"}, {"message", "injected"}});
             return nullptr;
         }
-        if (auto f = failures.find(step); f != failures.end() && f->second.second > 0) {
-            --f->second.second;
-            send(res, f->second.first, {{"error", "INJECTED_FAULT"}, {"step", step}});
-            return nullptr;
+        if (auto f = failures.find(step); f != failures.end() && f->second.count > 0) {
+            if (f->second.after > 0) {
+                --f->second.after;
+            } else {
+                --f->second.count;
+                send(res, f->second.status, {{"error", "INJECTED_FAULT"}, {"step", step}});
+                return nullptr;
+            }
         }
         static const DevAuth::User nobody;
         switch (guard) {
@@ -390,6 +399,7 @@ void MindvaultDevServer::Impl::controlRoutes()
     control("fail", [self, num](Req req) {
         std::lock_guard lock(self->mutex);
         self->failures[req.get_param_value("step")] = {int(num(req, "status", "500")),
+                                                       int(num(req, "after", "0")),
                                                        int(num(req, "count", "1"))};
         return true;
     });
@@ -517,10 +527,10 @@ std::string MindvaultDevServer::clientConfigJson() const
         .dump(2);
 }
 
-void MindvaultDevServer::failStep(const std::string& step, int status, int count)
+void MindvaultDevServer::failStep(const std::string& step, int status, int count, int after)
 {
     std::lock_guard lock(d->mutex);
-    d->failures[step] = {status, count};
+    d->failures[step] = {status, after, count};
 }
 
 void MindvaultDevServer::unauthorizedNext(int count)

@@ -45,10 +45,10 @@ public:
     std::string clientConfigJson() const;
 
     // --- control ---
-    // The next `count` requests of a step answer `status`. Steps: password, refresh,
-    // memberships, create, ticket, put, complete, stop, finalize, status, speakers, register,
-    // rest, rest-patch.
-    void failStep(const std::string& step, int status, int count = 1);
+    // After `after` more requests of a step pass, the next `count` answer `status`. Steps:
+    // password, refresh, memberships, create, ticket, put, complete, stop, finalize, status,
+    // speakers, register, rest, rest-patch.
+    void failStep(const std::string& step, int status, int count = 1, int after = 0);
     // The next `count` application API or table requests answer 401 (as for an expired token).
     void unauthorizedNext(int count = 1);
     // Every answer waits this long first.

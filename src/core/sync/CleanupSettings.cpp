@@ -1,32 +1,12 @@
 #include "sync/CleanupSettings.h"
 
 #include "sync/AtomicFile.h"
+#include "sync/JsonRead.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <limits>
 #include <nlohmann/json.hpp>
-
-namespace {
-
-std::optional<int> intValue(const nlohmann::json& v)
-{
-    constexpr auto lo = std::numeric_limits<int>::min();
-    constexpr auto hi = std::numeric_limits<int>::max();
-    if (v.is_number_unsigned()) {
-        const auto u = v.get<uint64_t>();
-        return u <= static_cast<uint64_t>(hi) ? std::optional<int>(static_cast<int>(u))
-                                              : std::nullopt;
-    }
-    if (v.is_number_integer()) {
-        const auto n = v.get<int64_t>();
-        return n >= lo && n <= hi ? std::optional<int>(static_cast<int>(n)) : std::nullopt;
-    }
-    return std::nullopt;
-}
-
-} // namespace
 
 std::optional<CleanupSettings> CleanupSettings::decode(const QByteArray& json)
 {
@@ -40,8 +20,8 @@ std::optional<CleanupSettings> CleanupSettings::decode(const QByteArray& json)
     if (del == doc.end() || cool == doc.end() || minUp == doc.end() || !del->is_boolean()) {
         return std::nullopt;
     }
-    const auto coolingDays = intValue(*cool);
-    const auto minUploadSeconds = intValue(*minUp);
+    const auto coolingDays = JsonRead::toInt(*cool);
+    const auto minUploadSeconds = JsonRead::toInt(*minUp);
     if (!coolingDays || !minUploadSeconds) {
         return std::nullopt;
     }

@@ -9,7 +9,7 @@ namespace Continuation {
 
 std::optional<QDateTime> startedAt(const QString& base)
 {
-    static const QRegularExpression pattern(u"\\d{8}-\\d{6}"_s);
+    static const QRegularExpression pattern(u"[0-9]{8}-[0-9]{6}"_s);
     const QRegularExpressionMatch match = pattern.match(base);
     if (!match.hasMatch()) {
         return std::nullopt;

@@ -2,12 +2,13 @@
 
 #include "sync/AtomicFile.h"
 #include "sync/Describe.h"
+#include "sync/JsonRead.h"
 #include "sync/SyncLog.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <climits>
+#include <cstdint>
 #include <nlohmann/json.hpp>
 
 using namespace Qt::StringLiterals;
@@ -49,20 +50,6 @@ std::optional<QString> asString(const Json& v)
 {
     return v.is_string() ? std::optional<QString>(qs(v.get_ref<const std::string&>()))
                          : std::nullopt;
-}
-
-std::optional<int> asInt(const Json& v)
-{
-    if (!v.is_number_integer()) {
-        return std::nullopt;
-    }
-    if (v.is_number_unsigned()) {
-        const auto u = v.get<uint64_t>();
-        return u <= static_cast<uint64_t>(INT_MAX) ? std::optional<int>(static_cast<int>(u))
-                                                   : std::nullopt;
-    }
-    const auto n = v.get<int64_t>();
-    return n >= INT_MIN && n <= INT_MAX ? std::optional<int>(static_cast<int>(n)) : std::nullopt;
 }
 
 std::optional<SyncManifest::Imported> asImported(const Json& v)
@@ -167,10 +154,10 @@ SyncManifest SyncManifest::decode(const QByteArray& json)
     m.starred = decodeList(doc, "starred");
     m.dismissed = decodeList(doc, "dismissed");
     m.missingOnServer = decodeMap<QString>(doc, "missingOnServer", asString);
-    m.pollFailures = decodeMap<int>(doc, "pollFailures", asInt);
+    m.pollFailures = decodeMap<int>(doc, "pollFailures", JsonRead::toInt);
     m.plan = decodeMap<Plan>(doc, "plan", asPlan);
-    m.downloadFailures = decodeMap<int>(doc, "downloadFailures", asInt);
-    m.repushRounds = decodeMap<int>(doc, "repushRounds", asInt);
+    m.downloadFailures = decodeMap<int>(doc, "downloadFailures", JsonRead::toInt);
+    m.repushRounds = decodeMap<int>(doc, "repushRounds", JsonRead::toInt);
     return m;
 }
 

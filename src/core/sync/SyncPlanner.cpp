@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <vector>
 
 using namespace Qt::StringLiterals;
 
@@ -70,10 +71,9 @@ QString printable(const QString& name)
 
 QString normalizedBase(const QString& name)
 {
-    const QString lower = name.toLower();
     QString base = name;
     for (const QLatin1StringView ext : {".opus"_L1, ".wav"_L1, ".ogg"_L1}) {
-        if (lower.endsWith(ext)) {
+        if (name.endsWith(ext, Qt::CaseInsensitive)) {
             base.chop(ext.size());
             break;
         }
@@ -146,7 +146,7 @@ Entries pending(const Entries& entries, const SyncManifest& manifest, Status sta
             continue;
         }
         const auto raw = localRaw.constFind(normalizedBase(e.name));
-        if (raw != localRaw.cend() && *raw == qint64(e.size) && e.size % packetBytes == 0) {
+        if (raw != localRaw.cend() && *raw == qint64(e.size) && isWholePackets(e.size)) {
             continue; // complete raw copy already archived
         }
         if (failures(manifest.downloadFailures, key) >= giveUpAfter) {
@@ -342,13 +342,19 @@ QList<RecordingItem> buildItems(const Entries& entries, const SyncManifest& mani
         withItem(base, [](RecordingItem& i) { i.serverGone = true; });
     }
 
+    // Sort pointers, then move each item once: the records are large.
+    std::vector<RecordingItem*> order;
+    order.reserve(static_cast<size_t>(items.size()));
+    for (auto& item : items) {
+        order.push_back(&item);
+    }
+    std::sort(order.begin(), order.end(),
+              [](const RecordingItem* a, const RecordingItem* b) { return a->base > b->base; });
     QList<RecordingItem> out;
     out.reserve(items.size());
-    for (auto& item : items) {
-        out.append(std::move(item));
+    for (RecordingItem* item : order) {
+        out.append(std::move(*item));
     }
-    std::sort(out.begin(), out.end(),
-              [](const RecordingItem& a, const RecordingItem& b) { return a.base > b.base; });
     return out;
 }
 

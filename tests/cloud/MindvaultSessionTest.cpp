@@ -1,0 +1,135 @@
+#include "VaultFixture.h"
+#include "cloud/NetworkError.h"
+
+using namespace Qt::Literals::StringLiterals;
+using AuthState = Mindvault::AuthState;
+
+namespace {
+class MindvaultSession : public VaultFixture {};
+} // namespace
+
+TEST_F(MindvaultSession, SignInStoresTheCredentialButNeverThePassword)
+{
+    auto c = config();
+    c.supabaseUrl += u'/'; // sign-in tolerates one trailing slash
+    vault = makeClient(c);
+    AwaitTask::run(vault->signIn(email, password));
+
+    EXPECT_TRUE(vault->token().has_value());
+    EXPECT_EQ(vault->org(), u"org-test"_s);
+    const auto blob = store.read();
+    EXPECT_TRUE(blob.refreshToken.has_value());
+    EXPECT_EQ(blob.email, email);
+    EXPECT_EQ(blob.orgId, u"org-test"_s);
+    const QByteArray file = TestSupport::readFile(store.path());
+    EXPECT_FALSE(file.contains(password.toUtf8()));
+    EXPECT_FALSE(file.contains(vault->token()->toUtf8())); // the access token stays in memory
+
+    vault->signOut();
+    EXPECT_FALSE(QFile::exists(store.path()));
+    EXPECT_FALSE(Mindvault::hasCredentials(store));
+}
+
+TEST_F(MindvaultSession, SignInFailuresSayWhy)
+{
+    EXPECT_EQ(errorOf(vault->signIn(email, u"wrong"_s)).description(),
+              u"登录 失败 HTTP 400：邮箱或密码不对"_s);
+    EXPECT_FALSE(QFile::exists(store.path()));
+
+    server.addUser("lonely@example.com", "pw", "");
+    EXPECT_EQ(errorOf(vault->signIn(u"lonely@example.com"_s, u"pw"_s)).description(),
+              u"应答不符合预期：这个账号没有任何组织"_s);
+
+    store.clear();
+    EXPECT_EQ(errorOf(vault->connect()).kind(), MindvaultError::Kind::notLoggedIn);
+    EXPECT_EQ(errorOf(vault->sessionState(u"rs-1"_s)).kind(), MindvaultError::Kind::notLoggedIn);
+}
+
+TEST_F(MindvaultSession, A401IsAnsweredByExactlyOneRefreshAndOneResend)
+{
+    Mindvault& v = signedIn();
+    const auto before = store.get(u"refresh_token"_s);
+    const QString url = config().apiBase + u"/api/recordings/rs-none"_s;
+    const auto auth = [&v] {
+        return v.authHeaders();
+    };
+
+    server.unauthorizedNext(1);
+    auto r = AwaitTask::run(v.authed("GET", url, auth));
+    EXPECT_EQ(r.status, 404); // the resend reached the service
+    EXPECT_EQ(server.requestCount("refresh"), 1);
+    EXPECT_EQ(server.requestCount("status"), 2);
+    EXPECT_NE(store.get(u"refresh_token"_s), before);
+
+    // A second 401 goes back to the caller as a status; no second refresh.
+    server.unauthorizedNext(2);
+    r = AwaitTask::run(v.authed("GET", url, auth));
+    EXPECT_EQ(r.status, 401);
+    EXPECT_EQ(server.requestCount("refresh"), 2);
+    EXPECT_EQ(server.requestCount("status"), 4);
+
+    // The access token expired: the refresh picks up a new one and the call goes through.
+    server.expireAccessTokens();
+    EXPECT_EQ(AwaitTask::run(v.authed("GET", url, auth)).status, 404);
+    EXPECT_EQ(server.requestCount("refresh"), 3);
+}
+
+TEST_F(MindvaultSession, RotatedRefreshTokenIsStoredAndTheOldOneIsDead)
+{
+    signedIn();
+    const QString old = *store.get(u"refresh_token"_s);
+    auto other = makeClient();
+    AwaitTask::run(other->connect());
+    const QString rotated = *store.get(u"refresh_token"_s);
+    EXPECT_NE(rotated, old);
+    EXPECT_FALSE(other->credentialWriteFailed());
+    EXPECT_EQ(store.get(u"email"_s), email); // rotation keeps the rest of the credential
+    EXPECT_EQ(store.get(u"org_id"_s), u"org-test"_s);
+
+    // Someone still holding the old token is refused.
+    store.set(old, u"refresh_token"_s);
+    EXPECT_EQ(errorOf(makeClient()->connect()).kind(), MindvaultError::Kind::sessionRevoked);
+    store.set(rotated, u"refresh_token"_s);
+    AwaitTask::run(makeClient()->connect());
+}
+
+TEST_F(MindvaultSession, RevokedRefreshMakesTheSessionExpired)
+{
+    signedIn();
+    server.revokeRefreshTokens(); // a sign-out on the web
+    const MindvaultError e = errorOf(vault->connect());
+    EXPECT_EQ(e.kind(), MindvaultError::Kind::sessionRevoked);
+    EXPECT_EQ(e.description(),
+              u"登录已失效——在网页或别的设备上点「退出登录」会连带让这里失效，重新登录一次即可"_s);
+    EXPECT_TRUE(Mindvault::hasCredentials(store)); // kept until the user signs in again
+    EXPECT_EQ(AwaitTask::run(Mindvault::checkSession(config(), store, &nam)), AuthState::expired);
+}
+
+TEST_F(MindvaultSession, CheckSessionTellsExpiredFromUnreachable)
+{
+    signedIn();
+    struct Case {
+        const char* name;
+        int refreshStatus; // 0: no fault
+        AuthState expected;
+    };
+    for (const Case& c :
+         {Case{"healthy", 0, AuthState::valid}, Case{"forbidden", 403, AuthState::expired},
+          Case{"server error", 500, AuthState::unreachable}}) {
+        SCOPED_TRACE(c.name);
+        if (c.refreshStatus)
+            server.failStep("refresh", c.refreshStatus);
+        EXPECT_EQ(AwaitTask::run(Mindvault::checkSession(config(), store, &nam)), c.expected);
+    }
+
+    server.failStep("refresh", 500);
+    const MindvaultError e = errorOf(vault->connect());
+    EXPECT_EQ(e.kind(), MindvaultError::Kind::http);
+    EXPECT_EQ(e.whatText(), u"刷新登录"_s);
+    EXPECT_EQ(e.status(), 500);
+
+    MindvaultConfig nowhere{u"http://127.0.0.1:1"_s, u"http://127.0.0.1:1"_s, u"k"_s};
+    EXPECT_THROW(AwaitTask::run(makeClient(nowhere)->connect()), NetworkError);
+    EXPECT_EQ(AwaitTask::run(Mindvault::checkSession(nowhere, store, &nam)),
+              AuthState::unreachable);
+}

@@ -1,0 +1,172 @@
+#include "VaultFixture.h"
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+constexpr qint64 MiB8 = Mindvault::maxChunkBytes;
+
+class MindvaultUpload : public VaultFixture {
+protected:
+    QByteArray audio(qint64 size) const
+    {
+        QByteArray bytes(size, Qt::Uninitialized);
+        for (qint64 i = 0; i < size; ++i)
+            bytes[i] = char(i * 31 + 7);
+        return bytes;
+    }
+
+    UploadResult push(AudioSource source, const QString& requestId, QStringList* steps = nullptr)
+    {
+        return AwaitTask::run(vault->upload(std::move(source), u"周会"_s, 95.5, requestId,
+                                            u"audio/ogg"_s,
+                                            QDateTime(QDate(2024, 5, 1), QTime(8, 30), Qt::UTC),
+                                            std::nullopt, [steps](const QString& line) {
+                                                if (steps)
+                                                    steps->append(line);
+                                            }));
+    }
+
+    std::string sessionOf(const QString& requestId) const
+    {
+        return server.sessionIdFor(requestId.toStdString()).value_or("");
+    }
+};
+
+} // namespace
+
+TEST_F(MindvaultUpload, ChunksAreCutAt8MiB)
+{
+    signedIn();
+    struct Case {
+        qint64 size;
+        bool fromFile;
+        QList<qint64> chunks;
+    };
+    const Case cases[] = {
+        {0, false, {0}},
+        {MiB8, false, {MiB8}},
+        {MiB8 + 1, false, {MiB8, 1}},
+        {MiB8 + 1, true, {MiB8, 1}},
+    };
+    int n = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size << (c.fromFile ? " from a file" : ""));
+        const QString id = u"mac-ble-case"_s + QString::number(n++);
+        AudioSource source(audio(c.size));
+        if (c.fromFile) {
+            const QString path = dir.path() + u"/audio.ogg"_s;
+            TestSupport::writeFile(path, audio(c.size));
+            source = AudioSource::fromFile(path);
+        }
+        QStringList steps;
+        const UploadResult result = push(source, id, &steps);
+        EXPECT_EQ(result, (UploadResult{QString::fromStdString(sessionOf(id)), int(c.chunks.size()),
+                                        false}));
+        for (int i = 0; i < c.chunks.size(); ++i)
+            EXPECT_EQ(server.storedChunkBytes(sessionOf(id), i), c.chunks[i]) << "chunk " << i;
+        EXPECT_FALSE(server.storedChunkBytes(sessionOf(id), int(c.chunks.size())));
+        EXPECT_EQ(steps.first(), u"分片 1/"_s + QString::number(c.chunks.size()));
+        EXPECT_EQ(server.session(sessionOf(id))->value("status", ""), "ready");
+    }
+}
+
+TEST_F(MindvaultUpload, ResumedUploadAfterAFailedPutSkipsVerifiedChunks)
+{
+    signedIn();
+    const QByteArray bytes = audio(MiB8 + 1);
+    server.failStep("put", 500, 1, /*after=*/1); // the second chunk's PUT fails
+    const MindvaultError e = errorOf(vault->upload(
+        bytes, u"周会"_s, 60, u"mac-ble-r"_s, u"audio/ogg"_s, QDateTime::currentDateTimeUtc()));
+    EXPECT_TRUE(e.description().startsWith(u"直传 COS 失败 HTTP 500："_s)) << e.what();
+    const std::string session = sessionOf(u"mac-ble-r"_s);
+    EXPECT_EQ(server.session(session)->value("status", ""), "uploading");
+
+    QStringList steps;
+    const UploadResult result = push(bytes, u"mac-ble-r"_s, &steps);
+    EXPECT_EQ(result.sessionId.toStdString(), session);
+    EXPECT_EQ(result.chunks, 2);
+    EXPECT_TRUE(steps.contains(u"分片 1 已在服务端，跳过"_s)) << steps.join(u" | "_s).toStdString();
+    EXPECT_EQ(server.requestCount("put"), 3); // chunk 1 was not sent again
+    EXPECT_EQ(server.requestCount("complete"), 2);
+    EXPECT_EQ(server.storedChunkBytes(session, 1), 1);
+    EXPECT_EQ(server.session(session)->value("status", ""), "ready");
+}
+
+TEST_F(MindvaultUpload, FinishedSessionIsReplayedWithoutSendingAgain)
+{
+    signedIn();
+    push(audio(1000), u"mac-ble-done"_s);
+    const int tickets = server.requestCount("ticket");
+
+    QStringList steps;
+    const UploadResult again = push(audio(1000), u"mac-ble-done"_s, &steps);
+    EXPECT_EQ(again, (UploadResult{QString::fromStdString(sessionOf(u"mac-ble-done"_s)), 1, true}));
+    EXPECT_EQ(steps, QStringList{u"会话已是 ready，无需重传"_s});
+    EXPECT_EQ(server.requestCount("ticket"), tickets);
+}
+
+TEST_F(MindvaultUpload, FailedSessionBlocksItsKeyUntilANewOne)
+{
+    signedIn();
+    push(audio(10), u"mac-ble-x"_s);
+    const std::string id = sessionOf(u"mac-ble-x"_s);
+    server.failSession(id, "ASR_NO_SPEECH");
+
+    EXPECT_EQ(errorOf(vault->upload(audio(10), u"t"_s, 1, u"mac-ble-x"_s, u"audio/ogg"_s,
+                                    QDateTime::currentDateTimeUtc()))
+                  .description(),
+              u"应答不符合预期：Mindvault那边这条会话是 failed 状态（"_s +
+                  QString::fromStdString(id) +
+                  u"）。它挡着重传——换一个幂等键重推，或先在Mindvault里删掉这条会话。"_s);
+    EXPECT_FALSE(push(audio(10), u"mac-ble-x-r1"_s).alreadyDone);
+}
+
+TEST_F(MindvaultUpload, EachStepsFailureNamesTheStep)
+{
+    signedIn();
+    const std::pair<const char*, QString> steps[] = {
+        {"create", u"建会话"_s},       {"ticket", u"申请上传地址"_s}, {"put", u"直传 COS"_s},
+        {"complete", u"确认分片 1"_s}, {"stop", u"冻结清单"_s},       {"finalize", u"收尾"_s},
+    };
+    int n = 0;
+    for (const auto& [step, label] : steps) {
+        SCOPED_TRACE(step);
+        server.failStep(step, 503);
+        const MindvaultError e =
+            errorOf(vault->upload(audio(100), u"t"_s, 1, u"mac-ble-f"_s + QString::number(n++),
+                                  u"audio/ogg"_s, QDateTime::currentDateTimeUtc()));
+        EXPECT_EQ(e.kind(), MindvaultError::Kind::http);
+        EXPECT_EQ(e.whatText(), label);
+        EXPECT_EQ(e.status(), 503);
+    }
+    // A conflict that is not "already verified" is a failure, not a skip.
+    server.failStep("ticket", 409);
+    EXPECT_EQ(errorOf(vault->upload(audio(100), u"t"_s, 1, u"mac-ble-409"_s, u"audio/ogg"_s,
+                                    QDateTime::currentDateTimeUtc()))
+                  .whatText(),
+              u"申请上传地址"_s);
+}
+
+TEST_F(MindvaultUpload, SessionStateFollowsTheServiceToReadyFailedAndGone)
+{
+    signedIn();
+    server.setProcessing(std::chrono::hours(1));
+    const QString id = push(audio(10), u"mac-ble-s"_s).sessionId;
+    EXPECT_EQ(AwaitTask::run(vault->sessionState(id)),
+              (SessionState{u"processing"_s, std::nullopt, std::nullopt}));
+
+    server.setProcessing(std::chrono::milliseconds(0));
+    const QString id2 = push(audio(10), u"mac-ble-s2"_s).sessionId;
+    const SessionState ready = AwaitTask::run(vault->sessionState(id2));
+    EXPECT_EQ(ready.status, u"ready"_s);
+    EXPECT_TRUE(ready.transcriptId.has_value());
+
+    server.failSession(id.toStdString(), "PROVIDER_UNAVAILABLE");
+    EXPECT_EQ(AwaitTask::run(vault->sessionState(id)),
+              (SessionState{u"failed"_s, std::nullopt, u"PROVIDER_UNAVAILABLE"_s}));
+
+    server.deleteSession(id.toStdString());
+    EXPECT_EQ(errorOf(vault->sessionState(id)).description(),
+              u"查会话 "_s + id + u"：Mindvault里已经没有这条记录了"_s);
+}

@@ -1,0 +1,174 @@
+#include "sync/SyncManifest.h"
+
+#include "support/TestSupport.h"
+#include "sync/FileError.h"
+#include "sync/SyncLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+struct Archive {
+    QTemporaryDir tmp;
+    QString path = tmp.path() + u"/导入/manifest.json"_s;
+    SyncLog log{tmp.path() + u"/out/log.txt"_s, [] {
+                    return QDateTime(QDate(2025, 1, 2), QTime(3, 4, 5));
+                }};
+
+    QByteArray logText() const { return TestSupport::readFile(tmp.path() + u"/out/log.txt"_s); }
+};
+
+SyncManifest sample()
+{
+    SyncManifest m;
+    m.imported[u"20250601-205810.opus|120|240000"_s] = {u"20250601-205810.ogg"_s, 240000,
+                                                        u"2025-06-01 21:00:00"_s};
+    m.uploaded[u"20250601-205810"_s] = u"sess/1"_s; // slashes stay unescaped on disk
+    m.deleted[u"old.opus"_s] = u"2025-05-01 10:00:00"_s;
+    m.starred = {u"20250601-205810"_s};
+    m.dismissed = {u"a"_s, u"b"_s};
+    m.missingOnServer[u"gone"_s] = u"2025-05-02 10:00:00"_s;
+    m.pollFailures[u"slow"_s] = 3;
+    m.plan[u"20250601-205810"_s] = {u"周会"_s, std::nullopt};
+    m.plan[u"empty"_s] = {};
+    m.downloadFailures[u"x.opus|1|40"_s] = 2;
+    m.repushRounds[u"20250601-205810"_s] = 1;
+    return m;
+}
+
+} // namespace
+
+TEST(SyncManifest, LoadingIsLenientPerKeyButRefusesUnreadableFiles)
+{
+    const struct {
+        const char* what;
+        std::optional<QByteArray> content; // absent: no file
+        bool trustworthy;
+        size_t imported;
+        size_t uploaded;
+    } cases[] = {
+        {"no file", std::nullopt, true, 0, 0},
+        {"not json", "{\"imported\": {", false, 0, 0},
+        {"not an object", "[1, 2]", false, 0, 0},
+        {"empty file", "", false, 0, 0},
+        {"damaged key", R"({"imported": 5, "uploaded": {"a": "s1"}})", true, 0, 1},
+        {"one bad entry empties its map only",
+         R"({"imported": {"k|1|40": {"file": "k.ogg", "bytes": 40, "at": "t"},
+                          "j|1|40": {"file": "j.ogg", "at": "t"}},
+             "uploaded": {"a": "s1", "b": "s2"}})",
+         true, 0, 2},
+        {"some keys only", R"({"imported": {"k|1|40": {"file": "k.ogg", "bytes": 40, "at": "t"}}})",
+         true, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Archive a;
+        if (c.content) {
+            TestSupport::writeFile(a.path, *c.content);
+        }
+        const SyncManifest m = SyncManifest::load(a.path);
+        EXPECT_EQ(m.isTrustworthy, c.trustworthy);
+        EXPECT_EQ(m.imported.size(), c.imported);
+        EXPECT_EQ(m.uploaded.size(), c.uploaded);
+    }
+}
+
+TEST(SyncManifest, AnUntrustworthyLedgerIsNeverWritten)
+{
+    Archive a;
+    const QByteArray damaged = "{\"imported\": {\"k|1|40\": {\"file\"";
+    TestSupport::writeFile(a.path, damaged);
+
+    SyncManifest m = SyncManifest::load(a.path);
+    m.uploaded[u"new"_s] = u"s"_s; // a change derived from the failed read
+    EXPECT_THROW(m.save(a.path), SyncManifest::SaveError);
+    EXPECT_FALSE(m.persist(a.path, a.log));
+    EXPECT_FALSE(SyncManifest::modify(a.path, a.log, [](SyncManifest& mm) { mm.starred = {}; }));
+
+    EXPECT_EQ(TestSupport::readFile(a.path), damaged);
+    EXPECT_FALSE(QFile::exists(a.path + u".bak"_s));
+    const QString line = u"[01-02 03:04:05] 清单没保存成功：拒绝保存：这份清单来自一次失败的读取，"
+                         u"写回去会把整本账抹掉——这一轮的记账没写下去，下一轮会重来\n"_s;
+    EXPECT_EQ(a.logText(), (line + line).toUtf8());
+}
+
+TEST(SyncManifest, SavesSortedPrettyAndKeepsOneBackup)
+{
+    Archive a;
+    SyncManifest::fresh().save(a.path); // no file yet: created, and nothing to back up
+    EXPECT_FALSE(QFile::exists(a.path + u".bak"_s));
+    const QByteArray first = TestSupport::readFile(a.path);
+
+    const SyncManifest m = sample();
+    m.save(a.path);
+    EXPECT_EQ(TestSupport::readFile(a.path + u".bak"_s), first);
+    EXPECT_EQ(SyncManifest::load(a.path), m);
+
+    const QByteArray text = TestSupport::readFile(a.path);
+    EXPECT_TRUE(text.contains("\"sess/1\"")) << "slash escaped";
+    EXPECT_TRUE(text.contains('\n')) << "not pretty-printed";
+    EXPECT_TRUE(text.contains("\"empty\": {}")) << "a plan with nothing encodes as {}";
+    EXPECT_TRUE(text.contains("\"周会\"")) << "non-ASCII escaped";
+
+    // Top-level keys: all ten, in sorted order; Imported fields sorted too.
+    QList<qsizetype> at;
+    for (const char* key :
+         {"deleted", "dismissed", "downloadFailures", "imported", "missingOnServer", "plan",
+          "pollFailures", "repushRounds", "starred", "uploaded"}) {
+        at.append(text.indexOf(QByteArray(QByteArray("\n  \"") + key + "\":")));
+        EXPECT_GE(at.last(), 0) << key;
+    }
+    EXPECT_TRUE(std::is_sorted(at.begin(), at.end()));
+    const qsizetype atKey = text.indexOf("\"at\""), bytesKey = text.indexOf("\"bytes\""),
+                    fileKey = text.indexOf("\"file\"");
+    EXPECT_LT(atKey, bytesKey);
+    EXPECT_LT(bytesKey, fileKey);
+
+    // A damaged key is dropped by the next save; the previous content survives in .bak.
+    TestSupport::writeFile(a.path, text);
+    QByteArray damaged = text;
+    damaged.replace("\"pollFailures\": {\n    \"slow\": 3\n  }", "\"pollFailures\": \"x\"");
+    ASSERT_NE(damaged, text);
+    TestSupport::writeFile(a.path, damaged);
+    SyncManifest partly = SyncManifest::load(a.path);
+    EXPECT_TRUE(partly.isTrustworthy);
+    EXPECT_TRUE(partly.pollFailures.empty());
+    EXPECT_EQ(partly.imported, m.imported);
+    EXPECT_TRUE(partly.persist(a.path, a.log));
+    EXPECT_EQ(TestSupport::readFile(a.path + u".bak"_s), damaged);
+    EXPECT_TRUE(SyncManifest::load(a.path).pollFailures.empty());
+}
+
+TEST(SyncManifest, FailedWriteThrowsAndIsLogged)
+{
+    Archive a;
+    // A folder where the ledger should be: the rename over it fails, whoever runs the test.
+    QDir().mkpath(a.path);
+    EXPECT_THROW(SyncManifest::fresh().save(a.path), FileError);
+    EXPECT_FALSE(SyncManifest::fresh().persist(a.path, a.log));
+    EXPECT_TRUE(QFileInfo(a.path).isDir());
+    EXPECT_TRUE(a.logText().startsWith("[01-02 03:04:05] 清单没保存成功："));
+    EXPECT_TRUE(a.logText().endsWith("——这一轮的记账没写下去，下一轮会重来\n"));
+}
+
+TEST(SyncManifest, ModifyIsLoadChangeSave)
+{
+    Archive a;
+    sample().save(a.path);
+    EXPECT_TRUE(SyncManifest::modify(a.path, a.log, [](SyncManifest& m) {
+        m.downloadFailures[u"x.opus|1|40"_s] += 1;
+        m.imported[u"y.opus|1|80"_s] = {u"y.ogg"_s, 80, u"t"_s};
+    }));
+    const SyncManifest after = SyncManifest::load(a.path);
+    EXPECT_EQ(after.downloadFailures.at(u"x.opus|1|40"_s), 3);
+    EXPECT_EQ(after.imported.size(), 2u);
+    // Same name, different size: a different recording.
+    EXPECT_FALSE(after.imported.contains(u"y.opus|1|120"_s));
+    EXPECT_TRUE(a.logText().isEmpty());
+}
