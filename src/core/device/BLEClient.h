@@ -48,7 +48,8 @@ struct BLEClientTiming {
 // Everything runs on the one event loop; the port delivers its callbacks there. Every wait
 // (connect step, discovery step, frame, settle, radio) is resumed exactly once, by whichever of
 // event, error, time-out or disconnection comes first. Async operations are QCoro tasks; any
-// throwing operation throws BLEError or ProtoError. The client must outlive the flows it runs.
+// throwing operation throws BLEError or ProtoError. The port must outlive the client, and the
+// client the flows it runs.
 //
 // Pass named values, not temporaries of class type, as arguments of these coroutines where you
 // can: GCC 12 has destroyed such temporaries twice in coroutine calls.

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "device/CentralPort.h"
+
+#include <QBluetoothDeviceInfo>
+#include <QBluetoothLocalDevice>
+#include <QHash>
+#include <QPointer>
+#include <memory>
+
+class QBluetoothDeviceDiscoveryAgent;
+class QDBusServiceWatcher;
+class QLowEnergyController;
+class QLowEnergyService;
+
+// The Central port on Qt Bluetooth. One link at a time (the pen's client needs no more).
+//
+// Covers what Qt 6.4 leaves out on BlueZ: the maximum write length is read from BlueZ's MTU
+// property of the write characteristic (Qt reports none), and losing bluetoothd counts as a
+// disconnection (Qt does not notice). Connect time-outs are the client's own.
+class QtBluetoothCentral : public CentralPort {
+    Q_OBJECT
+
+public:
+    explicit QtBluetoothCentral(QObject* parent = nullptr);
+    ~QtBluetoothCentral() override;
+
+    int state() const override;
+    void startScan() override;
+    void stopScan() override;
+    void connectPeripheral(const QString& peripheral) override;
+    void cancelConnection(const QString& peripheral) override;
+    void discoverServices(const QString& peripheral, const QStringList& services) override;
+    void discoverCharacteristics(const QString& peripheral, const QString& service) override;
+    void setNotify(const QString& peripheral, const QString& characteristic, bool enabled) override;
+    void writeWithoutResponse(const QString& peripheral, const QString& characteristic,
+                              const QByteArray& value) override;
+    int maximumWriteLength(const QString& peripheral) const override;
+    QString peripheralName(const QString& peripheral) const override;
+
+private:
+    struct Link {
+        QString id;
+        QLowEnergyController* controller = nullptr;
+        QHash<QString, QLowEnergyService*> services; // by lower-case UUID string
+        QStringList requestedServices;
+        bool connected = false;
+        bool cancelled = false;
+        std::optional<QString> lastError;
+        mutable int maxWrite = 0;
+        QString writeCharacteristic;
+    };
+
+    void report(const QBluetoothDeviceInfo& info);
+    void endLink(const std::optional<QString>& error);
+    QLowEnergyService* serviceOf(const QString& characteristic) const;
+    void watchService(QLowEnergyService* service, const QString& uuid);
+    int readBluezMtu() const;
+
+    QBluetoothLocalDevice m_local;
+    QBluetoothDeviceDiscoveryAgent* m_agent = nullptr;
+    QDBusServiceWatcher* m_bluezWatcher = nullptr;
+    QHash<QString, QBluetoothDeviceInfo> m_seen;
+    std::unique_ptr<Link> m_link;
+};

@@ -1,0 +1,134 @@
+// The Qt Bluetooth port against a mock BlueZ on a private system bus (tests/device/mock).
+#include "DeviceTestSupport.h"
+#include "QtBluetoothCentral.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusInterface>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <gtest/gtest.h>
+
+using namespace DeviceTest;
+
+namespace {
+
+const char* kBusConfig =
+    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:tmpdir=/tmp</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+    <allow user="*"/>
+  </policy>
+</busconfig>
+)";
+
+class BleQt : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        const QString python = QStringLiteral("/usr/bin/python3");
+        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty() ||
+            QProcess::execute(python, {QStringLiteral("-c"), QStringLiteral("import dbus, gi")}) !=
+                0) {
+            skipReason = "needs dbus-daemon and Debian's python3 with dbus and gi";
+            return;
+        }
+        dir = new QTemporaryDir;
+        const QString config = dir->filePath(QStringLiteral("bus.conf"));
+        TestSupport::writeFile(config, kBusConfig);
+        daemon = new QProcess;
+        daemon->start(QStringLiteral("dbus-daemon"),
+                      {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),
+                       QStringLiteral("--nofork")});
+        if (!daemon->waitForReadyRead(5000)) {
+            skipReason = "dbus-daemon did not start";
+            return;
+        }
+        const QByteArray address = daemon->readLine().trimmed();
+        // Before anything touches the system bus or Qt Bluetooth.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
+        qputenv("BLUETOOTH_FORCE_DBUS_LE_VERSION", "5.66");
+        mock = new QProcess;
+        mock->setProcessChannelMode(QProcess::ForwardedChannels);
+        mock->start(python, {QStringLiteral(KESTREL_MOCK_BLUEZ)});
+        const bool up = TestSupport::spinUntil([] {
+            return QDBusConnection::systemBus().interface()->isServiceRegistered(
+                QStringLiteral("org.bluez"));
+        });
+        if (!up) {
+            skipReason = "the mock BlueZ did not come up";
+        }
+    }
+
+    static void TearDownTestSuite()
+    {
+        for (QProcess* p : {mock, daemon}) {
+            if (p) {
+                p->kill();
+                p->waitForFinished(2000);
+                delete p;
+            }
+        }
+        delete dir;
+    }
+
+    void SetUp() override
+    {
+        if (skipReason) {
+            GTEST_SKIP() << skipReason;
+        }
+    }
+
+    static inline QTemporaryDir* dir = nullptr;
+    static inline QProcess* daemon = nullptr;
+    static inline QProcess* mock = nullptr;
+    static inline const char* skipReason = nullptr;
+};
+
+} // namespace
+
+TEST_F(BleQt, ScanConnectRequestAndDrop)
+{
+    QtBluetoothCentral port;
+    BLEClientTiming timing;
+    timing.connectStep = 5;
+    timing.discoverStep = 5;
+    BLEClient client(port, timing);
+    run(client.waitPoweredOn(2));
+
+    const Discovered pen = run(client.findRecorder(1.0, QStringLiteral("QX27")));
+    EXPECT_EQ(pen.peripheral, QStringLiteral("C0:11:22:33:44:55"));
+    EXPECT_EQ(pen.name, QStringLiteral("QX27-0001"));
+    EXPECT_TRUE(pen.byService);
+
+    run(client.connect(pen));
+    EXPECT_TRUE(client.isConnected());
+    EXPECT_EQ(client.mtu(), 185); // from BlueZ's MTU property
+    EXPECT_EQ(run(client.battery(2)), 77);
+
+    std::optional<std::optional<QString>> dropped;
+    client.setOnDisconnect([&](const std::optional<QString>& e) { dropped = e; });
+    QDBusInterface control(QStringLiteral("org.bluez"), QStringLiteral("/mockpen"),
+                           QStringLiteral("com.kestrel.MockPen"), QDBusConnection::systemBus());
+    control.call(QStringLiteral("Drop"));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return dropped.has_value(); }));
+    EXPECT_FALSE(client.isConnected());
+
+    // Connect again, then a requested disconnection settles before the next connect.
+    run(client.connect(pen));
+    EXPECT_EQ(run(client.battery(2)), 77);
+    dropped.reset();
+    client.disconnect();
+    run(client.connect(pen));
+    EXPECT_EQ(run(client.battery(2)), 77);
+    EXPECT_FALSE(dropped.has_value());
+    client.disconnect();
+}
