@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+
+// Small helpers the verbs share: printing to the terminal in UTF-8 and exit codes.
+namespace CommandLine {
+
+enum Exit : int {
+    ok = 0,
+    failed = 1, // the work itself failed (no pen, connect or list failure, bad input file)
+    usage = 2,  // the command line could not be understood, or the mode is not available
+};
+
+void out(const QString& line); // stdout, with a newline, flushed
+void err(const QString& line); // stderr, with a newline
+
+} // namespace CommandLine

@@ -1,0 +1,130 @@
+#include "HeadlessCommand.h"
+
+#include "CommandLine.h"
+#include "PenBackend.h"
+#include "SignalWatcher.h"
+#include "device/CentralPort.h"
+#include "platform/Notify.h"
+#include "sync/EngineTiming.h"
+#include "sync/SyncEngine.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace HeadlessCommand {
+
+namespace {
+
+// The pen family's advertised-name hint.
+const QString deviceNameHint = u"QX27"_s;
+
+struct Settings {
+    bool once = false;
+    std::optional<QString> archiveRoot;
+    std::optional<QString> virtualPen;
+};
+
+std::optional<Settings> parse(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption headless(u"headless"_s);
+    const QCommandLineOption once(u"once"_s);
+    const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
+    const QCommandLineOption pen(u"virtual-pen"_s, {}, u"SCENARIO"_s);
+    parser.addOptions({headless, once, root, pen});
+    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
+        CommandLine::err(parser.errorText().isEmpty()
+                             ? u"看不懂的参数："_s + parser.positionalArguments().join(u' ')
+                             : parser.errorText());
+        CommandLine::err(usage());
+        return std::nullopt;
+    }
+    Settings s;
+    s.once = parser.isSet(once);
+    if (parser.isSet(root))
+        s.archiveRoot = parser.value(root);
+    if (parser.isSet(pen))
+        s.virtualPen = parser.value(pen);
+    return s;
+}
+
+} // namespace
+
+QString usage()
+{
+    return u"用法：kestrel --headless [--once] [--archive-root 目录] [--virtual-pen 场景.json]\n"
+           u"  --headless      不开窗口，持续监听录音笔并同步，日志同时打印到标准输出；Ctrl-C "
+           u"结束\n"
+           u"  --once          只手动同步一轮（搜索、同步、推送）就退出：完成为 0，失败为 1\n"
+           u"  --archive-root  归档根目录（默认：文档文件夹下的「录音项目」）\n"
+           u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙"_s;
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"kestrel"_s);
+    const std::optional<Settings> settings = parse(QCoreApplication::arguments());
+    if (!settings)
+        return CommandLine::usage;
+
+    PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
+    if (!backend.central) {
+        CommandLine::err(backend.error);
+        return CommandLine::failed;
+    }
+
+    // A pen station without a desktop session has nobody to show notifications to.
+    std::optional<Notify> notify;
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
+        notify.emplace();
+        notify->request();
+    }
+    SyncEngine::Options options;
+    options.notify = [&notify](const QString& body, const QString& title) {
+        if (notify)
+            notify->send(body, title);
+    };
+    options.logObserver = [](const QString& line) {
+        CommandLine::out(line);
+    };
+    const SyncPaths paths =
+        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
+    SyncEngine engine(*backend.central, paths, EngineTiming::defaultCooldown, deviceNameHint,
+                      options);
+
+    // A finished round decides the exit status of --once; after a stop request it ends the
+    // process once the round has done its bookkeeping.
+    bool quitting = false;
+    QObject::connect(&engine, &SyncEngine::roundEnded, &app, [&] {
+        if (settings->once || quitting) {
+            QCoreApplication::exit(engine.phase().is(SyncPhase::Kind::Failed) ? CommandLine::failed
+                                                                              : CommandLine::ok);
+        }
+    });
+    SignalWatcher signals_;
+    QObject::connect(&signals_, &SignalWatcher::received, &app, [&] {
+        quitting = true;
+        if (!settings->once)
+            engine.stop();
+        if (engine.isSyncing)
+            engine.interruptRound();
+        else
+            QCoreApplication::exit(CommandLine::ok);
+    });
+
+    if (settings->once) {
+        engine.loadCleanupSettingsOnce();
+        engine.loadWitnesses();
+        engine.syncNow();
+    } else {
+        engine.start();
+    }
+    return QCoreApplication::exec();
+}
+
+} // namespace HeadlessCommand

@@ -1,0 +1,47 @@
+// kestrel: the importer's entry point. The first argument may name a verb; without one the
+// application runs (headless with --headless; the window comes later).
+
+#include "CommandLine.h"
+#include "HeadlessCommand.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <functional>
+#include <map>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+using Verb = std::function<int(int argc, char** argv)>;
+
+// Verbs to come (sign-in, sign-out, status, audit) register here with their own file.
+const std::map<QString, Verb>& verbs()
+{
+    static const std::map<QString, Verb> table{
+        {u"run"_s, &HeadlessCommand::main},
+    };
+    return table;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const QString first = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
+    if (const auto verb = verbs().find(first); verb != verbs().end())
+        return verb->second(argc - 1, argv + 1);
+
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
+        if (arg == u"--headless"_s)
+            return HeadlessCommand::main(argc, argv);
+        if (arg == u"--help"_s || arg == u"-h"_s) {
+            CommandLine::out(HeadlessCommand::usage());
+            return CommandLine::ok;
+        }
+    }
+    CommandLine::err(u"窗口界面还没有做好。现在可以用无窗口模式运行：kestrel --headless "
+                     u"[--once] [--archive-root 目录] [--virtual-pen 场景.json]"_s);
+    return CommandLine::usage;
+}

@@ -1,0 +1,106 @@
+// The archive side of the engine: partial downloads, local scans, failure counts, the list.
+
+#include "sync/AtomicFile.h"
+#include "sync/SyncEngine.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+using namespace Qt::Literals::StringLiterals;
+
+QString SyncEngine::partialPath(const QString& base, const QString& suffix) const
+{
+    return paths.rawPackets() + u'/' + base + suffix;
+}
+
+QByteArray SyncEngine::loadPartial(const QString& base, uint32_t announced)
+{
+    std::optional<uint32_t> savedFor;
+    QFile sizeFile(partialPath(base, u".part.size"_s));
+    if (sizeFile.open(QIODevice::ReadOnly)) {
+        bool ok = false;
+        const qulonglong v = QString::fromUtf8(sizeFile.readAll()).trimmed().toULongLong(&ok);
+        if (ok && v <= 0xFFFFFFFFull)
+            savedFor = uint32_t(v);
+    }
+    QByteArray bytes;
+    QFile part(partialPath(base, u".part"_s));
+    if (part.open(QIODevice::ReadOnly))
+        bytes = part.readAll();
+    if (SyncPlanner::partialUsable(bytes.size(), savedFor, announced))
+        return bytes;
+    dropPartial(base);
+    return {};
+}
+
+void SyncEngine::savePartial(const QString& base, uint32_t announced, const QByteArray& bytes)
+{
+    // Whole packets only, so a resumed stream never splits one.
+    const qsizetype keep = bytes.size() / SyncPlanner::packetBytes * SyncPlanner::packetBytes;
+    if (keep < 1) {
+        dropPartial(base);
+        return;
+    }
+    // The size record goes last: a partial without it is never resumed.
+    if (AtomicFile::tryWrite(partialPath(base, u".part"_s), bytes.first(keep)))
+        AtomicFile::tryWrite(partialPath(base, u".part.size"_s), QByteArray::number(announced));
+}
+
+void SyncEngine::dropPartial(const QString& base)
+{
+    QFile::remove(partialPath(base, u".part"_s));
+    QFile::remove(partialPath(base, u".part.size"_s));
+}
+
+void SyncEngine::noteDownloadFailure(const FileEntry& entry)
+{
+    const QString key = SyncPlanner::manifestKey(entry);
+    SyncManifest manifest = SyncManifest::load(paths.manifest());
+    const int n = (manifest.downloadFailures.count(key) ? manifest.downloadFailures[key] : 0) + 1;
+    manifest.downloadFailures[key] = n;
+    persist(manifest);
+    if (n == SyncPlanner::giveUpAfter) {
+        const QString base = SyncPlanner::normalizedBase(entry.name);
+        const QString limit = QString::number(SyncPlanner::giveUpAfter);
+        log(base + u" 连续 "_s + limit + u" 次下载失败，不再自动重试（界面上仍可手动重试）"_s);
+        errors.insert(base, u"试了 "_s + limit +
+                                u" 次都没拿到内容，已停止自动重试——详情里点「重新下载」可以再试"_s);
+    }
+}
+
+SyncPlanner::Sizes SyncEngine::scanLocal(const QString& folder, const QString& ext)
+{
+    SyncPlanner::Sizes out;
+    const QString suffix = u'.' + ext.toLower();
+    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
+    for (const QFileInfo& f : files) {
+        const QString name = f.fileName();
+        if (name.toLower().endsWith(suffix))
+            out.insert(name.chopped(suffix.size()), f.size());
+    }
+    return out;
+}
+
+void SyncEngine::refreshLocalView()
+{
+    const SyncManifest manifest = SyncManifest::load(paths.manifest());
+    SyncPlanner::ItemContext context;
+    context.localOgg = scanLocal(paths.dest(), u"ogg"_s);
+    context.rawOpus = scanLocal(paths.rawPackets(), u"opus"_s);
+    context.status = lastStatus;
+    context.current = lastCurrent;
+    context.errors = errors;
+    context.vault = vaultState;
+    context.unconfirmed = unconfirmedSpeakers;
+    context.titles = vaultTitles;
+    for (const PendingUpload& u : uploadQueue)
+        context.uploadAttempts.insert(u.base, u.attempts);
+    context.skippedShort = skippedShort;
+    context.pendingDelete = pendingDeviceDelete;
+    QList<RecordingItem> items = SyncPlanner::buildItems(lastEntries, manifest, context);
+    if (items == m_items)
+        return;
+    m_items = std::move(items);
+    Q_EMIT itemsChanged();
+}

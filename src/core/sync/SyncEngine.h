@@ -1,0 +1,227 @@
+#pragma once
+
+#include "common/Clock.h"
+#include "device/BLEClient.h"
+#include "device/Discovered.h"
+#include "device/FileEntry.h"
+#include "sync/BindMismatch.h"
+#include "sync/CleanupSettings.h"
+#include "sync/Continuation.h"
+#include "sync/DeviceInfo.h"
+#include "sync/EngineHooks.h"
+#include "sync/EngineOptions.h"
+#include "sync/EngineTiming.h"
+#include "sync/LiveWitness.h"
+#include "sync/PendingUpload.h"
+#include "sync/RecordingItem.h"
+#include "sync/SyncLog.h"
+#include "sync/SyncManifest.h"
+#include "sync/SyncPaths.h"
+#include "sync/SyncPhase.h"
+#include "sync/SyncPlanner.h"
+
+#include <QCoro/QCoroTask>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class AdvertisementStream;
+class CentralPort;
+
+// The importer's one long-lived coordinator: listens to the pen's advertisements, runs a sync
+// round whenever the pen is seen and its cool-down has passed (or on demand), and publishes what
+// it knows for the UI. Everything runs on the one event loop; `isSyncing` is the only guard
+// against overlapping rounds. The monitor loop holds the engine weakly, so the engine may be
+// destroyed while it listens; destroy it only while no round runs (roundEnded tells).
+//
+// The published properties are read through getters and announced by their *Changed signals.
+// The plain fields below are public because the service client and the cleanup code work on
+// them as engine members; only the event-loop thread touches them.
+class SyncEngine : public QObject {
+    Q_OBJECT
+
+public:
+    using Options = EngineOptions;
+
+    // The central is the Bluetooth backend (real or virtual) the engine's client runs on.
+    SyncEngine(CentralPort& central, SyncPaths paths, double cooldown, QString deviceNameHint,
+               Options options = {}, QObject* parent = nullptr);
+    ~SyncEngine() override;
+
+    EngineHooks& hooks() { return m_hooks; }
+    const EngineTiming& timing() const { return m_timing; }
+    QDateTime now() const;
+
+    // --- published properties ---
+    const DeviceInfo& device() const { return m_device; }
+    const QList<RecordingItem>& items() const { return m_items; }
+    const SyncPhase& phase() const { return m_phase; }
+    const std::optional<QDateTime>& lastRun() const { return m_lastRun; }
+    const QString& lastSummary() const { return m_lastSummary; }
+    bool monitoring() const { return m_monitoring; }
+    const std::optional<BindMismatch>& pendingBindMismatch() const { return m_pendingBindMismatch; }
+    const std::optional<QString>& uploadBlocked() const { return m_uploadBlocked; }
+    bool needsSignIn() const { return m_needsSignIn; }
+    const CleanupSettings& cleanup() const { return m_cleanup; }
+
+    void setDevice(const DeviceInfo& device);
+    void setPhase(const SyncPhase& phase);
+    void setLastRun(const std::optional<QDateTime>& at);
+    void setLastSummary(const QString& summary);
+    void setPendingBindMismatch(const std::optional<BindMismatch>& mismatch);
+    void setUploadBlocked(const std::optional<QString>& text);
+    void setNeedsSignIn(bool needed);
+    // Assigning the settings also saves them (there is no other save path).
+    void setCleanup(const CleanupSettings& settings);
+
+    // --- lifecycle and triggers ---
+    void start();
+    void stop();
+    // Manual round: discover, round, flush. Refused (summary only) while a round runs.
+    void syncNow();
+    // Cuts the link of a running round so it ends soon: the current download keeps a valid
+    // partial and the round finishes its bookkeeping (used when the process is asked to quit).
+    void interruptRound();
+    bool isMonitorLoopRunning() const { return m_monitorTask.has_value(); }
+
+    // --- monitor loop pieces ---
+    std::optional<Discovered> pick(const QList<Discovered>& candidates) const;
+    void noteSeen(const Discovered& d, const QDateTime& at);
+    bool passedCooldown(const Discovered& d);
+    double currentCooldown(const QString& key) const;
+    bool resumingInProgress() const;
+    void noteRoundOutcome(const QString& key, bool productive);
+    QCoro::Task<std::optional<Discovered>> discover(double seconds);
+    void loadCleanupSettingsOnce();
+
+    // --- the round ---
+    // One complete conversation with the pen; never throws.
+    QCoro::Task<> runSync(Discovered target);
+    void refreshLocalView();
+    // base -> size of every file in folder whose lower-cased name ends in "." + ext.
+    static SyncPlanner::Sizes scanLocal(const QString& folder, const QString& ext);
+    // "yyyy-MM-dd HH:mm:ss", local time.
+    static QString stamp(const QDateTime& date);
+    void checkBattery(std::optional<uint8_t> level);
+
+    // Partial downloads in rawPackets: base + ".part" and base + ".part.size".
+    QString partialPath(const QString& base, const QString& suffix) const;
+    QByteArray loadPartial(const QString& base, uint32_t announced);
+    void savePartial(const QString& base, uint32_t announced, const QByteArray& bytes);
+    void dropPartial(const QString& base);
+    void noteDownloadFailure(const FileEntry& entry);
+
+    // --- live witnesses ---
+    // Reads the evidence file (start() does this); a missing or broken file keeps the map.
+    void loadWitnesses();
+    void noteLiveObservation();
+    Continuation::TrueStart trueStart(const QString& base, double durationSec);
+    void saveWitnesses();
+
+    // --- shared helpers for engine members elsewhere ---
+    void log(const QString& line);
+    SyncLog& syncLog();
+    void notify(const QString& body, const QString& title);
+    // Saves the ledger; a failure is logged and the round carries on.
+    bool persist(const SyncManifest& manifest);
+    BLEClient& client();
+
+    // --- plain fields ---
+    QList<PendingUpload> uploadQueue;
+    QHash<QString, QString> uploadExt; // base -> local file extension
+    const SyncPaths paths;
+    double cooldown;
+    QString deviceNameHint;
+    QHash<QString, EngineHooks::SpeechVerdict> voiceReports;
+    QHash<QString, double> skippedShort;
+    QSet<QString> pendingDeviceDelete;
+    QHash<QString, int> unconfirmedSpeakers;
+    QHash<QString, QString> vaultTitles;
+    QHash<QString, int> idleRounds; // peripheral id -> unproductive rounds in a row (0...3)
+    bool cleanupLoaded = false;
+    bool isSyncing = false;
+    bool isFlushing = false;
+    QHash<QString, QDateTime> lastTriggered; // peripheral id -> last round start
+    QHash<QString, QString> errors;          // base -> last problem, shown on the item
+    QHash<QString, SyncPlanner::VaultState> vaultState;
+    QList<FileEntry> lastEntries;
+    bool didSyncClock = false;
+    std::optional<QDateTime> lastNotRecordingAt;
+    LiveWitness::Map witnesses;
+    std::optional<uint8_t> lastStatus;
+    std::optional<QString> lastCurrent;
+    bool warnedLowBattery = false;
+
+Q_SIGNALS:
+    void deviceChanged();
+    void itemsChanged();
+    void phaseChanged();
+    void lastRunChanged();
+    void lastSummaryChanged();
+    void monitoringChanged();
+    void pendingBindMismatchChanged();
+    void uploadBlockedChanged();
+    void needsSignInChanged();
+    void cleanupChanged();
+    // A round (from the loop or the manual trigger) or a manual trigger that found no pen
+    // has ended; isSyncing is false again.
+    void roundEnded();
+
+private:
+    struct Round;
+
+    void setMonitoring(bool on);
+    void updateDevice(const std::function<void(DeviceInfo&)>& change);
+    void endSyncing();
+    void cancelMonitorLoop();
+    QCoro::Task<> monitorLoop(int generation);
+    void installDisconnectHandler();
+    void recoverStrandedRecordings();
+    QCoro::Task<int> flushUploadQueue(bool force);
+
+    // Round steps (SyncRound.cpp, SyncRoundDownload.cpp, SyncDeviceReads.cpp).
+    QCoro::Task<bool> roundBody(const Discovered& target, Round& round);
+    void backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest& manifest,
+                           const SyncPlanner::Sizes& localRaw, const SyncPlanner::Sizes& localOgg);
+    QCoro::Task<bool> downloadOne(const FileEntry& entry, Round& round);
+    void archive(const FileEntry& entry, const DownloadResult& result, Round& round);
+    void disconnectStep();
+    QCoro::Task<> finishRound(const Discovered& target, Round& round);
+    QCoro::Task<> readSyncCriticalInfo();
+    QCoro::Task<> readDisplayInfo();
+    void screenSpeechLater(const QString& base, const QString& oggPath);
+
+    CentralPort& m_central;
+    EngineTiming m_timing;
+    BLEClient::Timing m_bleTiming;
+    Clock m_clock;
+    EngineOptions::NotifyFn m_notify;
+    SyncLog::Observer m_logObserver;
+    EngineHooks m_hooks;
+    std::unique_ptr<BLEClient> m_client;
+    std::shared_ptr<SyncLog> m_log; // shared with background conversions
+
+    DeviceInfo m_device;
+    QList<RecordingItem> m_items;
+    SyncPhase m_phase;
+    std::optional<QDateTime> m_lastRun;
+    QString m_lastSummary;
+    bool m_monitoring = false;
+    std::optional<BindMismatch> m_pendingBindMismatch;
+    std::optional<QString> m_uploadBlocked;
+    bool m_needsSignIn = false;
+    CleanupSettings m_cleanup;
+
+    // The monitor loop: present while it runs; the number is its generation, so a loop that was
+    // cancelled and replaced never clears its successor.
+    std::optional<int> m_monitorTask;
+    int m_monitorGeneration = 0;
+    AdvertisementStream* m_monitorStream = nullptr;
+};

@@ -1,0 +1,169 @@
+// Downloading one pending recording and archiving it.
+
+#include "audio/OggWrap.h"
+#include "device/Proto.h"
+#include "sync/AtomicFile.h"
+#include "sync/Describe.h"
+#include "sync/ProgressThrottle.h"
+#include "sync/SyncEngine.h"
+#include "sync/SyncRound.h"
+
+#include <QCoro/QCoroFuture>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
+#include <memory>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+QByteArray c(const QString& s)
+{
+    return s.toUtf8();
+}
+
+double percentOf(qint64 got, uint32_t size)
+{
+    return double(got) / double(std::max<uint32_t>(size, 1)) * 100.0;
+}
+
+} // namespace
+
+QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
+{
+    QPointer<SyncEngine> self(this);
+    const QString base = SyncPlanner::normalizedBase(entry.name);
+    const QString name = entry.name;
+    const uint32_t size = entry.size;
+
+    errors.remove(base);
+    setPhase(SyncPhase::downloading(name, 0));
+
+    const QByteArray resume = loadPartial(base, size);
+    if (!resume.isEmpty()) {
+        log(QString::asprintf("接着上次的断点续传 %s：已有 %d/%s B（%.0f%%）", c(name).constData(),
+                              int(resume.size()), c(QString::number(size)).constData(),
+                              percentOf(resume.size(), size)));
+    }
+
+    auto throttle = std::make_shared<ProgressThrottle>();
+    auto onProgress = [self, throttle, name](qint64 got, std::optional<uint32_t> total) {
+        if (!self || !total || *total == 0)
+            return;
+        const int pct = int(std::min<qint64>(got * 100 / *total, 100));
+        if (const std::optional<int> admitted = throttle->admit(pct))
+            self->setPhase(SyncPhase::downloading(name, *admitted));
+    };
+    const DownloadResult result = co_await client().download(
+        entry.candidates(), size, m_timing.downloadIdleTimeout, std::nullopt, resume, onProgress);
+    if (!self)
+        co_return false;
+    const qint64 got = result.data.size();
+
+    if (result.disconnected) {
+        savePartial(base, size, result.data);
+        const double pct = percentOf(got, size);
+        errors.insert(base, QString::asprintf("传到 %.0f%% 时设备断开了，下次连上接着传", pct));
+        log(QString::asprintf("断线中断 %s：已存断点 %d/%s B（%.0f%%），不计失败",
+                              c(name).constData(), int(got), c(QString::number(size)).constData(),
+                              pct));
+        refreshLocalView();
+        const qint64 held = got / SyncPlanner::packetBytes * SyncPlanner::packetBytes;
+        if (held > resume.size())
+            round.progressed = true;
+        co_return false;
+    }
+
+    const bool isRawOpus = !result.filename.toLower().endsWith(u".wav"_s);
+    if (result.endCode == 0 && got > 0 && SyncPlanner::downloadComplete(got, size, isRawOpus)) {
+        archive(entry, result, round);
+        co_return true;
+    }
+
+    if (result.endCode == 0 && got > 0) {
+        const double pct = percentOf(got, size);
+        errors.insert(base,
+                      QString::asprintf("只收到 %d/%d 字节（%.1f%%），设备却报了完成——按未完成处理",
+                                        int(got), int(size), pct));
+        log(QString::asprintf("下载不完整 %s：收到 %d/%d 字节（%.1f%%）续传%d次，丢弃重来",
+                              c(name).constData(), int(got), int(size), pct, result.resumes));
+    } else {
+        QString reason = u"无应答"_s;
+        if (result.endCode) {
+            reason = Proto::importEndMeaning(*result.endCode)
+                         .value_or(u"结束码 "_s + QString::number(*result.endCode));
+        }
+        errors.insert(base, u"下载失败："_s + reason + u"（试过 "_s + result.tried.join(u"、"_s) +
+                                u"）"_s);
+        log(QString::asprintf("下载失败 %s：%s 拿到 %d/%s B 续传%d次 %.0fs", c(name).constData(),
+                              c(reason).constData(), int(got), c(QString::number(size)).constData(),
+                              result.resumes, result.seconds));
+    }
+    noteDownloadFailure(entry);
+    refreshLocalView();
+    co_return true;
+}
+
+void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, Round& round)
+{
+    const QString base = SyncPlanner::normalizedBase(entry.name);
+    const QByteArray& data = result.data;
+    QString archivedName;
+    try {
+        AtomicFile::write(paths.rawPackets() + u'/' + base + u".opus"_s, data);
+        if (OggWrap::looksRaw(data)) {
+            archivedName = base + u".ogg"_s;
+            AtomicFile::write(paths.dest() + u'/' + archivedName,
+                              OggWrap::wrap(data, 16000, u"QX27"_s));
+        } else {
+            // The pen delivered a finished container: keep it as it came.
+            archivedName = result.filename;
+            if (!SyncPlanner::isSafeBase(archivedName))
+                archivedName = base + u".bin"_s;
+            AtomicFile::write(paths.dest() + u'/' + archivedName, data);
+        }
+    } catch (const std::exception& e) {
+        const QString text = u"落盘失败："_s + describe(e);
+        errors.insert(base, text);
+        log(text);
+        refreshLocalView();
+        return;
+    }
+
+    const QString key = SyncPlanner::manifestKey(entry);
+    SyncManifest manifest = SyncManifest::load(paths.manifest());
+    manifest.imported[key] = {archivedName, data.size(), stamp(now())};
+    manifest.downloadFailures.erase(key);
+    persist(manifest);
+    dropPartial(base);
+    ++round.importedCount;
+
+    const double kbps = result.seconds > 0 ? double(data.size()) / 1024.0 / result.seconds : 0.0;
+    log(u"导入 "_s + entry.name + u" "_s + QString::number(data.size()) + u"B "_s +
+        QString::asprintf("%.1f", kbps) + u"KB/s"_s +
+        (result.resumes >= 1 ? u" 续传"_s + QString::number(result.resumes) + u"次"_s : QString()));
+
+    if (archivedName.endsWith(u".ogg"_s))
+        screenSpeechLater(base, paths.dest() + u'/' + archivedName);
+    refreshLocalView();
+}
+
+void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
+{
+    if (!m_hooks.screenSpeech)
+        return;
+    [](QPointer<SyncEngine> self, QString b, QString path,
+       EngineHooks::ScreenSpeechFn screen) -> QCoro::Task<> {
+        // Off the loop at low priority; nothing waits for or is blocked by the verdict.
+        const std::optional<EngineHooks::SpeechVerdict> verdict =
+            co_await QtConcurrent::run([screen, path] { return screen(path); });
+        if (!self || !verdict)
+            co_return;
+        if (!verdict->isLikelySpeech) {
+            self->log(u"语音检测："_s + b + u" 疑似没有人声——"_s + verdict->reason +
+                      u"（仅记录，未拦截）"_s);
+        }
+        self->voiceReports.insert(b, *verdict);
+    }(this, base, oggPath, m_hooks.screenSpeech);
+}

@@ -1,0 +1,105 @@
+// The kestrel executable as a user runs it.
+
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+Outcome kestrel(const QStringList& args, int timeoutMs = 30000)
+{
+    QProcess p;
+    p.start(QStringLiteral(KESTREL_BIN), args);
+    p.waitForFinished(timeoutMs);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
+}
+
+} // namespace
+
+TEST(HeadlessApp, OneRoundAgainstTheVirtualPenLeavesTheArchive)
+{
+    QTemporaryDir dir;
+    const QString scenario = QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s;
+    const Outcome r = kestrel({u"--headless"_s, u"--once"_s, u"--archive-root"_s, dir.path(),
+                               u"--virtual-pen"_s, scenario});
+
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"] 同步结束：导入 3 条\n"_s)) << r.out.toStdString();
+    const QStringList raws = QDir(dir.path() + u"/导入/原始包"_s).entryList({u"*.opus"_s});
+    const QStringList oggs = QDir(dir.path() + u"/导入"_s).entryList({u"*.ogg"_s});
+    EXPECT_EQ(raws.size(), 3);
+    EXPECT_EQ(oggs.size(), 3);
+    EXPECT_EQ(
+        TestSupport::readFile(dir.path() + u"/导入/原始包/20251203-123000.opus"_s),
+        TestSupport::readFile(QStringLiteral(ENGINE_FIXTURES) + u"/audio/20251203-123000.raw"_s));
+    // The log file holds what was echoed.
+    EXPECT_TRUE(QString::fromUtf8(TestSupport::readFile(dir.path() + u"/out/swift-同步日志.txt"_s))
+                    .contains(u"同步结束：导入 3 条"_s));
+}
+
+TEST(HeadlessApp, ExitStatusTellsWhatWasWrong)
+{
+    struct Case {
+        QStringList args;
+        int exitCode;
+        QString stderrHas;
+    };
+    const QList<Case> cases{
+        {{}, 2, u"--headless"_s},
+        {{u"--headless"_s, u"--once"_s}, 1, u"蓝牙"_s},
+        {{u"--headless"_s, u"--virtual-pen"_s, u"/nonexistent.json"_s}, 1, u"/nonexistent.json"_s},
+        {{u"--headless"_s, u"--bogus"_s}, 2, u"bogus"_s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const Outcome r = kestrel(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_TRUE(r.err.contains(c.stderrHas)) << r.err.toStdString();
+    }
+}
+
+TEST(HeadlessApp, TerminationMidTransferLeavesAValidPartial)
+{
+    QTemporaryDir dir;
+    const QString scenario = dir.path() + u"/slow.json"_s;
+    TestSupport::writeFile(scenario, R"({
+        "name": "QX27-SLOW", "bytesPerSecond": 40000, "advertiseIntervalMs": 20,
+        "files": [ { "name": "20260301-100000.opus", "generate": { "packets": 20000, "seed": 3 } } ]
+    })");
+    const QString root = dir.path() + u"/archive"_s;
+    QProcess p;
+    p.start(QStringLiteral(KESTREL_BIN),
+            {u"--headless"_s, u"--archive-root"_s, root, u"--virtual-pen"_s, scenario});
+    QString out;
+    ASSERT_TRUE(TestSupport::spinUntil([&] {
+        p.waitForReadyRead(50);
+        out += QString::fromUtf8(p.readAllStandardOutput());
+        return out.contains(u"要下 1 条"_s);
+    })) << out.toStdString();
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(300));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    ASSERT_TRUE(p.waitForFinished(10000));
+    out += QString::fromUtf8(p.readAllStandardOutput());
+
+    EXPECT_EQ(p.exitCode(), 0);
+    EXPECT_TRUE(out.contains(u"断线中断 20260301-100000.opus"_s)) << out.toStdString();
+    const QByteArray part = TestSupport::readFile(root + u"/导入/原始包/20260301-100000.part"_s);
+    EXPECT_GT(part.size(), 0);
+    EXPECT_EQ(part.size() % 40, 0);
+    EXPECT_EQ(TestSupport::readFile(root + u"/导入/原始包/20260301-100000.part.size"_s), "800000");
+    EXPECT_TRUE(out.contains(u"同步结束："_s));
+}

@@ -1,0 +1,148 @@
+// The engine's lifecycle: choosing the pen, sightings, cool-down and back-off, the monitor loop
+// and the manual trigger.
+
+#include "EngineHarness.h"
+#include "support/TestSupport.h"
+
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QDateTime t0 = QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0));
+
+} // namespace
+
+TEST(MonitorLoop, PickPrefersTheServiceThenTheNameHint)
+{
+    EngineHarness h;
+    const Discovered named{u"A"_s, u"qx27-a1"_s, -80, false};
+    const Discovered byService{u"B"_s, u"Pen"_s, -90, true};
+    const Discovered other{u"C"_s, u"Phone"_s, -40, false};
+    EXPECT_EQ(h.engine().pick({named, byService}), byService);
+    EXPECT_EQ(h.engine().pick({other, named}), named);
+    EXPECT_EQ(h.engine().pick({other}), std::nullopt);
+    EXPECT_EQ(h.engine().pick({}), std::nullopt);
+}
+
+TEST(MonitorLoop, SightingsAreNotedSparinglyAndAReturnIsLogged)
+{
+    EngineHarness h;
+    const Discovered pen{u"P"_s, u"QX27-1"_s, -60, true};
+    h.engine().noteSeen(pen, t0);
+    h.engine().noteSeen(pen, t0.addSecs(3));
+    EXPECT_EQ(h.engine().device().lastSeenAt, t0);
+    EXPECT_EQ(h.engine().device().name, u"QX27-1"_s);
+
+    h.engine().noteSeen(pen, t0.addSecs(6));
+    EXPECT_EQ(h.engine().device().lastSeenAt, t0.addSecs(6));
+    h.engine().noteSeen(pen, t0.addSecs(6 + 150));
+    EXPECT_TRUE(
+        h.logged(u"录音笔又开始广播了（上次见到是 2026-03-01 10:00:06，中间 2 分钟没有信号）"_s));
+}
+
+TEST(MonitorLoop, UnproductiveRoundsStretchTheCooldown)
+{
+    EngineHarness h;
+    const QString key = u"P"_s;
+    const QList<std::pair<bool, double>> rounds{{false, 120}, {false, 300}, {false, 600},
+                                                {false, 600}, {true, 60},   {true, 60}};
+    for (const auto& [productive, interval] : rounds) {
+        h.engine().noteRoundOutcome(key, productive);
+        EXPECT_EQ(h.engine().currentCooldown(key), interval);
+    }
+    EXPECT_EQ(h.log(),
+              QStringList({u"空转第 1 轮，下次重连间隔 120s"_s, u"空转第 2 轮，下次重连间隔 300s"_s,
+                           u"空转第 3 轮，下次重连间隔 600s"_s, u"空转第 3 轮，下次重连间隔 600s"_s,
+                           u"有新内容，重连间隔打回 60s"_s}));
+
+    // The base cool-down is a floor under every step.
+    h.engine().cooldown = 200;
+    h.engine().noteRoundOutcome(key, false);
+    EXPECT_EQ(h.engine().currentCooldown(key), 200);
+}
+
+TEST(MonitorLoop, ThePensAdvertisementsDriveRoundsWithinTheCooldown)
+{
+    EngineHarness h;
+    h.freezeClock(t0);
+    h.pen().addFile(u"20260301-090000.opus"_s, VirtualPen::generatePackets(40, 1));
+    h.pen().setAdvertiseInterval(10);
+    h.pen().setOtherDevices(3, 5);
+    QSignalSpy rounds(&h.engine(), &SyncEngine::roundEnded);
+
+    h.engine().start();
+    h.engine().start(); // a second start never starts a second loop
+    EXPECT_EQ(h.loggedCount(u"开始持续监听（广播流，冷却 60s，自动清理 关）"_s), 2);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 1; }));
+    EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
+    EXPECT_TRUE(h.engine().phase().is(SyncPhase::Kind::WaitingForDevice));
+
+    // Within the cool-down the pen's sightings start nothing.
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(150));
+    EXPECT_EQ(rounds.size(), 1);
+    EXPECT_EQ(h.pen().connectionCount(), 1);
+
+    // After it, one round, which finds nothing new and stretches the next wait to 120 s.
+    h.advance(61);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 2; }));
+    EXPECT_TRUE(h.logged(u"空转第 1 轮，下次重连间隔 120s"_s));
+    h.advance(61);
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(150));
+    EXPECT_EQ(rounds.size(), 2);
+    h.advance(60);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 3; }));
+
+    h.engine().stop();
+    EXPECT_TRUE(h.engine().phase().is(SyncPhase::Kind::Idle));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isMonitorLoopRunning(); }));
+    EXPECT_TRUE(h.logged(u"停止监听"_s));
+}
+
+TEST(MonitorLoop, StopDuringARoundLetsItFinishThenEndsTheLoop)
+{
+    EngineHarness h;
+    h.pen().addFile(u"20260301-090000.opus"_s, VirtualPen::generatePackets(500, 1));
+    h.pen().setBytesPerSecond(40000); // half a second of transfer
+    h.pen().setAdvertiseInterval(10);
+
+    h.engine().start();
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] { return h.engine().phase().is(SyncPhase::Kind::Downloading); }));
+
+    const SyncPhase during = h.engine().phase();
+    h.engine().syncNow(); // refused, and only the summary says so
+    EXPECT_EQ(h.engine().lastSummary(), u"正在同步中，忽略这次手动触发"_s);
+    EXPECT_EQ(h.engine().phase(), during);
+
+    h.engine().stop();
+    EXPECT_TRUE(h.engine().isMonitorLoopRunning());
+    EXPECT_TRUE(h.engine().isSyncing);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isSyncing; }));
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isMonitorLoopRunning(); }));
+    EXPECT_TRUE(h.engine().phase().is(SyncPhase::Kind::Idle));
+    EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
+}
+
+TEST(MonitorLoop, ManualTriggerFindsThePenOrFails)
+{
+    EngineHarness h;
+    h.pen().addFile(u"20260301-090000.opus"_s, VirtualPen::generatePackets(40, 1));
+    QSignalSpy rounds(&h.engine(), &SyncEngine::roundEnded);
+
+    h.pen().setAdvertising(false);
+    h.engine().syncNow();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 1; }));
+    EXPECT_EQ(h.engine().phase(),
+              SyncPhase::failed(u"没找到录音笔，确认已开机且未被手机 App 占用"_s));
+    EXPECT_EQ(h.engine().lastSummary(), u"没找到录音笔"_s);
+
+    h.pen().setAdvertising(true);
+    h.engine().syncNow();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 2; }));
+    EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
+    EXPECT_TRUE(h.engine().lastTriggered.contains(h.pen().address()));
+    EXPECT_FALSE(h.engine().isSyncing);
+}
