@@ -241,6 +241,7 @@ TEST(ArchiveAudit, ParsesLedgerKeys)
         {"20240501-093000.opus||150000", std::nullopt},
         {"20240501-093000.opus|-1|150000", std::nullopt},
         {"20240501-093000.opus|75|1e5", std::nullopt},
+        {"20240501-093000.opus|٧٥|150000", std::nullopt}, // digits, but not decimal ASCII
         {".opus|75|150000", std::nullopt},
         {"20240501-093000.opus", std::nullopt},
     };

@@ -167,7 +167,8 @@ std::optional<KeyParts> parseKey(const QString& key)
         return std::nullopt;
     }
     const auto number = [](const QString& s) -> std::optional<qint64> {
-        if (s.isEmpty() || !std::all_of(s.begin(), s.end(), [](QChar c) { return c.isDigit(); })) {
+        if (s.isEmpty() ||
+            !std::all_of(s.begin(), s.end(), [](QChar c) { return c >= u'0' && c <= u'9'; })) {
             return std::nullopt;
         }
         bool ok = false;
