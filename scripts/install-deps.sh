@@ -14,8 +14,8 @@ packages=(
   libogg-dev libopus-dev libopusfile-dev libfftw3-dev
   # tests and benchmarks
   libgtest-dev libgmock-dev libbenchmark-dev
-  # notifications, private D-Bus for tests
-  dbus libnotify-bin
+  # notifications; private D-Bus and a mock Bluetooth daemon for tests
+  dbus libnotify-bin python3-dbus python3-gi
   # audio fixtures for the demo (speech synthesis, resampling, encoding, demuxing)
   espeak-ng sox opus-tools ffmpeg
 )

@@ -13,7 +13,7 @@ TEST_F(MindvaultSession, SignInStoresTheCredentialButNeverThePassword)
     auto c = config();
     c.supabaseUrl += u'/'; // sign-in tolerates one trailing slash
     vault = makeClient(c);
-    AwaitTask::run(vault->signIn(email, password));
+    TestSupport::run(vault->signIn(email, password));
 
     EXPECT_TRUE(vault->token().has_value());
     EXPECT_EQ(vault->org(), u"org-test"_s);
@@ -55,7 +55,7 @@ TEST_F(MindvaultSession, A401IsAnsweredByExactlyOneRefreshAndOneResend)
     };
 
     server.unauthorizedNext(1);
-    auto r = AwaitTask::run(v.authed("GET", url, auth));
+    auto r = TestSupport::run(v.authed("GET", url, auth));
     EXPECT_EQ(r.status, 404); // the resend reached the service
     EXPECT_EQ(server.requestCount("refresh"), 1);
     EXPECT_EQ(server.requestCount("status"), 2);
@@ -63,14 +63,14 @@ TEST_F(MindvaultSession, A401IsAnsweredByExactlyOneRefreshAndOneResend)
 
     // A second 401 goes back to the caller as a status; no second refresh.
     server.unauthorizedNext(2);
-    r = AwaitTask::run(v.authed("GET", url, auth));
+    r = TestSupport::run(v.authed("GET", url, auth));
     EXPECT_EQ(r.status, 401);
     EXPECT_EQ(server.requestCount("refresh"), 2);
     EXPECT_EQ(server.requestCount("status"), 4);
 
     // The access token expired: the refresh picks up a new one and the call goes through.
     server.expireAccessTokens();
-    EXPECT_EQ(AwaitTask::run(v.authed("GET", url, auth)).status, 404);
+    EXPECT_EQ(TestSupport::run(v.authed("GET", url, auth)).status, 404);
     EXPECT_EQ(server.requestCount("refresh"), 3);
 }
 
@@ -79,7 +79,7 @@ TEST_F(MindvaultSession, RotatedRefreshTokenIsStoredAndTheOldOneIsDead)
     signedIn();
     const QString old = *store.get(u"refresh_token"_s);
     auto other = makeClient();
-    AwaitTask::run(other->connect());
+    TestSupport::run(other->connect());
     const QString rotated = *store.get(u"refresh_token"_s);
     EXPECT_NE(rotated, old);
     EXPECT_FALSE(other->credentialWriteFailed());
@@ -90,7 +90,7 @@ TEST_F(MindvaultSession, RotatedRefreshTokenIsStoredAndTheOldOneIsDead)
     store.set(old, u"refresh_token"_s);
     EXPECT_EQ(errorOf(makeClient()->connect()).kind(), MindvaultError::Kind::sessionRevoked);
     store.set(rotated, u"refresh_token"_s);
-    AwaitTask::run(makeClient()->connect());
+    TestSupport::run(makeClient()->connect());
 }
 
 TEST_F(MindvaultSession, RevokedRefreshMakesTheSessionExpired)
@@ -102,7 +102,7 @@ TEST_F(MindvaultSession, RevokedRefreshMakesTheSessionExpired)
     EXPECT_EQ(e.description(),
               u"登录已失效——在网页或别的设备上点「退出登录」会连带让这里失效，重新登录一次即可"_s);
     EXPECT_TRUE(Mindvault::hasCredentials(store)); // kept until the user signs in again
-    EXPECT_EQ(AwaitTask::run(Mindvault::checkSession(config(), store, &nam)), AuthState::expired);
+    EXPECT_EQ(TestSupport::run(Mindvault::checkSession(config(), store, &nam)), AuthState::expired);
 }
 
 TEST_F(MindvaultSession, CheckSessionTellsExpiredFromUnreachable)
@@ -119,7 +119,7 @@ TEST_F(MindvaultSession, CheckSessionTellsExpiredFromUnreachable)
         SCOPED_TRACE(c.name);
         if (c.refreshStatus)
             server.failStep("refresh", c.refreshStatus);
-        EXPECT_EQ(AwaitTask::run(Mindvault::checkSession(config(), store, &nam)), c.expected);
+        EXPECT_EQ(TestSupport::run(Mindvault::checkSession(config(), store, &nam)), c.expected);
     }
 
     server.failStep("refresh", 500);
@@ -129,7 +129,7 @@ TEST_F(MindvaultSession, CheckSessionTellsExpiredFromUnreachable)
     EXPECT_EQ(e.status(), 500);
 
     MindvaultConfig nowhere{u"http://127.0.0.1:1"_s, u"http://127.0.0.1:1"_s, u"k"_s};
-    EXPECT_THROW(AwaitTask::run(makeClient(nowhere)->connect()), NetworkError);
-    EXPECT_EQ(AwaitTask::run(Mindvault::checkSession(nowhere, store, &nam)),
+    EXPECT_THROW(TestSupport::run(makeClient(nowhere)->connect()), NetworkError);
+    EXPECT_EQ(TestSupport::run(Mindvault::checkSession(nowhere, store, &nam)),
               AuthState::unreachable);
 }

@@ -10,10 +10,10 @@ protected:
     std::pair<QString, QString> transcribed(const QString& title, const QString& requestId)
     {
         const QString session =
-            AwaitTask::run(vault->upload(QByteArray(100, 'a'), title, 90, requestId, u"audio/ogg"_s,
+            TestSupport::run(vault->upload(QByteArray(100, 'a'), title, 90, requestId, u"audio/ogg"_s,
                                          QDateTime::currentDateTimeUtc()))
                 .sessionId;
-        return {session, *AwaitTask::run(vault->sessionState(session)).transcriptId};
+        return {session, *TestSupport::run(vault->sessionState(session)).transcriptId};
     }
 };
 
@@ -25,32 +25,32 @@ TEST_F(MindvaultSpeakers, TableReadsMapRowsAndHidePlaceholderTitles)
     const auto [session, tid] = transcribed(u"周会"_s, u"mac-ble-a"_s);
     const auto [session2, placeholder] = transcribed(u"note2-20240501"_s, u"mac-ble-b"_s);
 
-    const auto rows = AwaitTask::run(vault->speakers(tid));
+    const auto rows = TestSupport::run(vault->speakers(tid));
     ASSERT_EQ(rows.size(), 2);
     EXPECT_EQ(rows[0], (SpeakerRow{tid + u"-S1"_s, u"S1"_s, std::nullopt, false, std::nullopt}));
     EXPECT_EQ(rows[1].label, u"S2"_s);
 
     const auto counts =
-        AwaitTask::run(vault->unconfirmedSpeakerCounts({tid, u"tr-manual"_s, u"tr-unknown"_s}));
+        TestSupport::run(vault->unconfirmedSpeakerCounts({tid, u"tr-manual"_s, u"tr-unknown"_s}));
     EXPECT_EQ(counts, (QMap<QString, int>{{tid, 2}, {u"tr-manual"_s, 1}}));
 
-    EXPECT_EQ(AwaitTask::run(vault->transcriptTitles({tid, placeholder})),
+    EXPECT_EQ(TestSupport::run(vault->transcriptTitles({tid, placeholder})),
               (QMap<QString, QString>{{tid, u"周会"_s}}));
-    EXPECT_EQ(AwaitTask::run(vault->transcriptTitle(tid)), u"周会"_s);
-    EXPECT_FALSE(AwaitTask::run(vault->transcriptTitle(placeholder)));
+    EXPECT_EQ(TestSupport::run(vault->transcriptTitle(tid)), u"周会"_s);
+    EXPECT_FALSE(TestSupport::run(vault->transcriptTitle(placeholder)));
 
-    const auto segments = AwaitTask::run(vault->segments(tid));
+    const auto segments = TestSupport::run(vault->segments(tid));
     ASSERT_EQ(segments.size(), 3);
     EXPECT_TRUE(std::is_sorted(segments.begin(), segments.end(),
                                [](const auto& a, const auto& b) { return a.startMs < b.startMs; }));
-    const auto samples = AwaitTask::run(vault->speakerSamples(tid));
+    const auto samples = TestSupport::run(vault->speakerSamples(tid));
     EXPECT_EQ(samples.keys(), (QList<QString>{u"S1"_s, u"S2"_s}));
     EXPECT_EQ(samples[u"S2"_s], (SpeakerSample{u"S2"_s, segments[1].text, segments[1].startMs}));
 
-    EXPECT_EQ(AwaitTask::run(vault->personProfiles(10)).first().displayName, u"李华"_s);
-    EXPECT_EQ(AwaitTask::run(vault->projects()).first(), (ProjectEntry{u"pj-1"_s, u"周会"_s}));
-    EXPECT_EQ(AwaitTask::run(vault->recordingSessionId(tid)), session);
-    EXPECT_FALSE(AwaitTask::run(vault->recordingSessionId(u"tr-manual"_s)));
+    EXPECT_EQ(TestSupport::run(vault->personProfiles(10)).first().displayName, u"李华"_s);
+    EXPECT_EQ(TestSupport::run(vault->projects()).first(), (ProjectEntry{u"pj-1"_s, u"周会"_s}));
+    EXPECT_EQ(TestSupport::run(vault->recordingSessionId(tid)), session);
+    EXPECT_FALSE(TestSupport::run(vault->recordingSessionId(u"tr-manual"_s)));
 
     server.failStep("rest", 500);
     EXPECT_EQ(errorOf(vault->speakers(tid)).whatText(), u"查询 speakers"_s);
@@ -60,12 +60,12 @@ TEST_F(MindvaultSpeakers, AssignmentGoesThroughTheSessionOrTheTableAsTheServiceA
 {
     signedIn();
     const auto [session, tid] = transcribed(u"周会"_s, u"mac-ble-c"_s);
-    const auto rows = AwaitTask::run(vault->speakers(tid));
+    const auto rows = TestSupport::run(vault->speakers(tid));
 
-    AwaitTask::run(vault->assignSpeaker(tid, rows[0], u"张三"_s, u"up-1"_s));
-    EXPECT_EQ(AwaitTask::run(vault->speakers(tid))[0],
+    TestSupport::run(vault->assignSpeaker(tid, rows[0], u"张三"_s, u"up-1"_s));
+    EXPECT_EQ(TestSupport::run(vault->speakers(tid))[0],
               (SpeakerRow{rows[0].id, u"S1"_s, u"张三"_s, true, u"up-1"_s}));
-    EXPECT_EQ(AwaitTask::run(vault->unconfirmedSpeakerCounts({tid})).value(tid), 1);
+    EXPECT_EQ(TestSupport::run(vault->unconfirmedSpeakerCounts({tid})).value(tid), 1);
 
     SpeakerRow unknown = rows[1];
     unknown.label = u"S9"_s;
@@ -83,8 +83,8 @@ TEST_F(MindvaultSpeakers, AssignmentGoesThroughTheSessionOrTheTableAsTheServiceA
     EXPECT_EQ(server.requestCount("rest-patch"), 1);
 
     // A transcript without a recording session is written in the table directly.
-    const auto manual = AwaitTask::run(vault->speakers(u"tr-manual"_s));
-    AwaitTask::run(vault->assignSpeaker(u"tr-manual"_s, manual[0], u"王五"_s, std::nullopt));
-    EXPECT_EQ(AwaitTask::run(vault->speakers(u"tr-manual"_s))[0],
+    const auto manual = TestSupport::run(vault->speakers(u"tr-manual"_s));
+    TestSupport::run(vault->assignSpeaker(u"tr-manual"_s, manual[0], u"王五"_s, std::nullopt));
+    EXPECT_EQ(TestSupport::run(vault->speakers(u"tr-manual"_s))[0],
               (SpeakerRow{manual[0].id, u"S1"_s, u"王五"_s, true, std::nullopt}));
 }

@@ -18,7 +18,7 @@ protected:
 
     UploadResult push(AudioSource source, const QString& requestId, QStringList* steps = nullptr)
     {
-        return AwaitTask::run(vault->upload(std::move(source), u"周会"_s, 95.5, requestId,
+        return TestSupport::run(vault->upload(std::move(source), u"周会"_s, 95.5, requestId,
                                             u"audio/ogg"_s,
                                             QDateTime(QDate(2024, 5, 1), QTime(8, 30), Qt::UTC),
                                             std::nullopt, [steps](const QString& line) {
@@ -153,17 +153,17 @@ TEST_F(MindvaultUpload, SessionStateFollowsTheServiceToReadyFailedAndGone)
     signedIn();
     server.setProcessing(std::chrono::hours(1));
     const QString id = push(audio(10), u"mac-ble-s"_s).sessionId;
-    EXPECT_EQ(AwaitTask::run(vault->sessionState(id)),
+    EXPECT_EQ(TestSupport::run(vault->sessionState(id)),
               (SessionState{u"processing"_s, std::nullopt, std::nullopt}));
 
     server.setProcessing(std::chrono::milliseconds(0));
     const QString id2 = push(audio(10), u"mac-ble-s2"_s).sessionId;
-    const SessionState ready = AwaitTask::run(vault->sessionState(id2));
+    const SessionState ready = TestSupport::run(vault->sessionState(id2));
     EXPECT_EQ(ready.status, u"ready"_s);
     EXPECT_TRUE(ready.transcriptId.has_value());
 
     server.failSession(id.toStdString(), "PROVIDER_UNAVAILABLE");
-    EXPECT_EQ(AwaitTask::run(vault->sessionState(id)),
+    EXPECT_EQ(TestSupport::run(vault->sessionState(id)),
               (SessionState{u"failed"_s, std::nullopt, u"PROVIDER_UNAVAILABLE"_s}));
 
     server.deleteSession(id.toStdString());

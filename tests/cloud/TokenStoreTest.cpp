@@ -1,6 +1,5 @@
 #include "cloud/TokenStore.h"
 
-#include "AwaitTask.h"
 #include "cloud/Mindvault.h"
 #include "support/TestSupport.h"
 
@@ -46,7 +45,7 @@ TEST_F(TokenStoreTest, EmailOnlyOrCorruptFileReadsAsSignedOut)
     TestSupport::writeFile(store.path(), R"({"email":"me@example.com"})");
     EXPECT_EQ(Mindvault::signedInEmail(store), u"me@example.com"_s);
     EXPECT_FALSE(Mindvault::hasCredentials(store));
-    EXPECT_EQ(AwaitTask::run(Mindvault::checkSession(MindvaultConfig{}, store)),
+    EXPECT_EQ(TestSupport::run(Mindvault::checkSession(MindvaultConfig{}, store)),
               Mindvault::AuthState::none);
 
     TestSupport::writeFile(store.path(), "{not json");

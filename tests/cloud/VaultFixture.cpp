@@ -40,6 +40,6 @@ std::unique_ptr<Mindvault> VaultFixture::makeClient(std::optional<MindvaultConfi
 
 Mindvault& VaultFixture::signedIn()
 {
-    AwaitTask::run(vault->signIn(email, password));
+    TestSupport::run(vault->signIn(email, password));
     return *vault;
 }

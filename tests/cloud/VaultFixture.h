@@ -1,6 +1,5 @@
 #pragma once
 
-#include "AwaitTask.h"
 #include "MindvaultDevServer.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultError.h"
@@ -30,7 +29,7 @@ protected:
     template <typename T> MindvaultError errorOf(QCoro::Task<T>&& task)
     {
         try {
-            AwaitTask::run(std::move(task));
+            TestSupport::run(std::move(task));
         } catch (const MindvaultError& e) {
             return e;
         }

@@ -11,42 +11,7 @@
 
 namespace DeviceTest {
 
-// Runs a task to completion on the event loop and returns its value, rethrowing what it threw.
-// (QCoro's waitFor never returns when the task throws.)
-template <typename T> T run(QCoro::Task<T>&& task)
-{
-    std::exception_ptr error;
-    auto guarded = [](QCoro::Task<T> t, std::exception_ptr& err) -> QCoro::Task<std::optional<T>> {
-        try {
-            T value = co_await std::move(t);
-            co_return value;
-        } catch (...) {
-            err = std::current_exception();
-            co_return std::nullopt;
-        }
-    };
-    std::optional<T> result = QCoro::waitFor(guarded(std::move(task), error));
-    if (error) {
-        std::rethrow_exception(error);
-    }
-    return std::move(*result);
-}
-
-inline void run(QCoro::Task<>&& task)
-{
-    std::exception_ptr error;
-    auto guarded = [](QCoro::Task<> t, std::exception_ptr& err) -> QCoro::Task<> {
-        try {
-            co_await std::move(t);
-        } catch (...) {
-            err = std::current_exception();
-        }
-    };
-    QCoro::waitFor(guarded(std::move(task), error));
-    if (error) {
-        std::rethrow_exception(error);
-    }
-}
+using TestSupport::run;
 
 // Production time-outs shrunk so a test waits milliseconds, not seconds.
 inline BLEClientTiming fastTiming()

@@ -5,19 +5,52 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <optional>
 
 namespace TestSupport {
 
-// Runs a coroutine to completion on the current event loop and returns its value.
+namespace detail {
+template <typename T>
+QCoro::Task<> capture(QCoro::Task<T> task, std::optional<T>& result, std::exception_ptr& error)
+{
+    try {
+        result = co_await std::move(task);
+    } catch (...) {
+        error = std::current_exception();
+    }
+}
+inline QCoro::Task<> capture(QCoro::Task<> task, std::exception_ptr& error)
+{
+    try {
+        co_await std::move(task);
+    } catch (...) {
+        error = std::current_exception();
+    }
+}
+} // namespace detail
+
+// Runs a coroutine to completion on the current event loop and returns its value, rethrowing
+// what it threw. (QCoro's waitFor never returns when the awaited task ends in an exception, so
+// the task is wrapped in one that cannot throw.)
 template <typename T> T run(QCoro::Task<T>&& task)
 {
-    return QCoro::waitFor(std::move(task));
+    std::optional<T> result;
+    std::exception_ptr error;
+    QCoro::waitFor(detail::capture(std::move(task), result, error));
+    if (error) {
+        std::rethrow_exception(error);
+    }
+    return std::move(*result);
 }
 inline void run(QCoro::Task<>&& task)
 {
-    QCoro::waitFor(std::move(task));
+    std::exception_ptr error;
+    QCoro::waitFor(detail::capture(std::move(task), error));
+    if (error) {
+        std::rethrow_exception(error);
+    }
 }
 
 // Spins the event loop until pred() holds or the time-out passes; returns pred().
