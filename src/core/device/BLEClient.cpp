@@ -221,8 +221,8 @@ QCoro::Task<Discovered> BLEClient::findRecorder(double seconds, QString name)
 // Connecting
 
 QCoro::Task<BLEClient::Result> BLEClient::runStep(std::optional<OnceResume<Result>>& slot,
-                                                  double seconds, QString peripheral,
-                                                  BLEError onTimeout,
+                                                  double seconds, const QString& peripheral,
+                                                  const BLEError& onTimeout,
                                                   const std::function<void()>& start)
 {
     OnceResume<Result> step;
@@ -277,15 +277,27 @@ QCoro::Task<> BLEClient::connect(Discovered target)
         w.fire(true);
     }
 
-    Result r = co_await runStep(
-        m_connectWaiter, m_timing.connectStep, id,
-        BLEError::connectFailed(QStringLiteral("连接超时（10s 内没有回应，多半是笔已经睡了）")),
-        [this, id] { m_port.connectPeripheral(id); });
+    // Every argument of the awaited calls is a named object: GCC 12 destroys temporaries of a
+    // co_await expression twice (a lambda turned into std::function, a by-value argument, the
+    // left side of an assignment), which here cost the pen's id string two references per
+    // connect and freed it while still in use.
+    const BLEError connectTimeout =
+        BLEError::connectFailed(QStringLiteral("连接超时（10s 内没有回应，多半是笔已经睡了）"));
+    const std::function<void()> startConnect = [this, id] {
+        m_port.connectPeripheral(id);
+    };
+    const Result connected =
+        co_await runStep(m_connectWaiter, m_timing.connectStep, id, connectTimeout, startConnect);
+    Result r = connected;
     if (!r) {
-        r = co_await runStep(
-            m_discoverWaiter, m_timing.discoverStep, id,
-            BLEError::connectFailed(QStringLiteral("服务发现超时（10s 内没有拿到 AE22 通知）")),
-            [this, id] { m_port.discoverServices(id, {Proto::serviceMain}); });
+        const BLEError discoverTimeout =
+            BLEError::connectFailed(QStringLiteral("服务发现超时（10s 内没有拿到 AE22 通知）"));
+        const std::function<void()> startDiscovery = [this, id] {
+            m_port.discoverServices(id, {Proto::serviceMain});
+        };
+        const Result discovered = co_await runStep(m_discoverWaiter, m_timing.discoverStep, id,
+                                                   discoverTimeout, startDiscovery);
+        r = discovered;
     }
     if (r) {
         // A half-made link is of no use to anyone: leave the client idle.

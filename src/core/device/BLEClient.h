@@ -167,7 +167,7 @@ private:
     void wakeFrameWaiters();
     QCoro::Task<> waitDisconnectSettled(double timeout);
     QCoro::Task<Result> runStep(std::optional<OnceResume<Result>>& slot, double seconds,
-                                QString peripheral, BLEError onTimeout,
+                                const QString& peripheral, const BLEError& onTimeout,
                                 const std::function<void()>& start);
     static void finishStep(std::optional<OnceResume<Result>>& slot, Result result);
     void abandonLink(const QString& peripheral);
