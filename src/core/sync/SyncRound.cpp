@@ -82,8 +82,6 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     QPointer<SyncEngine> self(this);
     BLEClient& ble = client();
 
-    // (No co_await inside ?: here or below: GCC 12 destroys temporaries of the branch not
-    // taken, which corrupts reference counts.)
     bool bound = true;
     if (m_hooks.ensureDeviceBinding)
         bound = co_await m_hooks.ensureDeviceBinding(target);

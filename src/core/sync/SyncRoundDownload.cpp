@@ -155,9 +155,13 @@ void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
         return;
     [](QPointer<SyncEngine> self, QString b, QString path,
        EngineHooks::ScreenSpeechFn screen) -> QCoro::Task<> {
-        // Off the loop at low priority; nothing waits for or is blocked by the verdict.
-        const std::optional<EngineHooks::SpeechVerdict> verdict =
-            co_await QtConcurrent::run([screen, path] { return screen(path); });
+        // Off the loop; nothing waits for or is blocked by the verdict. (The job is a named
+        // object: GCC 12 destroys temporaries of a co_await expression twice.)
+        const auto job = [screen, path] {
+            return screen(path);
+        };
+        QFuture<std::optional<EngineHooks::SpeechVerdict>> future = QtConcurrent::run(job);
+        const std::optional<EngineHooks::SpeechVerdict> verdict = co_await future;
         if (!self || !verdict)
             co_return;
         if (!verdict->isLikelySpeech) {
