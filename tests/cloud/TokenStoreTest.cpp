@@ -79,8 +79,10 @@ TEST_F(TokenStoreTest, CredentialFileIsPrivateAtEveryMoment)
             }
         }
     });
-    for (int i = 0; i < 300; ++i)
+    for (int i = 0; i < 300; ++i) {
+        store.clear(); // each write creates the file anew, as the first sign-in does
         store.set(u"rt-secret-"_s + QString::number(i), u"refresh_token"_s);
+    }
     done = true;
     watcher.join();
     ::umask(oldMask);

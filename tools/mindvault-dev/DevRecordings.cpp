@@ -1,7 +1,6 @@
 #include "DevRecordings.h"
 
 #include <cstdio>
-#include <fstream>
 #include <regex>
 
 using nlohmann::json;
@@ -151,23 +150,37 @@ DevRecordings::Reply DevRecordings::ticket(const std::string& orgId, const std::
              {"expiresIn", 3600}}};
 }
 
-DevRecordings::Reply DevRecordings::put(const std::string& token, const std::string& contentType,
-                                        const std::string& data)
+std::variant<DevRecordings::Reply, std::filesystem::path>
+DevRecordings::beginPut(const std::string& token, const std::string& contentType)
 {
     auto it = m_tickets.find(token);
     if (it == m_tickets.end())
         return error(403, "AccessDenied", "unknown or expired upload URL");
-    const Ticket& t = it->second;
-    if (contentType != t.mime)
+    if (contentType != it->second.mime)
         return error(403, "SignatureDoesNotMatch", "Content-Type differs from the ticket's");
-    if (int64_t(data.size()) != t.byteLength)
-        return error(400, "IncompleteBody", "body length differs from the ticket's byteLength");
-    auto s = m_sessions.find(t.sessionId);
-    if (s == m_sessions.end())
+    if (!m_sessions.count(it->second.sessionId))
         return error(404, "NoSuchBucket");
-    std::ofstream out(objectPath(t.sessionId, t.seq), std::ios::binary | std::ios::trunc);
-    out.write(data.data(), std::streamsize(data.size()));
-    if (!out)
+    return m_storage / ("incoming-" + token);
+}
+
+DevRecordings::Reply DevRecordings::finishPut(const std::string& token,
+                                              const std::filesystem::path& written)
+{
+    std::error_code ec;
+    auto it = m_tickets.find(token);
+    auto s = it == m_tickets.end() ? m_sessions.end() : m_sessions.find(it->second.sessionId);
+    if (s == m_sessions.end()) {
+        std::filesystem::remove(written, ec);
+        return error(404, "NoSuchBucket");
+    }
+    const Ticket& t = it->second;
+    const auto size = std::filesystem::file_size(written, ec);
+    if (ec || int64_t(size) != t.byteLength) {
+        std::filesystem::remove(written, ec);
+        return error(400, "IncompleteBody", "body length differs from the ticket's byteLength");
+    }
+    std::filesystem::rename(written, objectPath(t.sessionId, t.seq), ec);
+    if (ec)
         return error(500, "InternalError", "could not store the object");
     s->second.chunks[t.seq].uploaded = true;
     return {200, json::object()};

@@ -9,6 +9,7 @@
 #include <optional>
 #include <random>
 #include <string>
+#include <variant>
 
 // The stand-in's recording sessions: idempotent creation by client request id, chunk tickets,
 // the object store behind the upload URLs (files in a folder, so big recordings stay out of
@@ -33,7 +34,12 @@ public:
     // storageBase: the URL prefix of the object store ("http://127.0.0.1:port").
     Reply ticket(const std::string& orgId, const std::string& id, const nlohmann::json& body,
                  const std::string& storageBase);
-    Reply put(const std::string& token, const std::string& contentType, const std::string& data);
+    // An object upload in two steps, so the bytes stream to disk outside the server's lock:
+    // beginPut checks the ticket and names the file to write (or answers with an error),
+    // finishPut checks what arrived and stores it.
+    std::variant<Reply, std::filesystem::path> beginPut(const std::string& token,
+                                                        const std::string& contentType);
+    Reply finishPut(const std::string& token, const std::filesystem::path& written);
     Reply complete(const std::string& orgId, const std::string& id, int seq);
     Reply stop(const std::string& orgId, const std::string& id, const nlohmann::json& body);
     Reply finalize(const std::string& orgId, const std::string& id);

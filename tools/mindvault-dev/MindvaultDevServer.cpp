@@ -6,6 +6,7 @@
 #include "DevWebPage.h"
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <httplib.h>
 #include <map>
@@ -334,17 +335,44 @@ void MindvaultDevServer::Impl::routes()
         }));
 
     // Presigned object storage: the URL is the credential; service headers are refused the way
-    // object stores refuse a second authentication mechanism.
-    server.Put(R"(/_storage/(\w+))", route("put", Guard::none, [this](User, Req req, Res res) {
-                   if (req.has_header("Authorization") || req.has_header("x-mindvault-org-id") ||
-                       req.has_header("apikey"))
-                       return send(res, 400,
-                                   {{"error", "InvalidArgument"},
-                                    {"message", "only one auth mechanism allowed"}});
-                   std::lock_guard lock(mutex);
-                   reply(res, recordings.put(req.matches[1], req.get_header_value("Content-Type"),
-                                             req.body));
-               }));
+    // object stores refuse a second authentication mechanism. The body streams to disk, so big
+    // uploads never sit in memory.
+    server.Put(R"(/_storage/(\w+))", [this](Req req, Res res, const httplib::ContentReader& read) {
+        const auto drain = [&read] {
+            read([](const char*, size_t) { return true; });
+        };
+        if (!admit("put", Guard::none, req, res))
+            return drain();
+        if (req.has_header("Authorization") || req.has_header("x-mindvault-org-id") ||
+            req.has_header("apikey")) {
+            drain();
+            return send(
+                res, 400,
+                {{"error", "InvalidArgument"}, {"message", "only one auth mechanism allowed"}});
+        }
+        const std::string token = req.matches[1];
+        std::variant<DevRecordings::Reply, std::filesystem::path> target;
+        {
+            std::lock_guard lock(mutex);
+            target = recordings.beginPut(token, req.get_header_value("Content-Type"));
+        }
+        if (auto* refused = std::get_if<DevRecordings::Reply>(&target)) {
+            drain();
+            return reply(res, *refused);
+        }
+        const auto path = std::get<std::filesystem::path>(target);
+        std::FILE* out = std::fopen(path.c_str(), "wb");
+        bool ok = out != nullptr;
+        read([&](const char* data, size_t length) {
+            ok = ok && std::fwrite(data, 1, length, out) == length;
+            return true;
+        });
+        ok = out && std::fclose(out) == 0 && ok;
+        std::lock_guard lock(mutex);
+        if (!ok)
+            return send(res, 500, {{"error", "InternalError"}, {"message", "could not store"}});
+        reply(res, recordings.finishPut(token, path));
+    });
 
     server.Post("/api/devices/self-register",
                 route("register", Guard::api, [this](User user, Req req, Res res) {

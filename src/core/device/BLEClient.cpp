@@ -220,15 +220,11 @@ QCoro::Task<Discovered> BLEClient::findRecorder(double seconds, QString name)
 // ---------------------------------------------------------------------------------------------
 // Connecting
 
-QCoro::Task<BLEClient::Result> BLEClient::runStep(std::optional<OnceResume<Result>>& slot,
-                                                  double seconds, const QString& peripheral,
-                                                  const BLEError& onTimeout,
-                                                  const std::function<void()>& start)
+std::function<void()> BLEClient::stepTimeout(std::optional<OnceResume<Result>>& slot,
+                                             OnceResume<Result> step, QString peripheral,
+                                             BLEError onTimeout)
 {
-    OnceResume<Result> step;
-    slot = step;
-    start(); // the port answers later, on the event loop
-    DeviceTimer timer(&m_ctx, seconds, [this, &slot, step, peripheral, onTimeout] {
+    return [this, &slot, step, peripheral, onTimeout] {
         if (step.fired()) {
             return;
         }
@@ -237,8 +233,7 @@ QCoro::Task<BLEClient::Result> BLEClient::runStep(std::optional<OnceResume<Resul
         }
         step.fire(onTimeout);
         abandonLink(peripheral);
-    });
-    co_return co_await step;
+    };
 }
 
 void BLEClient::finishStep(std::optional<OnceResume<Result>>& slot, Result result)
@@ -277,27 +272,28 @@ QCoro::Task<> BLEClient::connect(Discovered target)
         w.fire(true);
     }
 
-    // Every argument of the awaited calls is a named object: GCC 12 destroys temporaries of a
-    // co_await expression twice (a lambda turned into std::function, a by-value argument, the
-    // left side of an assignment), which here cost the pen's id string two references per
-    // connect and freed it while still in use.
-    const BLEError connectTimeout =
-        BLEError::connectFailed(QStringLiteral("连接超时（10s 内没有回应，多半是笔已经睡了）"));
-    const std::function<void()> startConnect = [this, id] {
+    // Each step: install its waiter, arm its time-out, start it; the first of callback, error,
+    // drop and time-out completes it.
+    Result r;
+    {
+        OnceResume<Result> step;
+        m_connectWaiter = step;
+        DeviceTimer timer(&m_ctx, m_timing.connectStep,
+                          stepTimeout(m_connectWaiter, step, id,
+                                      BLEError::connectFailed(QStringLiteral(
+                                          "连接超时（10s 内没有回应，多半是笔已经睡了）"))));
         m_port.connectPeripheral(id);
-    };
-    const Result connected =
-        co_await runStep(m_connectWaiter, m_timing.connectStep, id, connectTimeout, startConnect);
-    Result r = connected;
+        r = co_await step;
+    }
     if (!r) {
-        const BLEError discoverTimeout =
-            BLEError::connectFailed(QStringLiteral("服务发现超时（10s 内没有拿到 AE22 通知）"));
-        const std::function<void()> startDiscovery = [this, id] {
-            m_port.discoverServices(id, {Proto::serviceMain});
-        };
-        const Result discovered = co_await runStep(m_discoverWaiter, m_timing.discoverStep, id,
-                                                   discoverTimeout, startDiscovery);
-        r = discovered;
+        OnceResume<Result> step;
+        m_discoverWaiter = step;
+        DeviceTimer timer(&m_ctx, m_timing.discoverStep,
+                          stepTimeout(m_discoverWaiter, step, id,
+                                      BLEError::connectFailed(QStringLiteral(
+                                          "服务发现超时（10s 内没有拿到 AE22 通知）"))));
+        m_port.discoverServices(id, {Proto::serviceMain});
+        r = co_await step;
     }
     if (r) {
         // A half-made link is of no use to anyone: leave the client idle.

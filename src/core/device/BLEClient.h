@@ -48,7 +48,10 @@ struct BLEClientTiming {
 // Everything runs on the one event loop; the port delivers its callbacks there. Every wait
 // (connect step, discovery step, frame, settle, radio) is resumed exactly once, by whichever of
 // event, error, time-out or disconnection comes first. Async operations are QCoro tasks; any
-// throwing operation throws BLEError or ProtoError.
+// throwing operation throws BLEError or ProtoError. The client must outlive the flows it runs.
+//
+// Pass named values, not temporaries of class type, as arguments of these coroutines where you
+// can: GCC 12 has destroyed such temporaries twice in coroutine calls.
 class BLEClient {
 public:
     using Timing = BLEClientTiming;
@@ -166,9 +169,10 @@ private:
     void resetParsers();
     void wakeFrameWaiters();
     QCoro::Task<> waitDisconnectSettled(double timeout);
-    QCoro::Task<Result> runStep(std::optional<OnceResume<Result>>& slot, double seconds,
-                                const QString& peripheral, const BLEError& onTimeout,
-                                const std::function<void()>& start);
+    // The time-out action of one connect step: fail it and give up the link.
+    std::function<void()> stepTimeout(std::optional<OnceResume<Result>>& slot,
+                                      OnceResume<Result> step, QString peripheral,
+                                      BLEError onTimeout);
     static void finishStep(std::optional<OnceResume<Result>>& slot, Result result);
     void abandonLink(const QString& peripheral);
     QCoro::Task<std::optional<Proto::Frame>> request(uint8_t type, uint8_t cmd, uint8_t answer,

@@ -38,13 +38,15 @@ QCoro::Task<std::optional<Proto::Frame>> BLEClient::request(uint8_t type, uint8_
                                                             uint8_t answer, double timeout)
 {
     send(type, cmd);
-    co_return co_await expect(type, answer, timeout);
+    auto answerFrame = co_await expect(type, answer, timeout);
+    co_return answerFrame;
 }
 
 QCoro::Task<std::optional<uint8_t>> BLEClient::battery(double timeout)
 {
-    co_return firstByte(co_await request(Proto::T::ctrl, Proto::CtrlCmd::batteryReq,
-                                         Proto::CtrlCmd::batteryAck, timeout));
+    const auto f = co_await request(Proto::T::ctrl, Proto::CtrlCmd::batteryReq,
+                                    Proto::CtrlCmd::batteryAck, timeout);
+    co_return firstByte(f);
 }
 
 QCoro::Task<std::optional<BLEClient::Capacity>> BLEClient::capacity(double timeout)
@@ -70,14 +72,16 @@ QCoro::Task<std::optional<QString>> BLEClient::firmware(double timeout)
 
 QCoro::Task<std::optional<uint8_t>> BLEClient::gain(double timeout)
 {
-    co_return firstByte(
-        co_await request(Proto::T::key, Proto::KeyCmd::gainReq, Proto::KeyCmd::gainAck, timeout));
+    const auto f =
+        co_await request(Proto::T::key, Proto::KeyCmd::gainReq, Proto::KeyCmd::gainAck, timeout);
+    co_return firstByte(f);
 }
 
 QCoro::Task<std::optional<uint8_t>> BLEClient::recordStatus(double timeout)
 {
-    co_return firstByte(co_await request(Proto::T::key, Proto::KeyCmd::statusReq,
-                                         Proto::KeyCmd::statusAck, timeout));
+    const auto f = co_await request(Proto::T::key, Proto::KeyCmd::statusReq,
+                                    Proto::KeyCmd::statusAck, timeout);
+    co_return firstByte(f);
 }
 
 QCoro::Task<std::optional<QString>> BLEClient::currentFilename(double timeout)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <chrono>
 #include <cmath>
@@ -19,7 +20,7 @@ public:
         QObject::connect(m_timer, &QTimer::timeout, m_timer, std::move(onTimeout));
         m_timer->start(toMs(seconds));
     }
-    ~DeviceTimer() { delete m_timer; }
+    ~DeviceTimer() { delete m_timer.data(); } // already gone if its context was destroyed
     DeviceTimer(const DeviceTimer&) = delete;
     DeviceTimer& operator=(const DeviceTimer&) = delete;
 
@@ -41,5 +42,5 @@ public:
     }
 
 private:
-    QTimer* m_timer;
+    QPointer<QTimer> m_timer;
 };

@@ -2,6 +2,7 @@
 
 #include "device/FileEntry.h"
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 
@@ -10,4 +11,8 @@ class FileListDecoder {
 public:
     // Only complete entries are returned; extra trailing bytes are ignored.
     static QList<FileEntry> decode(QByteArrayView payload);
+    static QList<FileEntry> decode(const QByteArray& payload)
+    {
+        return decode(QByteArrayView(payload));
+    }
 };

@@ -16,6 +16,7 @@ public:
 
     // Appends the bytes and returns every frame now complete, in arrival order.
     QList<Proto::Frame> feed(QByteArrayView bytes);
+    QList<Proto::Frame> feed(const QByteArray& bytes) { return feed(QByteArrayView(bytes)); }
 
     const QString& name() const { return m_name; }
     int crcErrors() const { return m_crcErrors; }
