@@ -281,3 +281,19 @@ TEST(SyncRound, CleanupSwitchedOnWithoutTheServiceSaysSoAndDeletesNothing)
     EXPECT_TRUE(h.pen().deletedNames().isEmpty());
     EXPECT_EQ(h.pen().files().size(), 1);
 }
+
+TEST(SyncRound, ANameTooLongToRequestDoesNotHoldUpTheOthers)
+{
+    EngineHarness h;
+    // 20 bytes listed; with ".opus" appended the request's 24-byte name field cannot hold it.
+    const QString odd = u"ABCDEFGHIJKLMNOPQRST"_s;
+    h.pen().addFile(odd, VirtualPen::generatePackets(10, 1));
+    h.pen().addFile(u"20251203-090000.opus"_s, VirtualPen::generatePackets(10, 2));
+
+    h.round();
+
+    EXPECT_FALSE(h.raw(u"20251203-090000"_s).isEmpty());
+    EXPECT_EQ(h.loggedCount(u"断线中断 "_s), 0);
+    EXPECT_EQ(h.loggedCount(u"下载失败 "_s + odd + u"：无应答"_s), 1);
+    EXPECT_EQ(h.manifest().downloadFailures.size(), 1u);
+}

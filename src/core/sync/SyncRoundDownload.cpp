@@ -61,7 +61,9 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
         co_return false;
     const qint64 got = result.data.size();
 
-    if (result.disconnected) {
+    // The client also reports a name too long for the request as "disconnected"; with the link
+    // still up that is this file's failure, and the files after it must not wait behind it.
+    if (result.disconnected && !client().isConnected()) {
         savePartial(base, size, result.data);
         const double pct = percentOf(got, size);
         errors.insert(base, QString::asprintf("传到 %.0f%% 时设备断开了，下次连上接着传", pct));
