@@ -111,10 +111,12 @@ int main(int argc, char** argv)
         quitting = true;
         if (!settings->once)
             engine.stop();
-        if (engine.isSyncing)
+        // Only a connected round has files in flight; anything else (listening, scanning,
+        // connecting) can simply end, and a --once that ends so did not complete its round.
+        if (engine.isSyncing && engine.device().connected)
             engine.interruptRound();
         else
-            QCoreApplication::exit(CommandLine::ok);
+            QCoreApplication::exit(settings->once ? CommandLine::failed : CommandLine::ok);
     });
 
     if (settings->once) {

@@ -1,6 +1,7 @@
 // kestrel: the importer's entry point. The first argument may name a verb; without one the
 // application runs (headless with --headless; the window comes later).
 
+#include "AuditCommand.h"
 #include "CommandLine.h"
 #include "HeadlessCommand.h"
 
@@ -15,11 +16,11 @@ namespace {
 
 using Verb = std::function<int(int argc, char** argv)>;
 
-// Verbs to come (sign-in, sign-out, status, audit) register here with their own file.
+// One entry per verb, each in its own file (sign-in, sign-out and status come later).
 const std::map<QString, Verb>& verbs()
 {
     static const std::map<QString, Verb> table{
-        {u"run"_s, &HeadlessCommand::main},
+        {u"audit"_s, &AuditCommand::main},
     };
     return table;
 }

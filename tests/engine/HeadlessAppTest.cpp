@@ -46,6 +46,10 @@ TEST(HeadlessApp, OneRoundAgainstTheVirtualPenLeavesTheArchive)
     EXPECT_EQ(
         TestSupport::readFile(dir.path() + u"/导入/原始包/20251203-123000.opus"_s),
         TestSupport::readFile(QStringLiteral(ENGINE_FIXTURES) + u"/audio/20251203-123000.raw"_s));
+    // The archive passes the audit verb's read-only check.
+    const Outcome audit = kestrel({u"audit"_s, u"--archive-root"_s, dir.path()});
+    EXPECT_EQ(audit.exitCode, 0) << audit.out.toStdString();
+    EXPECT_TRUE(audit.out.startsWith(u"3 条"_s)) << audit.out.toStdString();
     // The log file holds what was echoed.
     EXPECT_TRUE(QString::fromUtf8(TestSupport::readFile(dir.path() + u"/out/swift-同步日志.txt"_s))
                     .contains(u"同步结束：导入 3 条"_s));

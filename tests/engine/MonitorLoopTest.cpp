@@ -3,7 +3,11 @@
 
 #include "EngineHarness.h"
 #include "support/TestSupport.h"
+#include "sync/FileError.h"
+#include "sync/LiveWitness.h"
 
+#include <QFileInfo>
+#include <QMutex>
 #include <QSignalSpy>
 #include <gtest/gtest.h>
 
@@ -145,4 +149,45 @@ TEST(MonitorLoop, ManualTriggerFindsThePenOrFails)
     EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
     EXPECT_TRUE(h.engine().lastTriggered.contains(h.pen().address()));
     EXPECT_FALSE(h.engine().isSyncing);
+}
+
+TEST(MonitorLoop, StartLoadsTheEvidenceAndConvertsStrandedRecordings)
+{
+    EngineHarness h;
+    h.paths().ensureDirs();
+    const LiveWitness seen{QDateTime(QDate(2025, 3, 1), QTime(10, 0)),
+                           QDateTime(QDate(2025, 3, 1), QTime(10, 5))};
+    ASSERT_TRUE(LiveWitness::saveFile(h.paths().witnesses(), {{u"20250101-120000"_s, seen}}));
+    const QString dest = h.paths().dest() + u'/';
+    TestSupport::writeFile(dest + u"a.caf"_s, "caf");
+    TestSupport::writeFile(dest + u"b.caf"_s, "caf");
+    TestSupport::writeFile(dest + u"c.caf"_s, "caf");
+    TestSupport::writeFile(dest + u"c.m4a"_s, "m4a"); // already converted: left alone
+    QStringList converted;
+    QMutex lock;
+    h.engine().hooks().convertToM4a = [&](const QString& caf) {
+        const QMutexLocker locked(&lock);
+        converted.append(QFileInfo(caf).fileName());
+        if (caf.endsWith(u"b.caf"_s))
+            throw FileError(u"读不了源文件：坏的"_s);
+        return 12.34;
+    };
+
+    h.engine().start();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 2; }));
+    h.engine().stop();
+
+    EXPECT_EQ(h.engine().witnesses.at(u"20250101-120000"_s), seen);
+    EXPECT_EQ(converted, QStringList({u"a.caf"_s, u"b.caf"_s}));
+    EXPECT_TRUE(h.logged(u"补转搁浅录音 a → m4a（12.3 秒）"_s));
+    EXPECT_TRUE(h.logged(u"补转 b 失败：读不了源文件：坏的——原始 caf 留着"_s));
+    EXPECT_FALSE(QFile::exists(dest + u"a.caf"_s));
+    EXPECT_TRUE(QFile::exists(dest + u"b.caf"_s));
+
+    // A pen clock far off the evidence: the start comes from what was seen instead.
+    const Continuation::TrueStart start = h.engine().trueStart(u"20250101-120000"_s, 1800);
+    EXPECT_TRUE(start.corrected);
+    EXPECT_EQ(start.at, QDateTime(QDate(2025, 3, 1), QTime(10, 2, 30)));
+    EXPECT_TRUE(h.logged(u"20250101-120000 的文件名时刻跟现场证据对不上（笔的时钟不准），"_s
+                         u"改按证据推定为 2025-03-01 10:02:30"_s));
 }

@@ -244,3 +244,56 @@ TEST(SyncRound, ConnectFailureEndsTheRoundAsFailed)
     EXPECT_TRUE(h.engine().lastRun().has_value());
     EXPECT_FALSE(h.engine().idleRounds.contains(h.pen().address())); // back-off untouched
 }
+
+TEST(SyncRound, UnsafePenNamesAreNeverTurnedIntoPaths)
+{
+    EngineHarness h;
+    h.pen().addFile(u"../escape.opus"_s, VirtualPen::generatePackets(10, 8));
+    h.pen().addFile(u"20251203-090000.opus"_s, VirtualPen::generatePackets(10, 9));
+    const QString note = SyncPlanner::unsafeEntriesNote({listed(h, u"../escape.opus"_s)});
+    ASSERT_FALSE(note.isEmpty());
+
+    h.round();
+    h.round();
+
+    EXPECT_EQ(h.loggedCount(note), 2); // once per round
+    for (const auto& [name, offset] : h.importRequests())
+        EXPECT_EQ(name, u"20251203-090000.opus"_s);
+    EXPECT_FALSE(QFile::exists(h.paths().dest() + u"/escape.opus"_s));
+    EXPECT_FALSE(QFile::exists(h.paths().rawPackets() + u"/../escape.opus"_s));
+    EXPECT_EQ(h.manifest().imported.size(), 1u);
+}
+
+TEST(SyncRound, CleanupSwitchedOnWithoutTheServiceSaysSoAndDeletesNothing)
+{
+    EngineHarness h;
+    TestSupport::writeFile(h.paths().cleanupSettings(),
+                           R"({"deleteAfterSync":true,"coolingDays":3,"minUploadSeconds":300})");
+    h.engine().loadCleanupSettingsOnce();
+    ASSERT_TRUE(h.engine().cleanup().deleteAfterSync);
+    h.pen().addFile(u"20251203-090000.opus"_s, VirtualPen::generatePackets(10, 1));
+
+    h.round();
+
+    const QString note = u"清理跳过：没接通Mindvault，无法确认是否已同步"_s;
+    EXPECT_TRUE(h.logged(u"清理："_s + note));
+    EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条，"_s + note);
+    EXPECT_TRUE(h.pen().deletedNames().isEmpty());
+    EXPECT_EQ(h.pen().files().size(), 1);
+}
+
+TEST(SyncRound, ANameTooLongToRequestDoesNotHoldUpTheOthers)
+{
+    EngineHarness h;
+    // 20 bytes listed; with ".opus" appended the request's 24-byte name field cannot hold it.
+    const QString odd = u"ABCDEFGHIJKLMNOPQRST"_s;
+    h.pen().addFile(odd, VirtualPen::generatePackets(10, 1));
+    h.pen().addFile(u"20251203-090000.opus"_s, VirtualPen::generatePackets(10, 2));
+
+    h.round();
+
+    EXPECT_FALSE(h.raw(u"20251203-090000"_s).isEmpty());
+    EXPECT_EQ(h.loggedCount(u"断线中断 "_s), 0);
+    EXPECT_EQ(h.loggedCount(u"下载失败 "_s + odd + u"：无应答"_s), 1);
+    EXPECT_EQ(h.manifest().downloadFailures.size(), 1u);
+}

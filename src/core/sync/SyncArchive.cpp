@@ -1,5 +1,6 @@
 // The archive side of the engine: partial downloads, local scans, failure counts, the list.
 
+#include "cloud/VaultFailure.h"
 #include "sync/AtomicFile.h"
 #include "sync/SyncEngine.h"
 
@@ -98,6 +99,7 @@ void SyncEngine::refreshLocalView()
         context.uploadAttempts.insert(u.base, u.attempts);
     context.skippedShort = skippedShort;
     context.pendingDelete = pendingDeviceDelete;
+    context.explainFailure = [](const QString& code) { return VaultFailure::explain(code); };
     QList<RecordingItem> items = SyncPlanner::buildItems(lastEntries, manifest, context);
     if (items == m_items)
         return;

@@ -230,6 +230,8 @@ void SyncEngine::installDisconnectHandler()
 {
     QPointer<SyncEngine> self(this);
     client().setOnDisconnect([self](const std::optional<QString>& error) {
+        if (!self)
+            return;
         // Hop back onto the loop: the client may be in the middle of its own bookkeeping.
         QMetaObject::invokeMethod(
             self.data(),

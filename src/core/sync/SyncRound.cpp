@@ -59,7 +59,18 @@ QCoro::Task<> SyncEngine::runSync(Discovered target)
     log(u"已连接 "_s + target.name + u" rssi="_s + QString::number(target.rssi));
 
     // From here on every way out disconnects first.
-    const bool completed = co_await roundBody(target, round);
+    bool completed = false;
+    try {
+        completed = co_await roundBody(target, round);
+    } catch (const std::exception& e) {
+        // Nothing in the body is meant to throw; if something does, the round still ends
+        // cleanly and the loop keeps running.
+        if (!self)
+            co_return;
+        setPhase(SyncPhase::failed(describe(e)));
+        log(u"同步出错："_s + describe(e));
+        setLastRun(now());
+    }
     if (!self)
         co_return;
     disconnectStep();
@@ -82,8 +93,6 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     QPointer<SyncEngine> self(this);
     BLEClient& ble = client();
 
-    // (No co_await inside ?: here or below: GCC 12 destroys temporaries of the branch not
-    // taken, which corrupts reference counts.)
     bool bound = true;
     if (m_hooks.ensureDeviceBinding)
         bound = co_await m_hooks.ensureDeviceBinding(target);

@@ -61,7 +61,9 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
         co_return false;
     const qint64 got = result.data.size();
 
-    if (result.disconnected) {
+    // The client also reports a name too long for the request as "disconnected"; with the link
+    // still up that is this file's failure, and the files after it must not wait behind it.
+    if (result.disconnected && !client().isConnected()) {
         savePartial(base, size, result.data);
         const double pct = percentOf(got, size);
         errors.insert(base, QString::asprintf("传到 %.0f%% 时设备断开了，下次连上接着传", pct));
@@ -155,9 +157,13 @@ void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
         return;
     [](QPointer<SyncEngine> self, QString b, QString path,
        EngineHooks::ScreenSpeechFn screen) -> QCoro::Task<> {
-        // Off the loop at low priority; nothing waits for or is blocked by the verdict.
-        const std::optional<EngineHooks::SpeechVerdict> verdict =
-            co_await QtConcurrent::run([screen, path] { return screen(path); });
+        // Off the loop; nothing waits for or is blocked by the verdict. (The job is a named
+        // object: GCC 12 destroys temporaries of a co_await expression twice.)
+        const auto job = [screen, path] {
+            return screen(path);
+        };
+        QFuture<std::optional<EngineHooks::SpeechVerdict>> future = QtConcurrent::run(job);
+        const std::optional<EngineHooks::SpeechVerdict> verdict = co_await future;
         if (!self || !verdict)
             co_return;
         if (!verdict->isLikelySpeech) {

@@ -1,0 +1,31 @@
+#include "AuditCommand.h"
+
+#include "CommandLine.h"
+#include "cleanup/ArchiveAuditCommand.h"
+#include "sync/SyncPaths.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QTextStream>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace AuditCommand {
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
+    parser.addOption(root);
+    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
+        CommandLine::err(u"用法：kestrel audit [--archive-root 目录]"_s);
+        return CommandLine::usage;
+    }
+    const SyncPaths paths =
+        parser.isSet(root) ? SyncPaths(parser.value(root)) : SyncPaths::standard();
+    QTextStream out(stdout);
+    return ArchiveAuditCommand::run(paths, out);
+}
+
+} // namespace AuditCommand
