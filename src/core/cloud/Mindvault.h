@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/AudioSource.h"
+#include "cloud/DeviceBindOutcome.h"
 #include "cloud/MindvaultConfig.h"
 #include "cloud/MindvaultTiming.h"
 #include "cloud/SessionState.h"
@@ -109,6 +110,12 @@ public:
                                      StepFn onStep = {});
     // Throws notFound when the session no longer exists.
     QCoro::Task<SessionState> sessionState(QString sessionId);
+
+    // --- devices ---
+
+    // Registers the pen under deviceNo for the signed-in organisation. Never throws: whatever
+    // goes wrong comes back as an outcome.
+    QCoro::Task<DeviceBindOutcome> selfRegisterDevice(QString provider, QString deviceNo);
 
     // --- transcripts and speakers ---
 

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "cloud/DeviceBindOutcome.h"
+#include "cloud/DeviceBinding.h"
+#include "cloud/TokenStore.h"
+#include "cloud/VaultProvider.h"
+#include "device/Discovered.h"
+
+#include <QCoro/QCoroTask>
+#include <QSet>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class SyncEngine;
+
+// Keeps each pen bound to the signed-in organisation: registers an unbound pen on first sight,
+// lets a pen of the same organisation through (whichever account of it), and stops the round
+// for a pen bound to another organisation until the user confirms a rebind or dismisses the
+// question. Registration trouble never stops a round; it is retried on the next sighting.
+//
+// The engine's hook calls into this object: it must outlive the engine's rounds.
+//
+// The mismatch notification goes out once per pen while the question stands; the mismatch is
+// still logged and the round still stopped at every sighting. Confirming or dismissing the
+// question re-arms the notification for that pen.
+class DeviceBinder {
+public:
+    // The pen family's provider code sent with every registration.
+    static constexpr const char* provider = "qx27";
+
+    struct Options {
+        // The computer's name in default device numbers; empty: the host name.
+        QString computerName;
+        // Draws the suffix (100...999) of an alternate number; empty: a uniform random draw.
+        std::function<int()> randomSuffix;
+    };
+
+    struct RenameResult {
+        bool ok = false;
+        QString why; // empty when ok
+    };
+
+    // store: the credential; the binding file lives in the same folder.
+    DeviceBinder(SyncEngine& engine, VaultProvider vault, TokenStore store = TokenStore(),
+                 Options options = {});
+
+    // Puts ensureDeviceBinding into the engine's hook.
+    void install();
+
+    // True lets the round continue; false stops it (the mismatch is then pending).
+    QCoro::Task<bool> ensureDeviceBinding(Discovered discovered);
+    // The user confirmed that the pending pen continues with the signed-in account, under
+    // newDeviceName or, without one, its old number.
+    QCoro::Task<bool> resolveBindMismatch(std::optional<QString> newDeviceName = std::nullopt);
+    // Re-registers the connected pen under a new number.
+    QCoro::Task<RenameResult> renameDevice(QString to);
+    // Drops the question; the binding stays, so the next sighting asks again.
+    void dismissBindMismatch();
+
+    // First six characters of the peripheral id without '-' and ':', "-", the computer's name.
+    QString defaultDeviceNo(const QString& peripheralId) const;
+    const DeviceBinding& bindings() const { return m_bindings; }
+
+private:
+    QCoro::Task<Mindvault*> vault();
+    QString alternateDeviceNo(const QString& taken);
+    void log(const QString& line);
+
+    SyncEngine& m_engine;
+    VaultProvider m_vault;
+    TokenStore m_store;
+    DeviceBinding m_bindings;
+    QString m_computerName;
+    std::function<int()> m_randomSuffix;
+    QSet<QString> m_notified; // pens whose mismatch notification went out
+};

@@ -1,0 +1,65 @@
+#include "cloud/DeviceBinding.h"
+
+#include "cloud/JsonFields.h"
+#include "platform/StandardFolders.h"
+#include "sync/AtomicFile.h"
+
+#include <QDir>
+#include <QFile>
+
+DeviceBinding::DeviceBinding(QString folder) : m_folder(std::move(folder)) {}
+
+DeviceBinding::DeviceBinding() : DeviceBinding(StandardFolders::serviceData()) {}
+
+QString DeviceBinding::path() const
+{
+    return m_folder + u"/device-bindings.json";
+}
+
+DeviceBinding::Map DeviceBinding::readAll() const
+{
+    Map out;
+    QFile file(path());
+    if (!file.open(QIODevice::ReadOnly))
+        return out;
+    const auto root = JsonFields::parse(file.readAll());
+    if (!root || !root->is_object())
+        return out;
+    for (const auto& [key, value] : root->items()) {
+        const auto orgId = JsonFields::string(value, "orgId");
+        const auto email = JsonFields::string(value, "email");
+        const auto deviceNo = JsonFields::string(value, "deviceNo");
+        if (orgId && email && deviceNo)
+            out.insert(QString::fromStdString(key), Binding{*orgId, *email, *deviceNo});
+    }
+    return out;
+}
+
+std::optional<DeviceBinding::Binding> DeviceBinding::binding(const QString& peripheralId) const
+{
+    const Map all = readAll();
+    const auto it = all.constFind(peripheralId);
+    if (it == all.cend())
+        return std::nullopt;
+    return *it;
+}
+
+void DeviceBinding::bind(const QString& peripheralId, const QString& orgId, const QString& email,
+                         const QString& deviceNo) const
+{
+    Map all = readAll();
+    all.insert(peripheralId, Binding{orgId, email, deviceNo});
+    writeAll(all);
+}
+
+void DeviceBinding::writeAll(const Map& bindings) const
+{
+    QDir().mkpath(m_folder); // a failure shows up as a failed write, which is ignored too
+    nlohmann::json root = nlohmann::json::object();
+    for (auto it = bindings.cbegin(); it != bindings.cend(); ++it) {
+        root[it.key().toStdString()] = {{"orgId", it->orgId.toStdString()},
+                                        {"email", it->email.toStdString()},
+                                        {"deviceNo", it->deviceNo.toStdString()}};
+    }
+    AtomicFile::tryWrite(path(), QByteArray::fromStdString(root.dump(2)));
+}
