@@ -21,8 +21,13 @@ namespace {
 // The pen family's advertised-name hint.
 const QString deviceNameHint = u"QX27"_s;
 
+// --fast-timing divides every cool-down and period by this, for demos and trials; the pen's
+// own time-outs keep their values because the pen needs them whatever the hurry.
+constexpr double fastFactor = 20;
+
 struct Settings {
     bool once = false;
+    bool fastTiming = false;
     std::optional<QString> archiveRoot;
     std::optional<QString> virtualPen;
 };
@@ -35,7 +40,8 @@ std::optional<Settings> parse(const QStringList& arguments)
     const QCommandLineOption once(u"once"_s);
     const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
     const QCommandLineOption pen(u"virtual-pen"_s, {}, u"SCENARIO"_s);
-    parser.addOptions({headless, once, root, pen});
+    const QCommandLineOption fast(u"fast-timing"_s);
+    parser.addOptions({headless, once, root, pen, fast});
     if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
         CommandLine::err(parser.errorText().isEmpty()
                              ? u"看不懂的参数："_s + parser.positionalArguments().join(u' ')
@@ -45,6 +51,7 @@ std::optional<Settings> parse(const QStringList& arguments)
     }
     Settings s;
     s.once = parser.isSet(once);
+    s.fastTiming = parser.isSet(fast);
     if (parser.isSet(root))
         s.archiveRoot = parser.value(root);
     if (parser.isSet(pen))
@@ -52,16 +59,31 @@ std::optional<Settings> parse(const QStringList& arguments)
     return s;
 }
 
+EngineTiming fastTiming()
+{
+    EngineTiming t;
+    for (double& s : t.backoffSteps)
+        s /= fastFactor;
+    t.resumeCooldown /= fastFactor;
+    t.sightingInterval /= fastFactor;
+    t.returnGap /= fastFactor;
+    return t;
+}
+
 } // namespace
 
 QString usage()
 {
-    return u"用法：kestrel --headless [--once] [--archive-root 目录] [--virtual-pen 场景.json]\n"
+    return u"用法：kestrel --headless [--once] [--archive-root 目录] [--virtual-pen 场景.json] "
+           u"[--fast-timing]\n"
            u"  --headless      不开窗口，持续监听录音笔并同步，日志同时打印到标准输出；Ctrl-C "
            u"结束\n"
            u"  --once          只手动同步一轮（搜索、同步、推送）就退出：完成为 0，失败为 1\n"
            u"  --archive-root  归档根目录（默认：文档文件夹下的「录音项目」）\n"
-           u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙"_s;
+           u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙\n"
+           u"  --fast-timing   所有冷却和轮询间隔缩短为二十分之一（演示用）\n"
+           u"其他命令：kestrel sign-in --email 邮箱 [--archive-root 目录]；kestrel sign-out；"
+           u"kestrel status [--archive-root 目录] [--offline]；kestrel audit [--archive-root 目录]"_s;
 }
 
 int main(int argc, char** argv)
@@ -85,6 +107,8 @@ int main(int argc, char** argv)
         notify->request();
     }
     SyncEngine::Options options;
+    if (settings->fastTiming)
+        options.timing = fastTiming();
     options.notify = [&notify](const QString& body, const QString& title) {
         if (notify)
             notify->send(body, title);
@@ -94,8 +118,9 @@ int main(int argc, char** argv)
     };
     const SyncPaths paths =
         settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
-    SyncEngine engine(*backend.central, paths, EngineTiming::defaultCooldown, deviceNameHint,
-                      options);
+    const double cooldown =
+        EngineTiming::defaultCooldown / (settings->fastTiming ? fastFactor : 1.0);
+    SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
 
     // A finished round decides the exit status of --once; after a stop request it ends the
     // process once the round has done its bookkeeping.

@@ -4,6 +4,9 @@
 #include "AuditCommand.h"
 #include "CommandLine.h"
 #include "HeadlessCommand.h"
+#include "SignInCommand.h"
+#include "SignOutCommand.h"
+#include "StatusCommand.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -16,11 +19,14 @@ namespace {
 
 using Verb = std::function<int(int argc, char** argv)>;
 
-// One entry per verb, each in its own file (sign-in, sign-out and status come later).
+// One entry per verb, each in its own file.
 const std::map<QString, Verb>& verbs()
 {
     static const std::map<QString, Verb> table{
         {u"audit"_s, &AuditCommand::main},
+        {u"sign-in"_s, &SignInCommand::main},
+        {u"sign-out"_s, &SignOutCommand::main},
+        {u"status"_s, &StatusCommand::main},
     };
     return table;
 }

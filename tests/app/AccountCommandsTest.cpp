@@ -1,0 +1,149 @@
+// sign-in, sign-out and status through the built executable, against the stand-in service,
+// with the credential kept in a private data folder.
+
+#include "MindvaultDevServer.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+struct Outcome {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+class AccountCommands : public ::testing::Test {
+protected:
+    AccountCommands()
+    {
+        MindvaultDevServer::Options o;
+        o.email = "demo@example.com";
+        o.password = "pw 中文 with spaces";
+        server = std::make_unique<MindvaultDevServer>(o);
+        EXPECT_GT(server->start(), 0);
+        QDir().mkpath(root() + u"/importer"_s);
+        QFile config(root() + u"/importer/mindvault.json"_s);
+        EXPECT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write(QByteArray::fromStdString(server->clientConfigJson()));
+    }
+
+    QString root() const { return dir.path() + u"/archive"_s; }
+    QString credentials() const { return dir.path() + u"/data/Mindvault/credentials.json"_s; }
+
+    Outcome kestrel(const QStringList& args, const QByteArray& input = {})
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_s, dir.path() + u"/data"_s);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KESTREL_BIN), args);
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(30000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    Outcome signIn(const QByteArray& passwordLine, const QString& archive = {})
+    {
+        return kestrel({u"sign-in"_s, u"--email"_s, u"demo@example.com"_s, u"--archive-root"_s,
+                        archive.isEmpty() ? root() : archive},
+                       passwordLine);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<MindvaultDevServer> server;
+};
+
+} // namespace
+
+TEST_F(AccountCommands, SignInKeepsOnlyTheCredentialAndSignOutForgetsIt)
+{
+    const Outcome wrong = signIn("nope\n");
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_TRUE(wrong.err.contains(u"登录 失败 HTTP 400：邮箱或密码不对"_s))
+        << wrong.err.toStdString();
+    EXPECT_FALSE(QFile::exists(credentials()));
+
+    const Outcome ok = signIn("pw 中文 with spaces\r\nignored second line\n");
+    EXPECT_EQ(ok.exitCode, 0) << ok.err.toStdString();
+    EXPECT_TRUE(ok.out.contains(u"已登录Mindvault：demo@example.com（组织 org-dev）"_s))
+        << ok.out.toStdString();
+    const QByteArray stored = TestSupport::readFile(credentials());
+    EXPECT_TRUE(stored.contains("refreshToken"));
+    EXPECT_FALSE(stored.contains("中文")); // the password is never written
+    const QFile::Permissions others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                      QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
+    EXPECT_FALSE(QFile::permissions(credentials()) & others);
+
+    const Outcome status = kestrel({u"status"_s, u"--archive-root"_s, root()});
+    EXPECT_EQ(status.exitCode, 0) << status.err.toStdString();
+    EXPECT_TRUE(status.out.contains(u"Mindvault：已登录 demo@example.com（组织 org-dev）"_s))
+        << status.out.toStdString();
+
+    const Outcome out = kestrel({u"sign-out"_s});
+    EXPECT_EQ(out.exitCode, 0);
+    EXPECT_TRUE(out.out.contains(u"已退出登录Mindvault（demo@example.com）"_s))
+        << out.out.toStdString();
+    EXPECT_FALSE(QFile::exists(credentials()));
+    EXPECT_TRUE(
+        kestrel({u"status"_s, u"--archive-root"_s, root()}).out.contains(u"Mindvault：未登录"_s));
+    EXPECT_EQ(kestrel({u"sign-out"_s}).out, u"本来就没有登录Mindvault\n"_s);
+}
+
+TEST_F(AccountCommands, SignInRefusals)
+{
+    struct Case {
+        QStringList args;
+        QByteArray input;
+        int exitCode;
+        QString stderrHas;
+    };
+    const QString elsewhere = dir.path() + u"/unconfigured"_s;
+    const QList<Case> cases{
+        {{u"sign-in"_s, u"--archive-root"_s, root()}, "x\n", 2, u"缺少邮箱"_s},
+        {{u"sign-in"_s, u"--email"_s, u"demo@example.com"_s, u"--archive-root"_s, elsewhere},
+         "x\n",
+         1,
+         u"读不到Mindvault配置"_s},
+        {{u"sign-in"_s, u"--email"_s, u"demo@example.com"_s, u"--archive-root"_s, root()},
+         "",
+         1,
+         u"没有读到密码"_s},
+        {{u"sign-in"_s, u"--email"_s, u"demo@example.com"_s, u"--password"_s, u"x"_s},
+         "",
+         2,
+         u"password"_s},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.join(u' ').toStdString());
+        const Outcome r = kestrel(c.args, c.input);
+        EXPECT_EQ(r.exitCode, c.exitCode);
+        EXPECT_TRUE(r.err.contains(c.stderrHas)) << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFile::exists(credentials()));
+}
+
+TEST_F(AccountCommands, StatusCountsTheArchiveAndShowsTheLastRound)
+{
+    const QString scenario = QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s;
+    const Outcome round = kestrel(
+        {u"--headless"_s, u"--once"_s, u"--archive-root"_s, root(), u"--virtual-pen"_s, scenario});
+    ASSERT_EQ(round.exitCode, 0) << round.err.toStdString();
+
+    const Outcome status = kestrel({u"status"_s, u"--archive-root"_s, root(), u"--offline"_s});
+    EXPECT_EQ(status.exitCode, 0) << status.err.toStdString();
+    EXPECT_TRUE(status.out.contains(u"归档目录："_s + root())) << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains(u"录音 3 条：已导入 3 条，已推送 0 条"_s))
+        << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains(u"  20251203-090000  已导入 "_s)) << status.out.toStdString();
+    EXPECT_TRUE(status.out.contains(u"最近一轮：["_s)) << status.out.toStdString();
+}
