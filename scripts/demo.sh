@@ -50,15 +50,15 @@ trap 'exit 143' TERM
 
 # kestrel with a private home: credentials and pen bindings land in $work/data/Mindvault, and no
 # desktop notification goes out.
-kestrel() {
-  env -u DBUS_SESSION_BUS_ADDRESS HOME="$work/home" XDG_DATA_HOME="$work/data" \
-    XDG_CONFIG_HOME="$work/config" XDG_DOCUMENTS_DIR="$work/documents" "$kestrel_bin" "$@"
-}
+# (env execs kestrel, so a background job's $! is kestrel's own process id.)
+private_env=(env -u DBUS_SESSION_BUS_ADDRESS HOME="$work/home" XDG_DATA_HOME="$work/data"
+  XDG_CONFIG_HOME="$work/config" XDG_DOCUMENTS_DIR="$work/documents")
+kestrel() { "${private_env[@]}" "$kestrel_bin" "$@"; }
 
 step "Making speech recordings for the virtual pen"
 scripts/make-demo-audio.sh "$work/pen"
 for raw in "$work"/pen/audio/*.raw; do
-  printf '  %s  %4d s\n' "$(basename "$raw" .raw)" $(($(stat -c %s "$raw") / 40 / 50))
+  printf '  %s  %4d s\n' "$(basename "$raw" .raw)" $((($(stat -c %s "$raw") / 40 * 20 + 500) / 1000))
 done
 
 mkdir -p "$archive/importer" "$archive/out" "$work/home" "$work/data"
@@ -80,7 +80,7 @@ step "Signing in as $email (password on standard input)"
 printf '%s\n' "$password" | kestrel sign-in --email "$email" --archive-root "$archive"
 
 step "Running kestrel --headless against the virtual pen"
-kestrel --headless --fast-timing --archive-root "$archive" \
+"${private_env[@]}" "$kestrel_bin" --headless --fast-timing --archive-root "$archive" \
   --virtual-pen "$work/pen/scenario.json" > "$work/kestrel.out" 2>&1 &
 pids+=($!)
 headless=$!
