@@ -3,6 +3,7 @@
 
 #include "DeletionBench.h"
 #include "cloud/VaultFixture.h"
+#include "device/Proto.h"
 
 #include <QFile>
 #include <gtest/gtest.h>
@@ -143,4 +144,29 @@ TEST_F(PenCleanupEndToEnd, QueuedDeletionWaitsForAnIdlePenAndACompleteList)
     EXPECT_TRUE(h.engine().pendingDeviceDelete.isEmpty());
     EXPECT_TRUE(h.manifest().deleted.contains(notPushed));
     EXPECT_TRUE(h.engine().lastSummary().contains(u"按你的要求删了 1 条"_s));
+}
+
+// The user's queue runs first in a round; the automatic cleanup that follows works on the list
+// read before it and must not delete (or count) the same file again.
+TEST_F(PenCleanupEndToEnd, AFileTheQueueDeletedIsNotCleanedAgainInTheSameRound)
+{
+    addToPen(whole);
+    h.round();
+    const QString session = push(whole);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return transcribed(session); }));
+    switchCleanupOn();
+    h.engine().pendingDeviceDelete.insert(whole);
+    h.pen().clearRequests();
+
+    h.round();
+
+    EXPECT_TRUE(h.pen().fileNames().isEmpty());
+    const QList<VirtualPen::Request> requests = h.pen().requests();
+    EXPECT_EQ(std::count_if(requests.cbegin(), requests.cend(),
+                            [](const VirtualPen::Request& r) {
+                                return r.type == Proto::T::file && r.cmd == Proto::FileCmd::delOne;
+                            }),
+              1);
+    EXPECT_EQ(h.engine().lastSummary(), u"跳过 1 条已导，按你的要求删了 1 条"_s);
+    EXPECT_EQ(h.loggedCount(u"清理："_s), 0);
 }
