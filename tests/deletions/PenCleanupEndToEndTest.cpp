@@ -97,6 +97,7 @@ TEST_F(PenCleanupEndToEnd, OnlyTranscribedWholeRecordingsPastTheirCoolOffLeaveTh
     EXPECT_EQ(h.pen().fileNames().size(), 4);
     EXPECT_TRUE(h.logged(u"清理：清理 1 条，删除失败 1 条"_s));
     EXPECT_TRUE(h.logged(u"不删 20251102-080000：字节数对不上（本地 9960 / 设备 10000）"_s));
+    EXPECT_EQ(h.loggedCount(u"不删 "_s), 1); // waiting out the cool-off or the upload is routine
     EXPECT_EQ(h.loggedCount(u"删除前体检不过，跳过 20251104-080000：ogg "_s), 1);
     EXPECT_EQ(h.manifest().deleted,
               (std::map<QString, QString>{{whole, u"2025-11-20 10:00:00"_s}}));

@@ -78,7 +78,12 @@ PenDeletions::performCleanup(DeleteFn deleteOne, QList<FileEntry> entries,
     }
     Mindvault* vault = nullptr;
     if (m_vault) {
-        vault = co_await m_vault();
+        // A provider that fails has no client to lend either.
+        try {
+            vault = co_await m_vault();
+        } catch (...) {
+            vault = nullptr;
+        }
     }
     if (!alive()) {
         co_return Outcome{};
