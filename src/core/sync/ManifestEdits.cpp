@@ -38,19 +38,22 @@ void ManifestEdits::requestRedownload(const QString& name)
 {
     SyncManifest manifest = SyncManifest::load(m_engine.paths.manifest());
     QStringList importKeys;
-    for (const auto& [key, imported] : manifest.imported) {
-        // The recording list names a recording by its base; keys name it as the pen lists it,
-        // which may carry an extension.
-        const auto parsed = ArchiveAudit::parseKey(key);
-        if (key.startsWith(name + u'|') || key.startsWith(name + u".|"_s) ||
-            (parsed && parsed->base == name)) {
-            importKeys.append(key);
-        }
-    }
     QStringList failureKeys;
-    for (const auto& [key, count] : manifest.downloadFailures) {
-        if (key.contains(name)) {
-            failureKeys.append(key);
+    // An empty name is contained in every key; it names no recording.
+    if (!name.isEmpty()) {
+        for (const auto& [key, imported] : manifest.imported) {
+            // The recording list names a recording by its base; keys name it as the pen lists
+            // it, which may carry an extension.
+            const auto parsed = ArchiveAudit::parseKey(key);
+            if (key.startsWith(name + u'|') || key.startsWith(name + u".|"_s) ||
+                (parsed && parsed->base == name)) {
+                importKeys.append(key);
+            }
+        }
+        for (const auto& [key, count] : manifest.downloadFailures) {
+            if (key.contains(name)) {
+                failureKeys.append(key);
+            }
         }
     }
 
@@ -64,11 +67,15 @@ void ManifestEdits::requestRedownload(const QString& name)
         for (const QString& key : failureKeys) {
             manifest.downloadFailures.erase(key);
         }
-        m_engine.persist(manifest);
-        m_engine.log(name + u" 标记为待重下（清了 "_s + QString::number(importKeys.size()) +
-                     u" 条导入记录、"_s + QString::number(failureKeys.size()) +
-                     u" 条失败计数），设备下次出现时会重新拉取"_s);
-        m_engine.setLastSummary(name + u" 已标记为待重下"_s);
+        if (m_engine.persist(manifest)) {
+            m_engine.log(name + u" 标记为待重下（清了 "_s + QString::number(importKeys.size()) +
+                         u" 条导入记录、"_s + QString::number(failureKeys.size()) +
+                         u" 条失败计数），设备下次出现时会重新拉取"_s);
+            m_engine.setLastSummary(name + u" 已标记为待重下"_s);
+        } else {
+            // Nothing was forgotten, so nothing will be fetched again: do not say otherwise.
+            m_engine.setLastSummary(u"清单没保存成功，"_s + name + u" 没能标记为待重下"_s);
+        }
     }
     m_engine.refreshLocalView();
     // A round under way has planned its downloads already; the next one fetches the recording.
