@@ -14,6 +14,8 @@ QCoro::Task<Mindvault*> noVault()
 
 } // namespace
 
+EngineServices::EngineServices(SyncEngine& engine) : EngineServices(engine, Options()) {}
+
 EngineServices::EngineServices(SyncEngine& engine, Options options)
 {
     // Without a service configuration the engine only archives; the queue would only ever

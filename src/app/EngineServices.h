@@ -24,7 +24,8 @@ public:
         Mindvault::Timing vaultTiming;
     };
 
-    explicit EngineServices(SyncEngine& engine, Options options = {});
+    explicit EngineServices(SyncEngine& engine);
+    EngineServices(SyncEngine& engine, Options options);
     ~EngineServices();
     EngineServices(const EngineServices&) = delete;
     EngineServices& operator=(const EngineServices&) = delete;
