@@ -25,7 +25,8 @@ protected:
     }
     void poll()
     {
-        TestSupport::run(queue->refreshVaultStatus(h.manifest(), UploadQueue::pollLimit));
+        const SyncManifest manifest = h.manifest();
+        TestSupport::run(queue->refreshVaultStatus(manifest, UploadQueue::pollLimit));
     }
 };
 

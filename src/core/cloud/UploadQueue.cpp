@@ -284,7 +284,8 @@ QCoro::Task<> UploadQueue::pollLoop(int generation)
         return q != nullptr && q->alive() && q->m_pollGeneration == generation;
     };
     while (running()) {
-        co_await refreshVaultStatus(SyncManifest::load(engine().paths.manifest()), pollLimit);
+        const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
+        co_await refreshVaultStatus(manifest, pollLimit);
         if (!running())
             co_return;
         co_await QCoro::sleepFor(period(m_timing.pollPeriod));

@@ -158,8 +158,8 @@ QCoro::Task<std::pair<int, bool>> UploadQueue::pushUnit(const Unit& unit)
         }
         const AudioSource audio(ogg);
         const QString id = u"mac-ble-"_s + head + u"-merged"_s + QString::number(bases.size());
-        const Outcome o =
-            co_await upload(bases, audio, total, *unit.seconds.front(), id, u"audio/ogg"_s);
+        const QString mime = u"audio/ogg"_s;
+        const Outcome o = co_await upload(bases, audio, total, *unit.seconds.front(), id, mime);
         co_return std::pair{o == Outcome::pushed ? 1 : 0, o == Outcome::stop};
     }
 

@@ -243,5 +243,6 @@ QCoro::Task<> UploadQueue::manualPush(QString base, bool newRound)
         engine().log(base + u" 手动推送 → 会话 "_s + result.sessionId +
                      (result.alreadyDone ? u"（幂等重放，未重传）"_s : QString()));
     }
-    co_await refreshVaultStatus(SyncManifest::load(engine().paths.manifest()), pollLimit);
+    const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
+    co_await refreshVaultStatus(manifest, pollLimit);
 }
