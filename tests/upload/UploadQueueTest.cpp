@@ -45,8 +45,10 @@ TEST_F(UploadFixture, ImportIsPushedByTheRoundAndFollowedToItsTranscript)
     ASSERT_NE(item, engine().items().cend());
     EXPECT_TRUE(item->inVault());
 
-    // Binding and cleanup borrow the same connected client.
+    // Binding and cleanup borrow the same connected client; the poller, the round's push and
+    // the borrower shared one connection.
     EXPECT_NE(TestSupport::run(queue->provider()()), nullptr);
+    EXPECT_EQ(server.requestCount("refresh"), 1);
 }
 
 TEST_F(UploadFixture, FailedPushesBackOffAndForcedRetryIgnoresTheWait)
