@@ -140,6 +140,23 @@ TEST_F(UploadFixture, RevocationPausesEverythingUntilTheNextSignIn)
     EXPECT_TRUE(h.logged(u"已重新登录，开始补推积压的录音"_s));
 }
 
+TEST_F(UploadFixture, ASignInFromAnotherProcessEndsThePause)
+{
+    signIn();
+    ASSERT_NE(TestSupport::run(queue->ensureVault()), nullptr);
+    addRecording(headBase, 600);
+    server.revokeRefreshTokens();
+    server.expireAccessTokens();
+    EXPECT_EQ(flush(), 0);
+    ASSERT_TRUE(engine().needsSignIn());
+
+    // The sign-in verb stores a new credential; nobody tells the engine.
+    signIn();
+    EXPECT_EQ(flush(), 1);
+    EXPECT_FALSE(engine().needsSignIn());
+    EXPECT_FALSE(engine().uploadBlocked());
+}
+
 TEST_F(UploadFixture, WithoutAnyServiceTheBannerCountsTheWaitingRecordings)
 {
     // Never signed in: no credential to connect with.

@@ -80,8 +80,16 @@ QCoro::Task<Mindvault*> UploadQueue::ensureVault()
         if (!self)
             co_return nullptr;
     }
-    if (!alive() || engine().needsSignIn())
+    if (!alive())
         co_return nullptr;
+    if (engine().needsSignIn()) {
+        // A sign-in made in another process (the sign-in verb next to a headless engine)
+        // replaces the rejected credential on disk; noticing it costs no request.
+        const std::optional<QString> stored = m_store.get(u"refresh_token"_s);
+        if (!stored || stored == m_rejectedToken)
+            co_return nullptr;
+        resume();
+    }
     if (m_vault && m_connected)
         co_return m_vault.get();
 
@@ -227,6 +235,7 @@ void UploadQueue::markSessionRevoked()
     SyncEngine& e = engine();
     e.setNeedsSignIn(true);
     m_connected = false;
+    m_rejectedToken = m_store.get(u"refresh_token"_s);
     for (PendingUpload& u : e.uploadQueue) {
         u.attempts = 0;
         u.lastError.reset();
@@ -244,12 +253,18 @@ void UploadQueue::signedInAgain()
 {
     if (!alive())
         return;
+    resume();
+    retryUploads();
+}
+
+void UploadQueue::resume()
+{
     SyncEngine& e = engine();
     e.setUploadBlocked(std::nullopt);
     e.setNeedsSignIn(false);
     m_connected = false; // the new credential is on disk; the next use connects with it
+    m_rejectedToken.reset();
     e.log(u"已重新登录，开始补推积压的录音"_s);
-    retryUploads();
 }
 
 // --- background loops ---

@@ -94,7 +94,8 @@ public:
     // --- sign-in ---
 
     void markSessionRevoked();
-    // After a new sign-in: resume, and push the backlog in the background.
+    // After a new sign-in: resume, and push the backlog in the background. (A credential that
+    // a sign-in in another process stored is noticed by the next flush or poll as well.)
     void signedInAgain();
 
     // --- background loops ---
@@ -157,6 +158,8 @@ private:
     void showStep(const QString& title, const QString& step);
     void endUploadingPhase();
     void blockUploads(bool signInLost);
+    // Leaves the paused state after a new sign-in.
+    void resume();
 
     SyncEngine& m_engineRef;
     QPointer<SyncEngine> m_engine; // tells whether m_engineRef still exists
@@ -168,6 +171,7 @@ private:
     std::shared_ptr<Mindvault> m_vault;
     bool m_connected = false;
     bool m_connecting = false;
+    std::optional<QString> m_rejectedToken; // the stored refresh token the service refused
     // Clients replaced after a configuration change stay alive for borrowers until the end.
     QList<std::shared_ptr<Mindvault>> m_retired;
     bool m_polling = false;
