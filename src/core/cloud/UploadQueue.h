@@ -40,6 +40,10 @@ class SyncEngine;
 // - The queue keeps recordings the ledger lists as deleted from the pen or dismissed in the
 //   list: the archive still holds them and the service should still get them.
 // - A short recording's "只落盘" line is written once per run, not at every flush.
+// - Nothing dates a recording without a name time or evidence: it is sent as starting now.
+// - Every ledger change is load -> change -> save right after the wait that produced it, so a
+//   poll never writes back a ledger a push changed meanwhile; an answer about a session the
+//   recording has since left (repushed while the query was out) is dropped.
 class UploadQueue : public QObject {
     Q_OBJECT
 
