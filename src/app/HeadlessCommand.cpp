@@ -1,6 +1,7 @@
 #include "HeadlessCommand.h"
 
 #include "CommandLine.h"
+#include "EngineServices.h"
 #include "PenBackend.h"
 #include "SignalWatcher.h"
 #include "device/CentralPort.h"
@@ -96,6 +97,8 @@ int main(int argc, char** argv)
         settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
     SyncEngine engine(*backend.central, paths, EngineTiming::defaultCooldown, deviceNameHint,
                       options);
+    // Pushes recordings to the service and follows them when the archive names one.
+    EngineServices services(engine);
 
     // A finished round decides the exit status of --once; after a stop request it ends the
     // process once the round has done its bookkeeping.
