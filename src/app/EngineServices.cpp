@@ -1,6 +1,8 @@
 #include "EngineServices.h"
 
+#include "cleanup/PenDeletions.h"
 #include "cloud/UploadQueue.h"
+#include "sync/ManifestEdits.h"
 #include "sync/SyncEngine.h"
 
 #include <QFileInfo>
@@ -25,6 +27,10 @@ EngineServices::EngineServices(SyncEngine& engine, Options options)
                                                       options.nam, options.vaultTiming);
         m_uploadQueue->install();
     }
+    m_penDeletions = std::make_unique<PenDeletions>(engine, vaultProvider());
+    m_penDeletions->install();
+    m_manifestEdits = std::make_unique<ManifestEdits>(engine);
+    m_manifestEdits->install();
 }
 
 EngineServices::~EngineServices() = default;

@@ -7,12 +7,15 @@
 
 #include <memory>
 
+class ManifestEdits;
+class PenDeletions;
 class QNetworkAccessManager;
 class SyncEngine;
 class UploadQueue;
 
 // What the application attaches to its engine besides the pen: the service side (upload queue
-// and status polling) when the archive names a service. Built right after the engine and
+// and status polling) when the archive names a service, the pen deletions and the ledger edits
+// (with the archive audit after a round that imported something). Built right after the engine and
 // destroyed before it; new pieces that hang off the engine (device binding, pen cleanup) are
 // added here, borrowing the client through vaultProvider().
 class EngineServices {
@@ -34,7 +37,13 @@ public:
     UploadQueue* uploadQueue() const { return m_uploadQueue.get(); }
     // The connected client for borrowers; always answers nullptr without a service.
     VaultProvider vaultProvider() const;
+    // The user's pen deletions and ledger edits; always present.
+    PenDeletions& penDeletions() const { return *m_penDeletions; }
+    ManifestEdits& manifestEdits() const { return *m_manifestEdits; }
 
 private:
+    // Declared first, destroyed last: the pieces below borrow its client.
     std::unique_ptr<UploadQueue> m_uploadQueue;
+    std::unique_ptr<PenDeletions> m_penDeletions;
+    std::unique_ptr<ManifestEdits> m_manifestEdits;
 };

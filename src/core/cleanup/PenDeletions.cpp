@@ -16,6 +16,15 @@ PenDeletions::PenDeletions(SyncEngine& engine, VaultProvider vault, Timing timin
     : m_engine(engine), m_guard(&engine), m_vault(std::move(vault)), m_timing(timing)
 {}
 
+PenDeletions::~PenDeletions()
+{
+    if (!alive()) {
+        return;
+    }
+    m_engine.hooks().runPendingDeletes = nullptr;
+    m_engine.hooks().performCleanup = nullptr;
+}
+
 void PenDeletions::install()
 {
     EngineHooks& hooks = m_engine.hooks();

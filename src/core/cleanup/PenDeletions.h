@@ -38,6 +38,10 @@ public:
 
     // vault: lends the signed-in service client per call (empty: there is none).
     PenDeletions(SyncEngine& engine, VaultProvider vault, Timing timing = {});
+    // Empties the hooks install() filled, so the engine never calls into a dead object.
+    ~PenDeletions();
+    PenDeletions(const PenDeletions&) = delete;
+    PenDeletions& operator=(const PenDeletions&) = delete;
 
     // Fills the engine's performCleanup and runPendingDeletes hooks with this object's members.
     void install();

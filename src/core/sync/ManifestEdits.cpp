@@ -25,7 +25,14 @@ QString trimSpacesAndTabs(const QString& text)
 
 } // namespace
 
-ManifestEdits::ManifestEdits(SyncEngine& engine) : m_engine(engine) {}
+ManifestEdits::ManifestEdits(SyncEngine& engine) : m_engine(engine), m_guard(&engine) {}
+
+ManifestEdits::~ManifestEdits()
+{
+    if (!m_guard.isNull()) {
+        m_engine.hooks().runArchiveAudit = nullptr;
+    }
+}
 
 void ManifestEdits::install()
 {

@@ -3,6 +3,7 @@
 #include "cleanup/ArchiveAudit.h"
 #include "sync/SyncManifest.h"
 
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -16,6 +17,10 @@ class SyncEngine;
 class ManifestEdits {
 public:
     explicit ManifestEdits(SyncEngine& engine);
+    // Empties the hook install() filled.
+    ~ManifestEdits();
+    ManifestEdits(const ManifestEdits&) = delete;
+    ManifestEdits& operator=(const ManifestEdits&) = delete;
 
     // Fills the engine's runArchiveAudit hook.
     void install();
@@ -36,4 +41,5 @@ private:
     void toggleIn(bool starred, const QString& name);
 
     SyncEngine& m_engine;
+    QPointer<SyncEngine> m_guard; // whether the engine still exists at destruction
 };
