@@ -124,6 +124,10 @@ step "The archive ($archive)"
 step "Every recording's state"
 echo "$status"
 
+step "The pen's binding to the account"
+cat "$work/data/Mindvault/device-bindings.json"
+echo
+
 step "The sync log's last lines"
 tail -n 25 "$archive/out/swift-同步日志.txt"
 

@@ -1,8 +1,10 @@
 #include "HeadlessCommand.h"
 
 #include "CommandLine.h"
+#include "EngineServices.h"
 #include "PenBackend.h"
 #include "SignalWatcher.h"
+#include "cloud/UploadTiming.h"
 #include "device/CentralPort.h"
 #include "platform/Notify.h"
 #include "sync/EngineTiming.h"
@@ -121,6 +123,11 @@ int main(int argc, char** argv)
     const double cooldown =
         EngineTiming::defaultCooldown / (settings->fastTiming ? fastFactor : 1.0);
     SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
+    // Pushes recordings to the service and follows them when the archive names one.
+    EngineServices::Options serviceOptions;
+    if (settings->fastTiming)
+        serviceOptions.uploadTiming = UploadTiming().scaled(1.0 / fastFactor);
+    EngineServices services(engine, serviceOptions);
 
     // A finished round decides the exit status of --once; after a stop request it ends the
     // process once the round has done its bookkeeping.

@@ -74,6 +74,49 @@ TEST_F(MindvaultSession, A401IsAnsweredByExactlyOneRefreshAndOneResend)
     EXPECT_EQ(server.requestCount("refresh"), 3);
 }
 
+TEST_F(MindvaultSession, RequestsMeetingTheSameExpiryShareOneRefresh)
+{
+    Mindvault& v = signedIn();
+    server.expireAccessTokens();
+    const QString url = config().apiBase + u"/api/recordings/rs-none"_s;
+    const Mindvault::HeaderFn auth = [&v] {
+        return v.authHeaders();
+    };
+
+    // Two flows (say the poller and a push) both get 401 for the expired token. Each spending
+    // the rotating refresh token would make the second refresh look like a revoked sign-in.
+    QList<int> statuses;
+    const auto both = [&]() -> QCoro::Task<> {
+        auto first = v.authed("GET", url, auth);
+        auto second = v.authed("GET", url, auth);
+        statuses.append((co_await std::move(first)).status);
+        statuses.append((co_await std::move(second)).status);
+    };
+    TestSupport::run(both());
+
+    EXPECT_EQ(statuses, QList<int>({404, 404}));
+    EXPECT_EQ(server.requestCount("refresh"), 1);
+
+    // A refused refresh reaches every flow as the revoked sign-in it is.
+    server.expireAccessTokens();
+    server.revokeRefreshTokens();
+    QList<MindvaultError::Kind> kinds;
+    const auto revoked = [&]() -> QCoro::Task<> {
+        auto first = v.authed("GET", url, auth);
+        auto second = v.authed("GET", url, auth);
+        for (auto* task : {&first, &second}) {
+            try {
+                co_await std::move(*task);
+            } catch (const MindvaultError& e) {
+                kinds.append(e.kind());
+            }
+        }
+    };
+    TestSupport::run(revoked());
+    EXPECT_EQ(kinds, QList<MindvaultError::Kind>({MindvaultError::Kind::sessionRevoked,
+                                                  MindvaultError::Kind::sessionRevoked}));
+}
+
 TEST_F(MindvaultSession, RotatedRefreshTokenIsStoredAndTheOldOneIsDead)
 {
     signedIn();

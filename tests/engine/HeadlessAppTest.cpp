@@ -39,6 +39,8 @@ TEST(HeadlessApp, OneRoundAgainstTheVirtualPenLeavesTheArchive)
 
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains(u"] 同步结束：导入 3 条\n"_s)) << r.out.toStdString();
+    // A round that imported something audits the archive it wrote.
+    EXPECT_TRUE(r.out.contains(u"] 归档体检：3 条：完好 3\n"_s)) << r.out.toStdString();
     const QStringList raws = QDir(dir.path() + u"/导入/原始包"_s).entryList({u"*.opus"_s});
     const QStringList oggs = QDir(dir.path() + u"/导入"_s).entryList({u"*.ogg"_s});
     EXPECT_EQ(raws.size(), 3);

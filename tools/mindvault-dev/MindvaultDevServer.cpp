@@ -496,6 +496,9 @@ void MindvaultDevServer::Impl::controlRoutes()
 
 MindvaultDevServer::MindvaultDevServer(Options options) : d(std::make_unique<Impl>(options))
 {
+    // Answers go out as header and body writes; without this, Nagle's algorithm holds the body
+    // until the client's delayed ACK (~40 ms) for every request.
+    d->server.set_tcp_nodelay(true);
     d->seed();
     d->routes();
     d->controlRoutes();

@@ -183,6 +183,7 @@ private:
     QTimer m_advTimer;
     QTimer m_otherTimer;
     int m_otherCount = 0;
+    QList<std::pair<QString, QString>> m_others; // address, name
     int m_otherNext = 0;
 
     // link

@@ -34,7 +34,7 @@ QString reasonOf(const DeviceBindOutcome& outcome)
 
 DeviceBinder::DeviceBinder(SyncEngine& engine, VaultProvider vault, TokenStore store,
                            Options options)
-    : m_engine(engine), m_vault(std::move(vault)), m_store(std::move(store)),
+    : m_engine(engine), m_guard(&engine), m_vault(std::move(vault)), m_store(std::move(store)),
       m_bindings(m_store.folder()), m_computerName(std::move(options.computerName)),
       m_randomSuffix(std::move(options.randomSuffix))
 {
@@ -47,6 +47,12 @@ DeviceBinder::DeviceBinder(SyncEngine& engine, VaultProvider vault, TokenStore s
             return int(QRandomGenerator::global()->bounded(100, 1000));
         };
     }
+}
+
+DeviceBinder::~DeviceBinder()
+{
+    if (alive())
+        m_engine.hooks().ensureDeviceBinding = nullptr;
 }
 
 void DeviceBinder::install()
@@ -112,6 +118,8 @@ QCoro::Task<bool> DeviceBinder::ensureDeviceBinding(Discovered discovered)
     }
 
     Mindvault* client = co_await vault();
+    if (!alive())
+        co_return false;
     if (!client) {
         log(u"首次绑定「"_s + name +
             u"」暂时跳过：Mindvault接不通（登录可能失效了），本轮先同步，下次连接再试绑定"_s);
@@ -121,6 +129,8 @@ QCoro::Task<bool> DeviceBinder::ensureDeviceBinding(Discovered discovered)
     const QString deviceNo = defaultDeviceNo(key);
     DeviceBindOutcome outcome =
         co_await client->selfRegisterDevice(QString::fromLatin1(provider), deviceNo);
+    if (!alive())
+        co_return false;
     if (outcome.is(DeviceBindOutcome::Kind::ok)) {
         m_bindings.bind(key, *org, *email, deviceNo);
         log(u"首次绑定「"_s + name + u"」到当前账号「"_s + *email + u"」，命名为「"_s + deviceNo +
@@ -134,6 +144,8 @@ QCoro::Task<bool> DeviceBinder::ensureDeviceBinding(Discovered discovered)
              ++attempt) {
             const QString alternate = alternateDeviceNo(deviceNo);
             outcome = co_await client->selfRegisterDevice(QString::fromLatin1(provider), alternate);
+            if (!alive())
+                co_return false;
             if (outcome.is(DeviceBindOutcome::Kind::ok)) {
                 m_bindings.bind(key, *org, *email, alternate);
                 log(u"首次绑定「"_s + name + u"」到「"_s + *email + u"」，命名为「"_s + alternate +
@@ -155,7 +167,7 @@ QCoro::Task<bool> DeviceBinder::resolveBindMismatch(std::optional<QString> newDe
     if (!pending)
         co_return false;
     Mindvault* client = co_await vault();
-    if (!client)
+    if (!alive() || !client)
         co_return false;
     const std::optional<QString> email = m_store.get(emailKey);
     std::optional<QString> org = m_store.get(orgKey);
@@ -175,6 +187,8 @@ QCoro::Task<bool> DeviceBinder::resolveBindMismatch(std::optional<QString> newDe
 
     const DeviceBindOutcome outcome =
         co_await client->selfRegisterDevice(QString::fromLatin1(provider), number);
+    if (!alive())
+        co_return false;
     switch (outcome.kind()) {
     case DeviceBindOutcome::Kind::ok:
         m_bindings.bind(pending->peripheralId, *org, *email, number);
@@ -206,6 +220,8 @@ QCoro::Task<DeviceBinder::RenameResult> DeviceBinder::renameDevice(QString to)
     if (number.isEmpty())
         co_return RenameResult{false, u"名字不能是空的"_s};
     Mindvault* client = co_await vault();
+    if (!alive())
+        co_return RenameResult{};
     if (!client)
         co_return RenameResult{false, u"连不上Mindvault，改名要登记到服务端才算数"_s};
 
@@ -213,6 +229,8 @@ QCoro::Task<DeviceBinder::RenameResult> DeviceBinder::renameDevice(QString to)
     const QString oldName = old ? old->deviceNo : m_engine.device().name;
     const DeviceBindOutcome outcome =
         co_await client->selfRegisterDevice(QString::fromLatin1(provider), number);
+    if (!alive())
+        co_return RenameResult{};
     if (outcome.is(DeviceBindOutcome::Kind::ok)) {
         const std::optional<QString> email = m_store.get(emailKey);
         std::optional<QString> org = m_store.get(orgKey);

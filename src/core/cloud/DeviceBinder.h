@@ -7,6 +7,7 @@
 #include "device/Discovered.h"
 
 #include <QCoro/QCoroTask>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <functional>
@@ -19,7 +20,7 @@ class SyncEngine;
 // for a pen bound to another organisation until the user confirms a rebind or dismisses the
 // question. Registration trouble never stops a round; it is retried on the next sighting.
 //
-// The engine's hook calls into this object: it must outlive the engine's rounds.
+// Installed, it is the engine's binding hook until it is destroyed (which clears the hook).
 //
 // The mismatch notification goes out once per pen while the question stands; the mismatch is
 // still logged and the round still stopped at every sighting. Confirming or dismissing the
@@ -44,6 +45,9 @@ public:
     // store: the credential; the binding file lives in the same folder.
     DeviceBinder(SyncEngine& engine, VaultProvider vault, TokenStore store = TokenStore(),
                  Options options = {});
+    ~DeviceBinder();
+    DeviceBinder(const DeviceBinder&) = delete;
+    DeviceBinder& operator=(const DeviceBinder&) = delete;
 
     // Puts ensureDeviceBinding into the engine's hook.
     void install();
@@ -66,8 +70,11 @@ private:
     QCoro::Task<Mindvault*> vault();
     QString alternateDeviceNo(const QString& taken);
     void log(const QString& line);
+    // Whether the engine still exists after a suspension.
+    bool alive() const { return !m_guard.isNull(); }
 
     SyncEngine& m_engine;
+    QPointer<SyncEngine> m_guard;
     VaultProvider m_vault;
     TokenStore m_store;
     DeviceBinding m_bindings;

@@ -5,6 +5,7 @@
 #include "cloud/NetworkError.h"
 
 #include <QCoro/QCoroNetworkReply>
+#include <QCoro/QCoroTimer>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -111,11 +112,15 @@ QCoro::Task<Mindvault::Response> Mindvault::authed(QByteArray method, QString ur
         payload = dumpJson(*json);
         extra = {{"Content-Type", "application/json"}};
     }
+    const std::optional<QString> sentWith = m_token;
     Response response = co_await send(method, url, headers() + extra, payload, timeout);
     if (response.status != 401)
         co_return response;
-    // The access token expired or was rejected: one refresh, one resend, never more.
-    co_await connect();
+    // The access token expired or was rejected: one refresh, one resend, never more. Requests
+    // that met the same expiry share one refresh (a rotated refresh token can be spent only
+    // once); when another request has already refreshed since this one was sent, resend.
+    if (m_refreshing || m_token == sentWith)
+        co_await connect();
     co_return co_await send(method, url, headers() + extra, payload, timeout);
 }
 
@@ -155,6 +160,28 @@ QCoro::Task<> Mindvault::signIn(QString email, QString password)
 }
 
 QCoro::Task<> Mindvault::connect()
+{
+    if (m_refreshing) {
+        // Another caller is spending the refresh token right now: its outcome is ours.
+        while (m_refreshing)
+            co_await QCoro::sleepFor(std::chrono::milliseconds(10));
+        if (m_refreshError)
+            std::rethrow_exception(m_refreshError);
+        co_return;
+    }
+    m_refreshing = true;
+    m_refreshError = nullptr;
+    try {
+        co_await refreshGrant();
+    } catch (...) {
+        m_refreshError = std::current_exception();
+    }
+    m_refreshing = false;
+    if (m_refreshError)
+        std::rethrow_exception(m_refreshError);
+}
+
+QCoro::Task<> Mindvault::refreshGrant()
 {
     const auto stored = m_store.get(u"refresh_token"_s);
     if (!stored)

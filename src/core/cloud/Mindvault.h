@@ -18,6 +18,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -71,7 +72,8 @@ public:
 
     // Exchanges the password for tokens once; the password is kept nowhere.
     QCoro::Task<> signIn(QString email, QString password);
-    // Refresh grant (rotating the stored refresh token), then the organisation.
+    // Refresh grant (rotating the stored refresh token), then the organisation. A call made
+    // while another is under way waits for it and shares its outcome.
     QCoro::Task<> connect();
     QCoro::Task<QString> resolveOrg(QString accessToken);
     // Deletes the credential file; no request, in-memory tokens untouched.
@@ -139,6 +141,8 @@ public:
                                       std::optional<QString> profile);
 
 private:
+    // The refresh grant itself; connect() makes concurrent callers share one.
+    QCoro::Task<> refreshGrant();
     QCoro::Task<Response> send(QByteArray method, QString url, Headers headers,
                                std::optional<QByteArray> body, double timeout);
     QString gatewayBase() const;
@@ -152,6 +156,8 @@ private:
 
     std::optional<QString> m_token;
     bool m_credentialWriteFailed = false;
+    bool m_refreshing = false;         // a refresh grant is on the wire
+    std::exception_ptr m_refreshError; // how the last refresh ended
     std::optional<QString> m_org;
     QHash<QString, QString> m_sessionIdCache; // transcript id -> recording session id
 };

@@ -20,11 +20,6 @@ bool isWholePackets(qint64 bytes)
     return bytes > 0 && bytes % packetBytes == 0;
 }
 
-bool isSafeEntry(const FileEntry& e)
-{
-    return isSafeBase(e.name) && isSafeBase(normalizedBase(e.name));
-}
-
 // Shared by unrecorded and needsRewrap: a complete raw copy exists, the ledger lacks it.
 template <typename Pred>
 Entries completeLocally(const Entries& entries, const SyncManifest& manifest, Status status,
@@ -97,6 +92,11 @@ bool isSafeBase(const QString& name)
     return std::none_of(name.begin(), name.end(), [](QChar c) {
         return c == u'/' || c == u'\\' || c.category() == QChar::Other_Control;
     });
+}
+
+bool isSafeEntry(const FileEntry& e)
+{
+    return isSafeBase(e.name) && isSafeBase(normalizedBase(e.name));
 }
 
 Entries unsafeEntries(const Entries& entries)
@@ -326,7 +326,10 @@ QList<RecordingItem> buildItems(const Entries& entries, const SyncManifest& mani
     }
     if (!ctx.pendingDelete.isEmpty()) {
         for (const FileEntry& e : entries) {
-            if (ctx.pendingDelete.contains(manifestKey(e))) {
+            // The queue holds what the user picked: the base the list shows, or the pen's name.
+            if (ctx.pendingDelete.contains(normalizedBase(e.name)) ||
+                ctx.pendingDelete.contains(e.base()) ||
+                ctx.pendingDelete.contains(manifestKey(e))) {
                 withItem(normalizedBase(e.name),
                          [](RecordingItem& i) { i.pendingDeviceDelete = true; });
             }

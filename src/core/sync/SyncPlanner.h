@@ -34,6 +34,8 @@ QString manifestKey(const FileEntry& entry);
 // NUL or other control characters. The pen's names are untrusted; every name that becomes a
 // path (base + ".ogg"/".opus"/".part", a received container name) goes through this.
 bool isSafeBase(const QString& name);
+// Whether both the entry's name and its base are safe.
+bool isSafeEntry(const FileEntry& entry);
 // Entries whose name or base is unsafe; they are never downloaded, archived or deleted.
 Entries unsafeEntries(const Entries& entries);
 // One log line naming them; empty when there are none.
@@ -88,7 +90,7 @@ struct ItemContext {
     QHash<QString, QString> titles;      // transcript id -> title
     QHash<QString, int> uploadAttempts;  // base -> count
     QHash<QString, double> skippedShort; // base -> seconds
-    QSet<QString> pendingDelete;         // recording keys queued for deletion from the pen
+    QSet<QString> pendingDelete;         // names (base, pen name or key) queued for deletion
     // Explanation of a service failure code; the code itself when unset.
     std::function<QString(const QString& code)> explainFailure;
 };

@@ -1,0 +1,248 @@
+// The upload queue's status polling and the user's per-recording pushes.
+
+#include "cloud/MindvaultError.h"
+#include "cloud/UploadQueue.h"
+#include "sync/Describe.h"
+#include "sync/SyncEngine.h"
+#include "sync/SyncPlanner.h"
+
+#include <QFileInfo>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// The service will not change these any more: polling them again would only cost requests.
+bool isTerminal(const SyncPlanner::VaultState& state)
+{
+    return (state.status == u"ready"_s && state.transcriptId) || state.status == u"failed"_s ||
+           state.status == u"deleted"_s;
+}
+
+} // namespace
+
+QCoro::Task<> UploadQueue::refreshVaultStatus(SyncManifest manifest, int limit)
+{
+    if (m_polling)
+        co_return; // a round is already under way; its answers are as fresh as ours
+    QPointer<UploadQueue> self(this);
+    const Mindvault* connected = co_await ensureVault();
+    if (!self || !alive() || !connected || m_polling)
+        co_return;
+    const std::shared_ptr<Mindvault> client = m_vault;
+    m_polling = true;
+
+    QSet<QString> terminal;
+    for (auto it = engine().vaultState.cbegin(); it != engine().vaultState.cend(); ++it) {
+        if (isTerminal(it.value()))
+            terminal.insert(it.key());
+    }
+    const QList<SyncPlanner::PollTarget> targets = SyncPlanner::pollTargets(
+        manifest.uploaded, terminal, manifest.missingOnServer, manifest.pollFailures, limit);
+
+    for (const SyncPlanner::PollTarget& target : targets) {
+        enum class Answer { state, gone, revoked, failed };
+        Answer answer = Answer::failed;
+        SessionState state;
+        try {
+            state = co_await client->sessionState(target.sessionId);
+            answer = Answer::state;
+        } catch (const MindvaultError& e) {
+            if (e.kind() == MindvaultError::Kind::notFound)
+                answer = Answer::gone;
+            else if (e.kind() == MindvaultError::Kind::sessionRevoked)
+                answer = Answer::revoked;
+        } catch (const std::exception&) {
+        }
+        if (!self || !alive())
+            co_return;
+        SyncEngine& e = engine();
+        if (answer == Answer::revoked) {
+            m_polling = false;
+            markSessionRevoked();
+            co_return;
+        }
+        // A repush while we waited moved the recording to a new session: this answer is stale.
+        const SyncManifest now = SyncManifest::load(e.paths.manifest());
+        const auto current = now.uploaded.find(target.base);
+        if (current == now.uploaded.end() || current->second != target.sessionId)
+            continue;
+
+        const QString& base = target.base;
+        switch (answer) {
+        case Answer::state:
+            e.vaultState.insert(base, {state.status, state.transcriptId, state.errorCode});
+            if (now.pollFailures.count(base)) {
+                SyncManifest::modify(e.paths.manifest(), e.syncLog(),
+                                     [&](SyncManifest& m) { m.pollFailures.erase(base); });
+            }
+            break;
+        case Answer::gone:
+            SyncManifest::modify(e.paths.manifest(), e.syncLog(), [&](SyncManifest& m) {
+                m.missingOnServer[base] = SyncEngine::stamp(e.now());
+            });
+            e.vaultState.insert(base, {u"deleted"_s, std::nullopt, std::nullopt});
+            e.log(base + u" 在Mindvault里已不存在（服务端回 404），不再查它；本地留档不动"_s);
+            break;
+        case Answer::failed: {
+            int failures = 0;
+            SyncManifest::modify(e.paths.manifest(), e.syncLog(),
+                                 [&](SyncManifest& m) { failures = ++m.pollFailures[base]; });
+            if (failures == SyncPlanner::pollGiveUpAfter) {
+                e.log(base + u" 连续 "_s + QString::number(SyncPlanner::pollGiveUpAfter) +
+                      u" 次查不到状态，先不查了；下次它有新动静（重推/重新登录）会重来"_s);
+            }
+            break;
+        }
+        case Answer::revoked:
+            break;
+        }
+    }
+
+    co_await fetchSpeakersAndTitles(client);
+    if (!self)
+        co_return;
+    m_polling = false;
+    if (alive())
+        engine().refreshLocalView();
+}
+
+QCoro::Task<> UploadQueue::fetchSpeakersAndTitles(std::shared_ptr<Mindvault> client)
+{
+    QPointer<UploadQueue> self(this);
+    QStringList ids;
+    for (const SyncPlanner::VaultState& state : engine().vaultState) {
+        if (state.transcriptId && !ids.contains(*state.transcriptId))
+            ids.append(*state.transcriptId);
+    }
+    if (ids.isEmpty())
+        co_return;
+    std::sort(ids.begin(), ids.end());
+    try {
+        const QMap<QString, int> counts = co_await client->unconfirmedSpeakerCounts(ids);
+        if (!self || !alive())
+            co_return;
+        // The query covers every known transcript: one without a row has nothing to confirm.
+        for (const QString& id : ids)
+            engine().unconfirmedSpeakers.insert(id, counts.value(id, 0));
+        const QMap<QString, QString> titles = co_await client->transcriptTitles(ids);
+        if (!self || !alive())
+            co_return;
+        for (auto it = titles.cbegin(); it != titles.cend(); ++it)
+            engine().vaultTitles.insert(it.key(), it.value());
+    } catch (const MindvaultError& e) {
+        if (self && alive() && e.kind() == MindvaultError::Kind::sessionRevoked)
+            markSessionRevoked();
+    } catch (const std::exception&) {
+        // Counts and titles are decoration; the next round asks again.
+    }
+}
+
+void UploadQueue::clearPollGiveUp(const QString& base)
+{
+    if (!alive())
+        return;
+    SyncEngine& e = engine();
+    const SyncManifest manifest = SyncManifest::load(e.paths.manifest());
+    if (!manifest.pollFailures.count(base) && !manifest.missingOnServer.count(base))
+        return;
+    SyncManifest::modify(e.paths.manifest(), e.syncLog(), [&](SyncManifest& m) {
+        m.pollFailures.erase(base);
+        m.missingOnServer.erase(base);
+    });
+}
+
+QCoro::Task<> UploadQueue::repushFailed(QString base)
+{
+    return manualPush(std::move(base), true);
+}
+
+QCoro::Task<> UploadQueue::pushNow(QString base)
+{
+    return manualPush(std::move(base), false);
+}
+
+QCoro::Task<> UploadQueue::manualPush(QString base, bool newRound)
+{
+    QPointer<UploadQueue> self(this);
+    clearPollGiveUp(base);
+    const Mindvault* connected = co_await ensureVault();
+    if (!self || !alive())
+        co_return;
+    SyncEngine& e = engine();
+    if (!connected) {
+        e.log(base + u" 失败：没接通Mindvault"_s);
+        co_return;
+    }
+    const std::shared_ptr<Mindvault> client = m_vault;
+
+    // The archived Ogg stream; ".opus" is the older name of the same container in this folder
+    // (the raw packet files elsewhere are not Ogg and are never pushed as such).
+    QString path;
+    for (const QString& ext : {u"ogg"_s, u"opus"_s}) {
+        if (QFileInfo(localPath(base, ext)).isFile()) {
+            path = localPath(base, ext);
+            break;
+        }
+    }
+    if (path.isEmpty()) {
+        e.log(base + u" 失败：本地没有 ogg"_s);
+        co_return;
+    }
+
+    QString id = u"mac-ble-"_s + base;
+    int round = 0;
+    if (newRound) {
+        SyncManifest::modify(e.paths.manifest(), e.syncLog(),
+                             [&](SyncManifest& m) { round = ++m.repushRounds[base]; });
+        e.setLastSummary(u"重推第 "_s + QString::number(round) + u" 轮"_s);
+        id += u"-r"_s + QString::number(round);
+    } else {
+        e.setLastSummary(u"手动推送"_s);
+    }
+
+    const double seconds = durationOf(base, QFileInfo(path).suffix().toLower()).value_or(0);
+    const Meta meta = metaFor(base, seconds);
+    const QString title = meta.title;
+    const std::optional<QString> project = meta.project;
+    const QDateTime startedAt = meta.startedAt;
+    const QString mime = u"audio/ogg"_s;
+    const Mindvault::StepFn onStep = stepLogger(self, title);
+
+    UploadResult result;
+    std::optional<QString> error;
+    bool revoked = false;
+    try {
+        const AudioSource audio = AudioSource::fromFile(path);
+        result =
+            co_await client->upload(audio, title, seconds, id, mime, startedAt, project, onStep);
+    } catch (const MindvaultError& err) {
+        revoked = err.kind() == MindvaultError::Kind::sessionRevoked;
+        error = err.description();
+    } catch (const std::exception& err) {
+        error = describe(err);
+    }
+    if (!self || !alive())
+        co_return;
+    endUploadingPhase();
+    if (revoked) {
+        markSessionRevoked();
+        co_return;
+    }
+    if (error) {
+        engine().log(*error);
+        engine().refreshLocalView();
+        co_return;
+    }
+    const QStringList bases{base};
+    notePushed(bases, result.sessionId);
+    if (newRound) {
+        engine().log(base + u" 第 "_s + QString::number(round) + u" 轮 → 新会话 "_s +
+                     result.sessionId);
+    } else {
+        engine().log(base + u" 手动推送 → 会话 "_s + result.sessionId +
+                     (result.alreadyDone ? u"（幂等重放，未重传）"_s : QString()));
+    }
+    const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
+    co_await refreshVaultStatus(manifest, pollLimit);
+}
