@@ -4,7 +4,8 @@
 #   scripts/demo.sh [WORK_DIR]
 # Everything it makes (recordings, archive, credentials, logs) stays in WORK_DIR (default: a new
 # folder under /tmp); the user's own credentials and archive are never touched. Every process it
-# starts is stopped on exit. Set KESTREL_DEMO_PRESET=dev to build with the dev preset.
+# starts is stopped on exit. It builds with the dev preset (optimised, shared with scripts/test.sh);
+# KESTREL_DEMO_PRESET=release builds a separate release tree instead.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,7 +19,7 @@ step() { printf '\n== %s\n' "$*"; }
 step "Installing what is missing"
 scripts/install-deps.sh
 
-preset=${KESTREL_DEMO_PRESET:-release}
+preset=${KESTREL_DEMO_PRESET:-dev}
 step "Building kestrel and the stand-in service ($preset)"
 cmake --preset "$preset" >/dev/null
 cmake --build --preset "$preset" --target kestrel mindvault-dev
