@@ -27,6 +27,7 @@ protected:
         MindvaultDevServer::Options o;
         o.email = "demo@example.com";
         o.password = "pw 中文 with spaces";
+        o.processing = std::chrono::milliseconds(0);
         server = std::make_unique<MindvaultDevServer>(o);
         EXPECT_GT(server->start(), 0);
         QDir().mkpath(root() + u"/importer"_s);
@@ -132,18 +133,43 @@ TEST_F(AccountCommands, SignInRefusals)
     EXPECT_FALSE(QFile::exists(credentials()));
 }
 
-TEST_F(AccountCommands, StatusCountsTheArchiveAndShowsTheLastRound)
+TEST_F(AccountCommands, StatusFollowsRecordingsFromThePenToTheTranscript)
 {
+    // The fixture's recordings last 5, 6 and 3 seconds: with a 4-second threshold two are pushed.
+    QDir().mkpath(root() + u"/out"_s);
+    QFile settings(root() + u"/out/swift-settings.json"_s);
+    ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
+    settings.write(R"({"deleteAfterSync": false, "coolingDays": 3, "minUploadSeconds": 4})");
+    settings.close();
+    ASSERT_EQ(signIn("pw 中文 with spaces\n").exitCode, 0);
+
     const QString scenario = QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s;
     const Outcome round = kestrel(
         {u"--headless"_s, u"--once"_s, u"--archive-root"_s, root(), u"--virtual-pen"_s, scenario});
     ASSERT_EQ(round.exitCode, 0) << round.err.toStdString();
 
-    const Outcome status = kestrel({u"status"_s, u"--archive-root"_s, root(), u"--offline"_s});
-    EXPECT_EQ(status.exitCode, 0) << status.err.toStdString();
-    EXPECT_TRUE(status.out.contains(u"归档目录："_s + root())) << status.out.toStdString();
-    EXPECT_TRUE(status.out.contains(u"录音 3 条：已导入 3 条，已推送 0 条"_s))
-        << status.out.toStdString();
-    EXPECT_TRUE(status.out.contains(u"  20251203-090000  已导入 "_s)) << status.out.toStdString();
-    EXPECT_TRUE(status.out.contains(u"最近一轮：["_s)) << status.out.toStdString();
+    const Outcome offline = kestrel({u"status"_s, u"--archive-root"_s, root(), u"--offline"_s});
+    EXPECT_EQ(offline.exitCode, 0) << offline.err.toStdString();
+    EXPECT_TRUE(offline.out.contains(u"归档目录："_s + root())) << offline.out.toStdString();
+    EXPECT_TRUE(offline.out.contains(u"转写状态：没有查询（--offline）"_s));
+    EXPECT_TRUE(offline.out.contains(u"录音 3 条：已导入 3 条，已推送 2 条，已转写 0 条"_s))
+        << offline.out.toStdString();
+    EXPECT_TRUE(offline.out.contains(u"最近一轮：["_s)) << offline.out.toStdString();
+
+    const Outcome online = kestrel({u"status"_s, u"--archive-root"_s, root()});
+    EXPECT_EQ(online.exitCode, 0) << online.err.toStdString();
+    EXPECT_TRUE(
+        online.out.contains(u"录音 3 条：已导入 3 条，已推送 2 条，已转写 2 条，处理中 0 条，"
+                            u"转写失败 0 条，待推送 0 条，只落盘 1 条"_s))
+        << online.out.toStdString();
+    EXPECT_TRUE(online.out.contains(u"  20251203-123000  已导入 "_s)) << online.out.toStdString();
+    EXPECT_TRUE(online.out.contains(u"只落盘（短于 4 秒门槛）"_s)) << online.out.toStdString();
+    EXPECT_EQ(online.out.count(u"」"_s), 2) << online.out.toStdString(); // two titled transcripts
+
+    // The service cannot be asked: the local picture stands and the exit status says so.
+    server->stop();
+    const Outcome down = kestrel({u"status"_s, u"--archive-root"_s, root()});
+    EXPECT_EQ(down.exitCode, 1);
+    EXPECT_TRUE(down.out.contains(u"转写状态：查不到——"_s)) << down.out.toStdString();
+    EXPECT_TRUE(down.out.contains(u"已推送 2 条"_s)) << down.out.toStdString();
 }
