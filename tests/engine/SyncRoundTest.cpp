@@ -174,6 +174,7 @@ TEST(SyncRound, DroppedLinkLeavesWholePacketsAndTheNextRoundResumes)
     EXPECT_EQ(h.engine().idleRounds.value(h.pen().address()), 0); // progress is productive
     EXPECT_TRUE(h.manifest().downloadFailures.empty());
     EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 15);
+    EXPECT_EQ(h.engine().lastSummary(), u"还有 1 条没下完，下次连上接着下"_s);
 
     h.pen().clearRequests();
     h.round();

@@ -258,7 +258,12 @@ QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
     if (round.pushedCount >= 1) {
         parts.append(u"入Mindvault "_s + QString::number(round.pushedCount) + u" 条"_s);
     } else if (parts.isEmpty()) {
-        parts.append(u"没有新录音（设备内 "_s + QString::number(round.entries.size()) + u" 条）"_s);
+        // "No new recordings" would be false after a round whose downloads all broke off.
+        if (const int unfinished = round.pendingCount - round.importedCount; unfinished >= 1)
+            parts.append(u"还有 "_s + QString::number(unfinished) + u" 条没下完，下次连上接着下"_s);
+        else
+            parts.append(u"没有新录音（设备内 "_s + QString::number(round.entries.size()) +
+                         u" 条）"_s);
     }
     if (!round.note.isEmpty())
         parts.append(round.note);
