@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -14,11 +13,7 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Outcome = TestSupport::ProgramRun;
 
 class AccountCommands : public ::testing::Test {
 protected:
@@ -41,17 +36,9 @@ protected:
 
     Outcome kestrel(const QStringList& args, const QByteArray& input = {})
     {
-        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(u"XDG_DATA_HOME"_s, dir.path() + u"/data"_s);
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(KESTREL_BIN), args);
-        p.write(input);
-        p.closeWriteChannel();
-        p.waitForFinished(30000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+        return TestSupport::runProgram(QStringLiteral(KESTREL_BIN), args, input, env);
     }
     Outcome signIn(const QByteArray& passwordLine, const QString& archive = {})
     {

@@ -12,20 +12,11 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct Outcome {
-    int exitCode = -1;
-    QString out;
-    QString err;
-};
+using Outcome = TestSupport::ProgramRun;
 
-Outcome kestrel(const QStringList& args, int timeoutMs = 30000)
+Outcome kestrel(const QStringList& args)
 {
-    QProcess p;
-    p.start(QStringLiteral(KESTREL_BIN), args);
-    p.waitForFinished(timeoutMs);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+    return TestSupport::runProgram(QStringLiteral(KESTREL_BIN), args);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 namespace TestSupport {
 
@@ -36,6 +37,25 @@ void writeFile(const QString& path, const QByteArray& data)
     if (f.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
         f.write(data);
     }
+}
+
+ProgramRun runProgram(const QString& program, const QStringList& args, const QByteArray& input,
+                      const QProcessEnvironment& env, std::chrono::milliseconds timeout)
+{
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.start(program, args);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(int(timeout.count()))) {
+        p.kill();
+        p.waitForFinished();
+        return {-1, QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+            QString::fromUtf8(p.readAllStandardOutput()),
+            QString::fromUtf8(p.readAllStandardError())};
 }
 
 } // namespace TestSupport

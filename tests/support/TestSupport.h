@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QCoro/QCoroTask>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
 #include <QTemporaryDir>
-
 #include <chrono>
 #include <exception>
 #include <functional>
@@ -61,5 +62,16 @@ bool spinUntil(const std::function<bool()>& pred,
 QByteArray readFile(const QString& path);
 // Writes a whole file, creating parent folders.
 void writeFile(const QString& path, const QByteArray& data);
+
+// What a program run to its end printed, and its exit code (-1 when it crashed or did not end
+// within the time-out).
+struct ProgramRun {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+ProgramRun runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
+                      const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
+                      std::chrono::milliseconds timeout = std::chrono::seconds(30));
 
 } // namespace TestSupport

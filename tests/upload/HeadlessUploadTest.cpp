@@ -8,7 +8,6 @@
 #include "sync/SyncPaths.h"
 
 #include <QNetworkAccessManager>
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -43,19 +42,17 @@ TEST(HeadlessUpload, ARoundPushesItsImportsToTheConfiguredService)
         nam.clearConnectionCache();
     }
 
-    QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(u"XDG_DATA_HOME"_s, dataHome);
     env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(KESTREL_BIN),
-            {u"--headless"_s, u"--once"_s, u"--archive-root"_s, paths.root(), u"--virtual-pen"_s,
-             QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    const QString out = QString::fromUtf8(p.readAllStandardOutput());
+    const TestSupport::ProgramRun r = TestSupport::runProgram(
+        QStringLiteral(KESTREL_BIN),
+        {u"--headless"_s, u"--once"_s, u"--archive-root"_s, paths.root(), u"--virtual-pen"_s,
+         QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s},
+        {}, env, std::chrono::seconds(60));
 
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
-    EXPECT_TRUE(out.contains(u"同步结束：导入 3 条，入Mindvault 3 条"_s)) << out.toStdString();
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(u"同步结束：导入 3 条，入Mindvault 3 条"_s)) << r.out.toStdString();
     const SyncManifest manifest = SyncManifest::load(paths.manifest());
     EXPECT_EQ(manifest.uploaded.size(), 3u);
     EXPECT_TRUE(server.sessionIdFor("mac-ble-20251203-090000"));
