@@ -68,7 +68,8 @@ cat > "$archive/out/swift-settings.json" <<JSON
 JSON
 
 step "Starting the stand-in service"
-"$standin_bin" --port 0 --user "$email:$password" --processing-seconds 3 \
+# --detect-speech: like the service, the stand-in fails the hum recording for want of speech.
+"$standin_bin" --port 0 --user "$email:$password" --processing-seconds 3 --detect-speech \
   --write-config "$archive/importer/mindvault.json" > "$work/mindvault-dev.out" 2>&1 &
 pids+=($!)
 for _ in $(seq 100); do
@@ -108,11 +109,15 @@ while :; do
   [ "$SECONDS" -lt "$deadline" ] || { echo "timed out; last status:" >&2; echo "$status" >&2; exit 1; }
   sleep 1
 done
+# Every pushed recording ends transcribed or failed; the only failure expected is the hum's, for
+# want of speech (checked below).
 echo "  waiting for the transcripts"
 while :; do
   status=$(kestrel status --archive-root "$archive" || true)
   pushed=$(count 已推送 "$status")
-  if [ "$(count 已转写 "$status")" = "$pushed" ] && [ "$(count 处理中 "$status")" = 0 ]; then
+  transcribed=$(count 已转写 "$status")
+  failed=$(count 转写失败 "$status")
+  if [ $((transcribed + failed)) = "$pushed" ] && [ "$(count 处理中 "$status")" = 0 ]; then
     break
   fi
   [ "$SECONDS" -lt "$deadline" ] || { echo "timed out; last status:" >&2; echo "$status" >&2; exit 1; }
@@ -132,4 +137,13 @@ echo
 step "The sync log's last lines"
 tail -n 25 "$archive/out/swift-同步日志.txt"
 
-step "Done: $(count 已转写 "$status") recordings transcribed; everything is in $work"
+# The hum (make-demo-audio.sh's recording without speech) must have failed with a no-speech code
+# and nothing else may have failed.
+hum=20251202-120000
+noSpeech='转写失败（\(ASR_NO_SPEECH\|INVALID_ASR_TIMELINE\)）'
+if [ "$failed" != 1 ] || ! grep -q "^ *$hum .*$noSpeech" <<<"$status"; then
+  echo "expected exactly one failed recording, $hum, failed for want of speech" >&2
+  exit 1
+fi
+
+step "Done: $transcribed recordings transcribed, $hum failed for want of speech as expected; everything is in $work"

@@ -4,6 +4,7 @@
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultConfig.h"
 #include "cloud/MindvaultError.h"
+#include "cloud/VaultFailure.h"
 #include "sync/CleanupSettings.h"
 #include "sync/Describe.h"
 #include "sync/SyncEngine.h"
@@ -148,7 +149,8 @@ QString describeRow(const Row& row, int floorSeconds, Counts& counts)
             parts.append(u"已转写「"_s + row.title.value_or(*s.transcriptId) + u"」"_s);
         } else if (s.status == u"failed") {
             ++counts.failed;
-            parts.append(u"转写失败（"_s + s.errorCode.value_or(u"没有错误码"_s) + u"）"_s);
+            parts.append(u"转写失败（"_s + s.errorCode.value_or(u"没有错误码"_s) + u"）："_s +
+                         VaultFailure::explain(s.errorCode));
         } else {
             ++counts.processing;
             parts.append(u"处理中（"_s + s.status + u"）"_s);

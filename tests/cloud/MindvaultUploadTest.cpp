@@ -1,8 +1,39 @@
 #include "VaultFixture.h"
+#include "audio/OggWrap.h"
+#include "cloud/VaultFailure.h"
+
+#include <cmath>
+#include <functional>
+#include <numbers>
+#include <opus/opus.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
+
+// An Ogg file as the client pushes it: 16 kHz mono in the pen's 40-byte packets, wrapped.
+QByteArray penOgg(double seconds, const std::function<float(double)>& signal)
+{
+    constexpr int rate = 16000, frame = rate / 50;
+    int error = 0;
+    OpusEncoder* encoder = opus_encoder_create(rate, 1, OPUS_APPLICATION_VOIP, &error);
+    EXPECT_EQ(error, OPUS_OK);
+    opus_encoder_ctl(encoder, OPUS_SET_BITRATE(16000));
+    opus_encoder_ctl(encoder, OPUS_SET_VBR(0));
+    QByteArray raw;
+    std::vector<float> pcm(frame);
+    for (int n = 0; n < int(seconds * 50); ++n) {
+        for (int i = 0; i < frame; ++i)
+            pcm[size_t(i)] = signal(double(n * frame + i) / rate);
+        unsigned char packet[OggWrap::packetLen];
+        const int length = opus_encode_float(encoder, pcm.data(), frame, packet, sizeof packet);
+        EXPECT_GT(length, 0);
+        EXPECT_EQ(opus_packet_pad(packet, length, OggWrap::packetLen), OPUS_OK);
+        raw.append(reinterpret_cast<const char*>(packet), OggWrap::packetLen);
+    }
+    opus_encoder_destroy(encoder);
+    return OggWrap::wrap(raw, rate, u"test"_s);
+}
 
 constexpr qint64 MiB8 = Mindvault::maxChunkBytes;
 
@@ -19,12 +50,12 @@ protected:
     UploadResult push(AudioSource source, const QString& requestId, QStringList* steps = nullptr)
     {
         return TestSupport::run(vault->upload(std::move(source), u"周会"_s, 95.5, requestId,
-                                            u"audio/ogg"_s,
-                                            QDateTime(QDate(2024, 5, 1), QTime(8, 30), Qt::UTC),
-                                            std::nullopt, [steps](const QString& line) {
-                                                if (steps)
-                                                    steps->append(line);
-                                            }));
+                                              u"audio/ogg"_s,
+                                              QDateTime(QDate(2024, 5, 1), QTime(8, 30), Qt::UTC),
+                                              std::nullopt, [steps](const QString& line) {
+                                                  if (steps)
+                                                      steps->append(line);
+                                              }));
     }
 
     std::string sessionOf(const QString& requestId) const
@@ -169,4 +200,41 @@ TEST_F(MindvaultUpload, SessionStateFollowsTheServiceToReadyFailedAndGone)
     server.deleteSession(id.toStdString());
     EXPECT_EQ(errorOf(vault->sessionState(id)).description(),
               u"查会话 "_s + id + u"：Mindvault里已经没有这条记录了"_s);
+}
+
+// The service fails a recording without speech; with detection on, so does the stand-in.
+TEST_F(MindvaultUpload, WithSpeechDetectionOnlyRecordingsWithSpeechAreTranscribed)
+{
+    signedIn();
+    server.setDetectSpeech(true);
+    const auto hum = [](double t) {
+        return 0.05f * float(std::sin(2 * std::numbers::pi * 100 * t));
+    };
+    const struct {
+        QString name;
+        QByteArray audio;
+        std::optional<QString> code; // nullopt: transcribed
+    } cases[] = {
+        {u"speech"_s,
+         TestSupport::readFile(QStringLiteral(KESTREL_FIXTURES "/audio/speech-opusenc.ogg")),
+         std::nullopt},
+        {u"hum"_s, penOgg(5, hum), u"ASR_NO_SPEECH"_s},
+        {u"silence"_s, penOgg(5, [](double) { return 0.0f; }), u"ASR_NO_SPEECH"_s},
+        // Silence, then a fan starts: level changes once, but never swings like speech.
+        {u"silence-then-hum"_s, penOgg(5, [&](double t) { return t < 2 ? 0.0f : hum(t); }),
+         u"ASR_NO_SPEECH"_s},
+        {u"not-audio"_s, audio(4000), u"PROVIDER_REJECTED"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const QString id = push(c.audio, u"mac-ble-speech-"_s + c.name).sessionId;
+        const SessionState state = TestSupport::run(vault->sessionState(id));
+        if (!c.code) {
+            EXPECT_EQ(state.status, u"ready"_s);
+            EXPECT_TRUE(state.transcriptId.has_value());
+            continue;
+        }
+        EXPECT_EQ(state, (SessionState{u"failed"_s, std::nullopt, c.code}));
+        EXPECT_EQ(VaultFailure::isNoSpeech(state.errorCode), *c.code == u"ASR_NO_SPEECH");
+    }
 }

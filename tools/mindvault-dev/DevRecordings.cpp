@@ -234,6 +234,8 @@ DevRecordings::Reply DevRecordings::finalize(const std::string& orgId, const std
     s->readyAt = Clock::now() + m_processing;
     s->failWith = m_failNext;
     m_failNext.reset();
+    if (m_detectSpeech)
+        s->speechCheck = Session::Check::due;
     return {200, {{"session", toJson(*s)}}};
 }
 
@@ -249,7 +251,7 @@ void DevRecordings::advance()
 {
     const auto now = Clock::now();
     for (auto& [id, s] : m_sessions) {
-        if (s.status != "processing" || now < s.readyAt)
+        if (s.status != "processing" || now < s.readyAt || s.speechCheck != Session::Check::none)
             continue;
         if (s.failWith) {
             s.status = "failed";
@@ -259,6 +261,34 @@ void DevRecordings::advance()
             s.status = "ready";
         }
     }
+}
+
+std::optional<DevRecordings::SpeechCheck> DevRecordings::takeSpeechCheck(const std::string& id)
+{
+    auto it = m_sessions.find(id);
+    if (it == m_sessions.end() || it->second.speechCheck != Session::Check::due)
+        return std::nullopt;
+    Session& s = it->second;
+    s.speechCheck = Session::Check::running;
+    SpeechCheck check{{}, m_storage / ("check-" + id + ".ogg")};
+    for (int i = 0; i < s.expectedChunks.value_or(0); ++i)
+        check.parts.push_back(objectPath(id, i));
+    return check;
+}
+
+void DevRecordings::settleSpeechCheck(const std::string& id, DevSpeechCheck::Verdict verdict)
+{
+    auto it = m_sessions.find(id);
+    if (it == m_sessions.end() || it->second.speechCheck != Session::Check::running)
+        return; // deleted meanwhile
+    Session& s = it->second;
+    s.speechCheck = Session::Check::none;
+    if (s.failWith)
+        return; // an injected failure wins
+    if (verdict == DevSpeechCheck::Verdict::noSpeech)
+        s.failWith = "ASR_NO_SPEECH";
+    else if (verdict == DevSpeechCheck::Verdict::undecodable)
+        s.failWith = "PROVIDER_REJECTED";
 }
 
 void DevRecordings::makeTranscript(Session& s)

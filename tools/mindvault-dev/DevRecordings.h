@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DevSpeechCheck.h"
 #include "DevTables.h"
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <random>
 #include <string>
 #include <variant>
+#include <vector>
 
 // The stand-in's recording sessions: idempotent creation by client request id, chunk tickets,
 // the object store behind the upload URLs (files in a folder, so big recordings stay out of
@@ -47,8 +49,20 @@ public:
     Reply assignSpeakers(const std::string& orgId, const std::string& id,
                          const nlohmann::json& body);
 
-    // Moves sessions whose processing time has passed to "ready" or "failed".
+    // Moves sessions whose processing time has passed to "ready" or "failed"; a session whose
+    // speech check has not settled stays "processing".
     void advance();
+
+    // With speech detection on, finalize leaves a check due; the server takes it (once), runs it
+    // outside its lock and settles it. No speech fails the session with ASR_NO_SPEECH, audio
+    // that does not decode with PROVIDER_REJECTED, as the service does.
+    struct SpeechCheck {
+        std::vector<std::filesystem::path> parts; // the uploaded object's chunks, in order
+        std::filesystem::path scratch;            // where the check may assemble them
+    };
+    void setDetectSpeech(bool on) { m_detectSpeech = on; }
+    std::optional<SpeechCheck> takeSpeechCheck(const std::string& id);
+    void settleSpeechCheck(const std::string& id, DevSpeechCheck::Verdict verdict);
 
     // Control.
     void setProcessing(std::chrono::milliseconds processing) { m_processing = processing; }
@@ -90,6 +104,7 @@ private:
         std::optional<std::string> transcriptId;
         std::optional<std::string> lastErrorCode;
         bool analyzed = false;
+        enum class Check { none, due, running } speechCheck = Check::none;
     };
 
     Session* find(const std::string& orgId, const std::string& id);
@@ -101,6 +116,7 @@ private:
     std::filesystem::path m_storage;
     std::chrono::milliseconds m_processing;
     std::optional<std::string> m_failNext;
+    bool m_detectSpeech = false;
     std::map<std::string, Session> m_sessions;
     std::map<std::string, Ticket> m_tickets; // upload token -> ticket
     std::mt19937_64 m_random{std::random_device{}()};

@@ -64,7 +64,9 @@ struct MindvaultDevServer::Impl {
     explicit Impl(const Options& o)
         : options(o), auth(o.accessTokenLifetime), storage(makeStorageDir()),
           recordings(tables, storage / "objects", o.processing)
-    {}
+    {
+        recordings.setDetectSpeech(o.detectSpeech);
+    }
     ~Impl()
     {
         std::error_code ec;
@@ -320,8 +322,20 @@ void MindvaultDevServer::Impl::routes()
                 }));
     server.Post(rec + "/finalize",
                 route("finalize", Guard::api, [this](User user, Req req, Res res) {
-                    std::lock_guard lock(mutex);
-                    reply(res, recordings.finalize(user.orgId, req.matches[1]));
+                    const std::string id = req.matches[1];
+                    std::optional<DevRecordings::SpeechCheck> check;
+                    {
+                        std::lock_guard lock(mutex);
+                        reply(res, recordings.finalize(user.orgId, id));
+                        check = recordings.takeSpeechCheck(id);
+                    }
+                    // Decoding runs outside the lock (a short recording takes milliseconds);
+                    // the session stays "processing" until the verdict is in.
+                    if (check) {
+                        const auto verdict = DevSpeechCheck::check(check->parts, check->scratch);
+                        std::lock_guard lock(mutex);
+                        recordings.settleSpeechCheck(id, verdict);
+                    }
                 }));
     server.Get(rec, route("status", Guard::api, [this](User user, Req req, Res res) {
                    std::lock_guard lock(mutex);
@@ -598,6 +612,12 @@ bool MindvaultDevServer::failSession(const std::string& sessionId, const std::st
 {
     std::lock_guard lock(d->mutex);
     return d->recordings.fail(sessionId, code);
+}
+
+void MindvaultDevServer::setDetectSpeech(bool on)
+{
+    std::lock_guard lock(d->mutex);
+    d->recordings.setDetectSpeech(on);
 }
 
 void MindvaultDevServer::failNextProcessing(const std::string& code)

@@ -22,6 +22,9 @@ public:
         std::chrono::milliseconds processing = std::chrono::seconds(5);
         std::chrono::milliseconds accessTokenLifetime = std::chrono::hours(1);
         std::string anonKey = "dev-anon-key";
+        // Finalized recordings without speech end "failed" with ASR_NO_SPEECH, as at the
+        // service; off, every complete recording gets a transcript.
+        bool detectSpeech = false;
     };
 
     MindvaultDevServer();
@@ -59,6 +62,8 @@ public:
     void setProcessing(std::chrono::milliseconds processing);
     // The session is "failed" with this code from now on.
     bool failSession(const std::string& sessionId, const std::string& code);
+    // For sessions finalized from now on (see Options::detectSpeech).
+    void setDetectSpeech(bool on);
     // The next session to finish processing ends "failed" with this code.
     void failNextProcessing(const std::string& code);
     // The session is gone: its reads answer 404 and speaker writes "SESSION_NOT_FOUND".

@@ -1,6 +1,6 @@
 // mindvault-dev: the stand-in service for tests and the demo.
 //   mindvault-dev --port PORT --user EMAIL:PASSWORD [--org ORG_ID] [--processing-seconds S]
-//                 [--write-config FILE]
+//                 [--write-config FILE] [--detect-speech]
 // The first line on stdout is the base URL.
 #include "MindvaultDevServer.h"
 
@@ -24,7 +24,8 @@ void onSignal(int)
 int usage()
 {
     std::cerr << "usage: mindvault-dev --port PORT --user EMAIL:PASSWORD [--org ORG_ID]\n"
-                 "                     [--processing-seconds S] [--write-config FILE]\n";
+                 "                     [--processing-seconds S] [--write-config FILE]\n"
+                 "                     [--detect-speech]\n";
     return 2;
 }
 
@@ -38,6 +39,10 @@ int main(int argc, char** argv)
     std::string configFile;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
+        if (arg == "--detect-speech") {
+            options.detectSpeech = true;
+            continue;
+        }
         if (i + 1 >= argc)
             return usage();
         const std::string value = argv[++i];
