@@ -2,6 +2,7 @@
 // with the credential kept in a private data folder.
 
 #include "MindvaultDevServer.h"
+#include "cloud/VaultFailure.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -152,6 +153,13 @@ TEST_F(AccountCommands, StatusFollowsRecordingsFromThePenToTheTranscript)
     EXPECT_TRUE(online.out.contains(u"  20251203-123000  已导入 "_s)) << online.out.toStdString();
     EXPECT_TRUE(online.out.contains(u"只落盘（短于 4 秒门槛）"_s)) << online.out.toStdString();
     EXPECT_EQ(online.out.count(u"」"_s), 2) << online.out.toStdString(); // two titled transcripts
+
+    // A failed recording says why, in the words the user sees everywhere else.
+    ASSERT_TRUE(server->failSession("rs-1", "ASR_NO_SPEECH"));
+    const Outcome failed = kestrel({u"status"_s, u"--archive-root"_s, root()});
+    EXPECT_TRUE(failed.out.contains(u"（会话 rs-1）  转写失败（ASR_NO_SPEECH）："_s +
+                                    VaultFailure::explain(u"ASR_NO_SPEECH"_s)))
+        << failed.out.toStdString();
 
     // The service cannot be asked: the local picture stands and the exit status says so.
     server->stop();
