@@ -39,7 +39,9 @@ cleanup() {
   for pid in "${pids[@]}"; do
     wait "$pid" 2>/dev/null || true
   done
-  if [ "$status" -ne 0 ]; then
+  if [ "$status" -eq 130 ] || [ "$status" -eq 143 ]; then
+    echo "demo interrupted; everything it started has been stopped (files stay in $work)" >&2
+  elif [ "$status" -ne 0 ]; then
     echo "demo failed; what the programs said is in $work/*.out" >&2
     tail -n 20 "$work"/kestrel.out 2>/dev/null >&2 || true
   fi
@@ -100,7 +102,7 @@ recordings=$(find "$work/pen/audio" -name '*.raw' | wc -l)
 deadline=$((SECONDS + timeout))
 echo "  waiting for the recordings to be downloaded and pushed"
 while :; do
-  kill -0 "$headless" 2>/dev/null || { echo "kestrel --headless ended early" >&2; exit 1; }
+  kill -0 "$headless" 2>/dev/null || { echo "kestrel --headless ended early (interrupted?)" >&2; exit 1; }
   status=$(kestrel status --offline --archive-root "$archive" || true)
   if [ "$(count 已导入 "$status")" = "$recordings" ] && [ "$(count 待推送 "$status")" = 0 ] &&
      [ "$(count 已推送 "$status")" -ge 1 ]; then
