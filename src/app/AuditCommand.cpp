@@ -18,10 +18,8 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
     parser.addOption(root);
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        CommandLine::err(u"用法：kestrel audit [--archive-root 目录]"_s);
+    if (!CommandLine::parse(parser, u"用法：kestrel audit [--archive-root 目录]"_s))
         return CommandLine::usage;
-    }
     const SyncPaths paths =
         parser.isSet(root) ? SyncPaths(parser.value(root)) : SyncPaths::standard();
     QTextStream out(stdout);

@@ -1,5 +1,10 @@
 #include "CommandLine.h"
 
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+using namespace Qt::Literals::StringLiterals;
+
 namespace CommandLine {
 
 void out(const QString& line)
@@ -13,6 +18,25 @@ void err(const QString& line)
 {
     const QByteArray bytes = (line + QLatin1Char('\n')).toUtf8();
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+}
+
+bool parse(QCommandLineParser& parser, const QString& usage)
+{
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    QString problem;
+    if (!parser.parse(QCoreApplication::arguments())) {
+        // Qt's own error texts are English; the user reads Chinese everywhere else.
+        problem = parser.unknownOptionNames().isEmpty()
+                      ? u"有选项后面缺了值"_s
+                      : u"不认识的选项：--"_s + parser.unknownOptionNames().join(u"、--"_s);
+    } else if (!parser.positionalArguments().isEmpty()) {
+        problem = u"看不懂的参数："_s + parser.positionalArguments().join(u' ');
+    }
+    if (problem.isEmpty())
+        return true;
+    err(problem);
+    err(usage);
+    return false;
 }
 
 } // namespace CommandLine

@@ -4,6 +4,8 @@
 #include <QStringList>
 #include <cstdio>
 
+class QCommandLineParser;
+
 // Small helpers the verbs share: printing to the terminal in UTF-8 and exit codes.
 namespace CommandLine {
 
@@ -15,5 +17,9 @@ enum Exit : int {
 
 void out(const QString& line); // stdout, with a newline, flushed
 void err(const QString& line); // stderr, with a newline
+
+// Parses the process's arguments (the verb already removed). On anything it cannot take it
+// prints what was wrong, in Chinese, and the verb's usage, and returns false.
+bool parse(QCommandLineParser& parser, const QString& usage);
 
 } // namespace CommandLine

@@ -32,7 +32,10 @@ EngineServices::EngineServices(SyncEngine& engine, Options options)
     m_penDeletions->install();
     m_manifestEdits = std::make_unique<ManifestEdits>(engine);
     m_manifestEdits->install();
-    m_deviceBinder = std::make_unique<DeviceBinder>(engine, vaultProvider(), options.store);
+    DeviceBinder::Options binderOptions;
+    binderOptions.acceptRebind = options.acceptRebind;
+    m_deviceBinder =
+        std::make_unique<DeviceBinder>(engine, vaultProvider(), options.store, binderOptions);
     m_deviceBinder->install();
 }
 

@@ -26,6 +26,7 @@ public:
         QNetworkAccessManager* nam = nullptr; // shared, or nullptr: the client owns one
         UploadTiming uploadTiming;
         Mindvault::Timing vaultTiming;
+        bool acceptRebind = false; // see DeviceBinder::Options
     };
 
     explicit EngineServices(SyncEngine& engine);

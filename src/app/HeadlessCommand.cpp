@@ -30,30 +30,27 @@ constexpr double fastFactor = 20;
 struct Settings {
     bool once = false;
     bool fastTiming = false;
+    bool acceptRebind = false;
     std::optional<QString> archiveRoot;
     std::optional<QString> virtualPen;
 };
 
-std::optional<Settings> parse(const QStringList& arguments)
+std::optional<Settings> parse()
 {
     QCommandLineParser parser;
-    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption headless(u"headless"_s);
     const QCommandLineOption once(u"once"_s);
     const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
     const QCommandLineOption pen(u"virtual-pen"_s, {}, u"SCENARIO"_s);
     const QCommandLineOption fast(u"fast-timing"_s);
-    parser.addOptions({headless, once, root, pen, fast});
-    if (!parser.parse(arguments) || !parser.positionalArguments().isEmpty()) {
-        CommandLine::err(parser.errorText().isEmpty()
-                             ? u"看不懂的参数："_s + parser.positionalArguments().join(u' ')
-                             : parser.errorText());
-        CommandLine::err(usage());
+    const QCommandLineOption rebind(u"accept-rebind"_s);
+    parser.addOptions({headless, once, root, pen, fast, rebind});
+    if (!CommandLine::parse(parser, usage()))
         return std::nullopt;
-    }
     Settings s;
     s.once = parser.isSet(once);
     s.fastTiming = parser.isSet(fast);
+    s.acceptRebind = parser.isSet(rebind);
     if (parser.isSet(root))
         s.archiveRoot = parser.value(root);
     if (parser.isSet(pen))
@@ -77,13 +74,16 @@ EngineTiming fastTiming()
 QString usage()
 {
     return u"用法：kestrel --headless [--once] [--archive-root 目录] [--virtual-pen 场景.json] "
-           u"[--fast-timing]\n"
+           u"[--fast-timing] [--accept-rebind]\n"
            u"  --headless      不开窗口，持续监听录音笔并同步，日志同时打印到标准输出；Ctrl-C "
            u"结束\n"
            u"  --once          只手动同步一轮（搜索、同步、推送）就退出：完成为 0，失败为 1\n"
            u"  --archive-root  归档根目录（默认：文档文件夹下的「录音项目」）\n"
            u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙\n"
            u"  --fast-timing   所有冷却和轮询间隔缩短为二十分之一（演示用）\n"
+           u"  --accept-rebind "
+           u"录音笔上次绑的是别的组织时，直接改绑到当前登录的账号并照常同步"
+           u"（无人值守的工作站用）\n"
            u"其他命令：kestrel sign-in --email 邮箱 [--archive-root 目录]；kestrel sign-out；"
            u"kestrel status [--archive-root 目录] [--offline]；kestrel audit [--archive-root 目录]"_s;
 }
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(u"kestrel"_s);
-    const std::optional<Settings> settings = parse(QCoreApplication::arguments());
+    const std::optional<Settings> settings = parse();
     if (!settings)
         return CommandLine::usage;
 
@@ -127,6 +127,9 @@ int main(int argc, char** argv)
     EngineServices::Options serviceOptions;
     if (settings->fastTiming)
         serviceOptions.uploadTiming = UploadTiming().scaled(1.0 / fastFactor);
+    // A station nobody watches cannot answer the rebind question on a device page: the
+    // operator answers it in advance.
+    serviceOptions.acceptRebind = settings->acceptRebind;
     EngineServices services(engine, serviceOptions);
 
     // A finished round decides the exit status of --once; after a stop request it ends the

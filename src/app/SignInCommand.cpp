@@ -48,13 +48,8 @@ int main(int argc, char** argv)
     const QCommandLineOption emailOption(u"email"_s, {}, u"EMAIL"_s);
     const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
     parser.addOptions({emailOption, root});
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        CommandLine::err(parser.errorText().isEmpty()
-                             ? u"看不懂的参数："_s + parser.positionalArguments().join(u' ')
-                             : parser.errorText());
-        CommandLine::err(usageText);
+    if (!CommandLine::parse(parser, usageText))
         return CommandLine::usage;
-    }
     const QString email = parser.value(emailOption).trimmed();
     if (email.isEmpty()) {
         CommandLine::err(u"缺少邮箱：用 --email 指定要登录的账号"_s);

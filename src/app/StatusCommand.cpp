@@ -247,11 +247,10 @@ int main(int argc, char** argv)
     const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
     const QCommandLineOption offline(u"offline"_s);
     parser.addOptions({root, offline});
-    if (!parser.parse(QCoreApplication::arguments()) || !parser.positionalArguments().isEmpty()) {
-        CommandLine::err(u"用法：kestrel status [--archive-root 目录] [--offline]\n"
-                         u"  --offline  不向Mindvault查询转写状态，只看本地归档和清单"_s);
+    if (!CommandLine::parse(parser,
+                            u"用法：kestrel status [--archive-root 目录] [--offline]\n"
+                            u"  --offline  不向Mindvault查询转写状态，只看本地归档和清单"_s))
         return CommandLine::usage;
-    }
     const SyncPaths paths =
         parser.isSet(root) ? SyncPaths(parser.value(root)) : SyncPaths::standard();
     return QCoro::waitFor(report(paths, parser.isSet(offline)));

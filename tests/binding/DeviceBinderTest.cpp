@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -27,10 +28,11 @@ protected:
         makeBinder({});
     }
 
-    void makeBinder(std::function<int()> randomSuffix)
+    void makeBinder(std::function<int()> randomSuffix, bool acceptRebind = false)
     {
+        binder.reset();
         binder.emplace(h.engine(), provider, store,
-                       DeviceBinder::Options{u"testhost"_s, std::move(randomSuffix)});
+                       DeviceBinder::Options{u"testhost"_s, std::move(randomSuffix), acceptRebind});
         binder->install();
     }
 
@@ -217,6 +219,32 @@ TEST_F(DeviceBinderTest, OtherOrganisationBlocksTheRoundUntilConfirmed)
     EXPECT_FALSE(h.engine().phase().is(SyncPhase::Kind::Failed));
     h.round();
     EXPECT_TRUE(imported());
+}
+
+TEST_F(DeviceBinderTest, AStationThatAcceptsRebindsSyncsInTheSameRound)
+{
+    makeBinder({}, /*acceptRebind=*/true);
+    signIn();
+    binder->bindings().bind(h.pen().address(), u"org-old"_s, u"old@example.com"_s, u"C01122-old"_s);
+
+    h.round();
+    EXPECT_TRUE(imported());
+    EXPECT_FALSE(h.engine().pendingBindMismatch());
+    EXPECT_EQ(bound(), (DeviceBinding::Binding{u"org-test"_s, email, u"C01122-old"_s}));
+    EXPECT_TRUE(
+        h.logged(u"确认换绑「"_s + penName + u"」到「"_s + email + u"」，命名为「C01122-old」"_s));
+    EXPECT_EQ(h.loggedCount(u"拦下同步："_s), 0);
+    EXPECT_TRUE(std::none_of(h.notes().cbegin(), h.notes().cend(),
+                             [](const auto& n) { return n.title == u"Mindvault · 需要确认"_s; }));
+
+    // When the rebind itself fails, the round stops with the question as usual.
+    binder->bindings().bind(h.pen().address(), u"org-old"_s, u"old@example.com"_s, u"taken-no"_s);
+    server.takeDeviceNo("taken-no");
+    h.pen().addFile(u"20260301-100000.opus"_s, VirtualPen::generatePackets(40, 2));
+    h.round();
+    EXPECT_TRUE(h.engine().pendingBindMismatch());
+    EXPECT_EQ(h.loggedCount(u"拦下同步："_s), 1);
+    EXPECT_EQ(h.manifest().imported.size(), 1u);
 }
 
 TEST_F(DeviceBinderTest, TakenNumberLeadsToAtMostTwoAlternates)

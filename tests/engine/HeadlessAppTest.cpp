@@ -59,7 +59,10 @@ TEST(HeadlessApp, ExitStatusTellsWhatWasWrong)
         {{}, 2, u"--headless"_s},
         {{u"--headless"_s, u"--once"_s}, 1, u"蓝牙"_s},
         {{u"--headless"_s, u"--virtual-pen"_s, u"/nonexistent.json"_s}, 1, u"/nonexistent.json"_s},
-        {{u"--headless"_s, u"--bogus"_s}, 2, u"bogus"_s},
+        {{u"--headless"_s, u"--bogus"_s}, 2, u"不认识的选项：--bogus"_s},
+        {{u"--headless"_s, u"stray"_s}, 2, u"看不懂的参数：stray"_s},
+        {{u"--headless"_s, u"--archive-root"_s}, 2, u"有选项后面缺了值"_s},
+        {{u"audit"_s, u"--bogus"_s}, 2, u"用法：kestrel audit"_s},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.join(u' ').toStdString());

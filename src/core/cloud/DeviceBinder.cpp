@@ -36,7 +36,7 @@ DeviceBinder::DeviceBinder(SyncEngine& engine, VaultProvider vault, TokenStore s
                            Options options)
     : m_engine(engine), m_guard(&engine), m_vault(std::move(vault)), m_store(std::move(store)),
       m_bindings(m_store.folder()), m_computerName(std::move(options.computerName)),
-      m_randomSuffix(std::move(options.randomSuffix))
+      m_randomSuffix(std::move(options.randomSuffix)), m_acceptRebind(options.acceptRebind)
 {
     if (m_computerName.isEmpty())
         m_computerName = QSysInfo::machineHostName();
@@ -102,6 +102,16 @@ QCoro::Task<bool> DeviceBinder::ensureDeviceBinding(Discovered discovered)
         if (existing->orgId == *org)
             co_return true;
         m_engine.setPendingBindMismatch(BindMismatch{key, name, existing->email, *email});
+        if (m_acceptRebind) {
+            const SyncPhase during = m_engine.phase();
+            const bool rebound = co_await resolveBindMismatch();
+            if (!alive())
+                co_return false;
+            if (rebound) {
+                m_engine.setPhase(during); // the round goes on where it was
+                co_return true;
+            }
+        }
         log(u"拦下同步：「"_s + name + u"」上次同步到「"_s + existing->email +
             u"」，现在登录的是「"_s + *email + u"」——打开「设备」页确认后才会继续同步"_s);
         const QString status = name + u" 绑定的账号跟当前登录的不一致，等待人手确认"_s;

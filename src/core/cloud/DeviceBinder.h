@@ -15,6 +15,18 @@
 
 class SyncEngine;
 
+// How a DeviceBinder is built besides its engine, client and credential store.
+struct DeviceBinderOptions {
+    // The computer's name in default device numbers; empty: the host name.
+    QString computerName;
+    // Draws the suffix (100...999) of an alternate number; empty: a uniform random draw.
+    std::function<int()> randomSuffix;
+    // For a station nobody watches: a pen bound to another organisation is rebound to the
+    // signed-in account at once, under its old number, and the round goes on; only when
+    // that fails is the round stopped with the question, as without this.
+    bool acceptRebind = false;
+};
+
 // Keeps each pen bound to the signed-in organisation: registers an unbound pen on first sight,
 // lets a pen of the same organisation through (whichever account of it), and stops the round
 // for a pen bound to another organisation until the user confirms a rebind or dismisses the
@@ -30,12 +42,7 @@ public:
     // The pen family's provider code sent with every registration.
     static constexpr const char* provider = "qx27";
 
-    struct Options {
-        // The computer's name in default device numbers; empty: the host name.
-        QString computerName;
-        // Draws the suffix (100...999) of an alternate number; empty: a uniform random draw.
-        std::function<int()> randomSuffix;
-    };
+    using Options = DeviceBinderOptions;
 
     struct RenameResult {
         bool ok = false;
@@ -80,5 +87,6 @@ private:
     DeviceBinding m_bindings;
     QString m_computerName;
     std::function<int()> m_randomSuffix;
+    bool m_acceptRebind = false;
     QSet<QString> m_notified; // pens whose mismatch notification went out
 };
