@@ -129,6 +129,13 @@ private:
         std::optional<QString> project;
         QDateTime startedAt;
     };
+    // What one upload call answered: a session, or the error to show (revoked: the sign-in is
+    // gone and every push stops).
+    struct Attempt {
+        UploadResult result;
+        std::optional<QString> error;
+        bool revoked = false;
+    };
 
     bool alive() const { return !m_engine.isNull(); }
     SyncEngine& engine() const { return m_engineRef; }
@@ -140,6 +147,9 @@ private:
     QCoro::Task<Outcome> upload(QStringList bases, AudioSource audio, double seconds,
                                 double headSeconds, QString clientRequestId, QString mime);
     QCoro::Task<> manualPush(QString base, bool newRound);
+    // Never throws; touches the queue only before its first wait.
+    QCoro::Task<Attempt> attempt(std::shared_ptr<Mindvault> client, AudioSource audio,
+                                 double seconds, QString clientRequestId, QString mime, Meta meta);
     QCoro::Task<> fetchSpeakersAndTitles(std::shared_ptr<Mindvault> client);
     QCoro::Task<> pollLoop(int generation);
     QCoro::Task<> retryLoop(int generation);

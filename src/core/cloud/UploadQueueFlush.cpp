@@ -279,37 +279,42 @@ QCoro::Task<UploadQueue::Outcome> UploadQueue::upload(QStringList bases, AudioSo
     if (!client)
         co_return Outcome::skipped;
     const Meta meta = metaFor(bases.front(), headSeconds);
-    const QString title = meta.title;
-    const std::optional<QString> project = meta.project;
-    const QDateTime startedAt = meta.startedAt;
-    const Mindvault::StepFn onStep = stepLogger(self, title);
-
-    UploadResult result;
-    std::optional<QString> error;
-    bool revoked = false;
-    try {
-        result = co_await client->upload(audio, title, seconds, clientRequestId, mime, startedAt,
-                                         project, onStep);
-    } catch (const MindvaultError& e) {
-        revoked = e.kind() == MindvaultError::Kind::sessionRevoked;
-        error = e.description();
-    } catch (const std::exception& e) {
-        error = describe(e);
-    }
+    const Attempt answer =
+        co_await attempt(client, std::move(audio), seconds, clientRequestId, mime, meta);
     if (!self || !alive())
         co_return Outcome::stop;
-    if (revoked) {
+    if (answer.revoked) {
         markSessionRevoked();
         co_return Outcome::stop;
     }
-    if (error) {
-        noteFailure(bases, *error);
+    if (answer.error) {
+        noteFailure(bases, *answer.error);
         co_return Outcome::failed;
     }
-    notePushed(bases, result.sessionId);
-    engine().log(title + u" 会话 "_s + result.sessionId +
-                 (result.alreadyDone ? u"（幂等重放，未重传）"_s : QString()));
+    notePushed(bases, answer.result.sessionId);
+    engine().log(meta.title + u" 会话 "_s + answer.result.sessionId +
+                 (answer.result.alreadyDone ? u"（幂等重放，未重传）"_s : QString()));
     co_return Outcome::pushed;
+}
+
+QCoro::Task<UploadQueue::Attempt> UploadQueue::attempt(std::shared_ptr<Mindvault> client,
+                                                       AudioSource audio, double seconds,
+                                                       QString clientRequestId, QString mime,
+                                                       Meta meta)
+{
+    const Mindvault::StepFn onStep = stepLogger(QPointer<UploadQueue>(this), meta.title);
+    Attempt answer;
+    try {
+        answer.result =
+            co_await client->upload(std::move(audio), meta.title, seconds, clientRequestId, mime,
+                                    meta.startedAt, meta.project, onStep);
+    } catch (const MindvaultError& e) {
+        answer.revoked = e.kind() == MindvaultError::Kind::sessionRevoked;
+        answer.error = e.description();
+    } catch (const std::exception& e) {
+        answer.error = describe(e);
+    }
+    co_return answer;
 }
 
 void UploadQueue::notePushed(const QStringList& bases, const QString& sessionId)

@@ -203,38 +203,28 @@ QCoro::Task<> UploadQueue::manualPush(QString base, bool newRound)
 
     const double seconds = durationOf(base, QFileInfo(path).suffix().toLower()).value_or(0);
     const Meta meta = metaFor(base, seconds);
-    const QString title = meta.title;
-    const std::optional<QString> project = meta.project;
-    const QDateTime startedAt = meta.startedAt;
-    const QString mime = u"audio/ogg"_s;
-    const Mindvault::StepFn onStep = stepLogger(self, title);
 
-    UploadResult result;
-    std::optional<QString> error;
-    bool revoked = false;
+    Attempt answer;
     try {
         const AudioSource audio = AudioSource::fromFile(path);
-        result =
-            co_await client->upload(audio, title, seconds, id, mime, startedAt, project, onStep);
-    } catch (const MindvaultError& err) {
-        revoked = err.kind() == MindvaultError::Kind::sessionRevoked;
-        error = err.description();
+        answer = co_await attempt(client, audio, seconds, id, u"audio/ogg"_s, meta);
     } catch (const std::exception& err) {
-        error = describe(err);
+        answer.error = describe(err); // the file could not be opened
     }
     if (!self || !alive())
         co_return;
     endUploadingPhase();
-    if (revoked) {
+    if (answer.revoked) {
         markSessionRevoked();
         co_return;
     }
-    if (error) {
-        engine().log(*error);
+    if (answer.error) {
+        engine().log(*answer.error);
         engine().refreshLocalView();
         co_return;
     }
     const QStringList bases{base};
+    const UploadResult& result = answer.result;
     notePushed(bases, result.sessionId);
     if (newRound) {
         engine().log(base + u" 第 "_s + QString::number(round) + u" 轮 → 新会话 "_s +
