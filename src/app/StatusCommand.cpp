@@ -1,6 +1,7 @@
 #include "StatusCommand.h"
 
 #include "CommandLine.h"
+#include "audio/OggWrap.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultConfig.h"
 #include "cloud/MindvaultError.h"
@@ -42,9 +43,6 @@ struct Counts {
         keptLocal = 0;
 };
 
-constexpr double packetSeconds = 0.02; // one 40-byte packet of the pen's raw stream
-constexpr qint64 packetBytes = 40;
-
 std::map<QString, Row> localRows(const SyncPaths& paths, const SyncManifest& manifest)
 {
     std::map<QString, Row> rows;
@@ -62,7 +60,7 @@ std::map<QString, Row> localRows(const SyncPaths& paths, const SyncManifest& man
     const SyncPlanner::Sizes raw = SyncEngine::scanLocal(paths.rawPackets(), u"opus"_s);
     for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
         if (auto row = rows.find(it.key()); row != rows.end())
-            row->second.seconds = double(it.value() / packetBytes) * packetSeconds;
+            row->second.seconds = OggWrap::durationSeconds(it.value());
     }
     for (const auto& [base, session] : manifest.uploaded)
         rows[base].session = session;
