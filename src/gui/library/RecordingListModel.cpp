@@ -27,20 +27,48 @@ RecordingListModel::Row RecordingListModel::makeRow(const RecordingItem& item) c
     return row;
 }
 
-void RecordingListModel::setItems(const QList<RecordingItem>& input)
+bool RecordingListModel::sameBases(const QList<RecordingItem>& items) const
 {
-    // The engine's bases are unique; should a duplicate slip in, the first one wins so every
-    // base keeps exactly one row.
-    QList<RecordingItem> items;
-    items.reserve(input.size());
-    QSet<QString> wanted;
-    wanted.reserve(input.size());
-    for (const RecordingItem& item : input) {
-        if (!wanted.contains(item.base)) {
-            wanted.insert(item.base);
-            items.append(item);
+    if (items.size() != m_rows.size()) {
+        return false;
+    }
+    for (qsizetype i = 0; i < items.size(); ++i) {
+        if (items[i].base != m_rows[i].item.base) {
+            return false;
         }
     }
+    return true;
+}
+
+void RecordingListModel::setItems(const QList<RecordingItem>& input)
+{
+    // Most engine changes touch a field or two of one recording: only compare.
+    if (sameBases(input)) {
+        refreshRows(input);
+        recount();
+        return;
+    }
+
+    // The engine's bases are unique; should a duplicate slip in, the first one wins so every
+    // base keeps exactly one row.
+    QSet<QString> wanted;
+    wanted.reserve(input.size());
+    QList<RecordingItem> deduplicated;
+    const QList<RecordingItem>* source = &input;
+    for (qsizetype i = 0; i < input.size(); ++i) {
+        if (wanted.contains(input[i].base)) {
+            if (source == &input) {
+                deduplicated = input.first(i);
+                source = &deduplicated;
+            }
+            continue;
+        }
+        wanted.insert(input[i].base);
+        if (source != &input) {
+            deduplicated.append(input[i]);
+        }
+    }
+    const QList<RecordingItem>& items = *source;
 
     bool structural = false;
 
@@ -148,6 +176,23 @@ void RecordingListModel::setItems(const QList<RecordingItem>& input)
         reindex();
     }
     recount();
+}
+
+void RecordingListModel::refreshRows(const QList<RecordingItem>& items)
+{
+    int changedFrom = -1;
+    for (int row = 0; row <= m_rows.size(); ++row) {
+        const bool changed = row < m_rows.size() && !(m_rows[row].item == items[row]);
+        if (changed) {
+            m_rows[row] = makeRow(items[row]);
+            if (changedFrom < 0) {
+                changedFrom = row;
+            }
+        } else if (changedFrom >= 0) {
+            Q_EMIT dataChanged(index(changedFrom), index(row - 1));
+            changedFrom = -1;
+        }
+    }
 }
 
 void RecordingListModel::setBusyBase(const std::optional<QString>& base)

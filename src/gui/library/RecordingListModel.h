@@ -55,6 +55,9 @@ Q_SIGNALS:
 
 private:
     Row makeRow(const RecordingItem& item) const;
+    bool sameBases(const QList<RecordingItem>& items) const;
+    // Same recordings in the same order: refresh the rows whose item changed.
+    void refreshRows(const QList<RecordingItem>& items);
     void restatus(const std::optional<QString>& base);
     void reindex();
     void recount();
