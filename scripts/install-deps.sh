@@ -18,6 +18,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # notifications; private D-Bus and a mock Bluetooth daemon for tests
   dbus libnotify-bin python3-dbus python3-gi
+  # checks of the installed desktop files and unit; the Debian package
+  desktop-file-utils appstream systemd dpkg-dev
   # audio fixtures for the demo (speech synthesis, resampling, encoding, demuxing)
   espeak-ng sox opus-tools ffmpeg
 )
