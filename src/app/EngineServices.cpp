@@ -3,6 +3,7 @@
 #include "cleanup/PenDeletions.h"
 #include "cloud/DeviceBinder.h"
 #include "cloud/UploadQueue.h"
+#include "sync/EngineAudio.h"
 #include "sync/ManifestEdits.h"
 #include "sync/SyncEngine.h"
 
@@ -21,6 +22,7 @@ EngineServices::EngineServices(SyncEngine& engine) : EngineServices(engine, Opti
 
 EngineServices::EngineServices(SyncEngine& engine, Options options)
 {
+    EngineAudio::install(engine.hooks(), engine.paths.root());
     // Without a service configuration the engine only archives; the queue would only ever
     // report that it cannot connect.
     if (QFileInfo::exists(engine.paths.mindvaultConfig())) {

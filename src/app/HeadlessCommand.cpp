@@ -136,10 +136,18 @@ int main(int argc, char** argv)
     // process once the round has done its bookkeeping.
     bool quitting = false;
     QObject::connect(&engine, &SyncEngine::roundEnded, &app, [&] {
-        if (settings->once || quitting) {
-            QCoreApplication::exit(engine.phase().is(SyncPhase::Kind::Failed) ? CommandLine::failed
-                                                                              : CommandLine::ok);
+        if (!settings->once && !quitting)
+            return;
+        const int status =
+            engine.phase().is(SyncPhase::Kind::Failed) ? CommandLine::failed : CommandLine::ok;
+        // A single round's speech verdicts belong in its log: wait for the screening of what it
+        // imported (a stop request does not wait).
+        if (settings->once && !quitting && engine.analysing()) {
+            QObject::connect(&engine, &SyncEngine::analysesFinished, &app,
+                             [status] { QCoreApplication::exit(status); });
+            return;
         }
+        QCoreApplication::exit(status);
     });
     SignalWatcher signals_;
     QObject::connect(&signals_, &SignalWatcher::received, &app, [&] {

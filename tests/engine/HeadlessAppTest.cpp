@@ -36,6 +36,8 @@ TEST(HeadlessApp, OneRoundAgainstTheVirtualPenLeavesTheArchive)
     const QStringList oggs = QDir(dir.path() + u"/导入"_s).entryList({u"*.ogg"_s});
     EXPECT_EQ(raws.size(), 3);
     EXPECT_EQ(oggs.size(), 3);
+    // A single round ends only after what it imported was analysed.
+    EXPECT_EQ(QDir(dir.path() + u"/out/waveform"_s).entryList({u"*.json"_s}).size(), 3);
     EXPECT_EQ(
         TestSupport::readFile(dir.path() + u"/导入/原始包/20251203-123000.opus"_s),
         TestSupport::readFile(QStringLiteral(ENGINE_FIXTURES) + u"/audio/20251203-123000.raw"_s));

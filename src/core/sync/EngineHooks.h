@@ -1,5 +1,6 @@
 #pragma once
 
+#include "audio/VoiceActivity.h"
 #include "device/Discovered.h"
 #include "device/FileEntry.h"
 
@@ -17,11 +18,6 @@ class BLEClient;
 // configured (not signed in, no service, empty deletion queue, no screening), and never fakes a
 // result.
 struct EngineHooks {
-    // A speech-screening verdict, kept per recording; it never blocks anything.
-    struct SpeechVerdict {
-        bool isLikelySpeech = true;
-        QString reason;
-    };
     // What one automatic cleanup did on the pen.
     struct CleanupOutcome {
         int deleted = 0;
@@ -53,9 +49,14 @@ struct EngineHooks {
     // The local archive health check run after a round that imported something.
     std::function<void()> runArchiveAudit;
 
-    // Screens an archived Ogg file for speech. Runs on a worker thread: touch only the file.
-    using ScreenSpeechFn = std::function<std::optional<SpeechVerdict>(const QString& oggPath)>;
+    // Screens an archived Ogg file for speech; the report is kept per recording and never blocks
+    // anything. Runs on a worker thread: touch only the file. Empty: no screening.
+    using ScreenSpeechFn =
+        std::function<std::optional<VoiceActivity::Report>(const QString& oggPath)>;
     ScreenSpeechFn screenSpeech;
+    // Computes and caches an archived recording's waveform. Runs on a worker thread.
+    using CacheWaveformFn = std::function<void(const QString& base, const QString& audioPath)>;
+    CacheWaveformFn cacheWaveform;
     // Converts a stranded ".caf" recording to ".m4a" next to it and returns its duration in
     // seconds; throws KestrelError. Runs on a worker thread.
     std::function<double(const QString& cafPath)> convertToM4a;

@@ -90,6 +90,8 @@ public:
     // partial and the round finishes its bookkeeping (used when the process is asked to quit).
     void interruptRound();
     bool isMonitorLoopRunning() const { return m_monitorTask.has_value(); }
+    // Archived recordings are still being screened or summarised off the event loop.
+    bool analysing() const { return m_analyses > 0; }
 
     // --- monitor loop pieces ---
     std::optional<Discovered> pick(const QList<Discovered>& candidates) const;
@@ -139,7 +141,7 @@ public:
     const SyncPaths paths;
     double cooldown;
     QString deviceNameHint;
-    QHash<QString, EngineHooks::SpeechVerdict> voiceReports;
+    QHash<QString, VoiceActivity::Report> voiceReports;
     QHash<QString, double> skippedShort;
     QSet<QString> pendingDeviceDelete;
     QHash<QString, int> unconfirmedSpeakers;
@@ -173,6 +175,8 @@ Q_SIGNALS:
     // A round (from the loop or the manual trigger) or a manual trigger that found no pen
     // has ended; isSyncing is false again.
     void roundEnded();
+    // The last running analysis of archived recordings has ended (analysing() is false again).
+    void analysesFinished();
 
 private:
     struct Round;
@@ -197,6 +201,8 @@ private:
     QCoro::Task<> readSyncCriticalInfo();
     QCoro::Task<> readDisplayInfo();
     void screenSpeechLater(const QString& base, const QString& oggPath);
+    void cacheWaveformLater(const QString& base, const QString& audioPath);
+    void endAnalysis();
 
     CentralPort& m_central;
     EngineTiming m_timing;
@@ -224,4 +230,5 @@ private:
     std::optional<int> m_monitorTask;
     int m_monitorGeneration = 0;
     AdvertisementStream* m_monitorStream = nullptr;
+    int m_analyses = 0; // screenings and waveforms running off the loop
 };

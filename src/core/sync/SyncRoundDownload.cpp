@@ -146,8 +146,10 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
         QString::asprintf("%.1f", kbps) + u"KB/s"_s +
         (result.resumes >= 1 ? u" 续传"_s + QString::number(result.resumes) + u"次"_s : QString()));
 
+    const QString archived = paths.dest() + u'/' + archivedName;
     if (archivedName.endsWith(u".ogg"_s))
-        screenSpeechLater(base, paths.dest() + u'/' + archivedName);
+        screenSpeechLater(base, archived);
+    cacheWaveformLater(base, archived);
     refreshLocalView();
 }
 
@@ -155,6 +157,7 @@ void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
 {
     if (!m_hooks.screenSpeech)
         return;
+    ++m_analyses;
     [](QPointer<SyncEngine> self, QString b, QString path,
        EngineHooks::ScreenSpeechFn screen) -> QCoro::Task<> {
         // Off the loop; nothing waits for or is blocked by the verdict. (The job is a named
@@ -162,14 +165,40 @@ void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
         const auto job = [screen, path] {
             return screen(path);
         };
-        QFuture<std::optional<EngineHooks::SpeechVerdict>> future = QtConcurrent::run(job);
-        const std::optional<EngineHooks::SpeechVerdict> verdict = co_await future;
-        if (!self || !verdict)
+        QFuture<std::optional<VoiceActivity::Report>> future = QtConcurrent::run(job);
+        const std::optional<VoiceActivity::Report> report = co_await future;
+        if (!self)
             co_return;
-        if (!verdict->isLikelySpeech) {
-            self->log(u"语音检测："_s + b + u" 疑似没有人声——"_s + verdict->reason +
-                      u"（仅记录，未拦截）"_s);
+        if (report) {
+            if (!report->isLikelySpeech) {
+                self->log(u"语音检测："_s + b + u" 疑似没有人声——"_s + report->reason +
+                          u"（仅记录，未拦截）"_s);
+            }
+            self->voiceReports.insert(b, *report);
         }
-        self->voiceReports.insert(b, *verdict);
+        self->endAnalysis();
     }(this, base, oggPath, m_hooks.screenSpeech);
+}
+
+void SyncEngine::cacheWaveformLater(const QString& base, const QString& audioPath)
+{
+    if (!m_hooks.cacheWaveform)
+        return;
+    ++m_analyses;
+    [](QPointer<SyncEngine> self, QString b, QString path,
+       EngineHooks::CacheWaveformFn cache) -> QCoro::Task<> {
+        const auto job = [cache, b, path] {
+            cache(b, path);
+        };
+        QFuture<void> future = QtConcurrent::run(job);
+        co_await future;
+        if (self)
+            self->endAnalysis();
+    }(this, base, audioPath, m_hooks.cacheWaveform);
+}
+
+void SyncEngine::endAnalysis()
+{
+    if (--m_analyses == 0)
+        Q_EMIT analysesFinished();
 }

@@ -1,0 +1,91 @@
+#include "audio/AudioTranscode.h"
+
+#include "audio/AacFileWriter.h"
+#include "audio/AudioFileReader.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <exception>
+#include <vector>
+
+namespace AudioTranscode {
+
+QString TranscodeError::description() const
+{
+    switch (m_kind) {
+    case Kind::Unreadable:
+        return QStringLiteral("读不了源文件：") + m_detail;
+    case Kind::EmptyOutput:
+        return QStringLiteral("转码输出是空的");
+    }
+    return {};
+}
+
+std::unique_ptr<AudioEncoder> aacEncoder(const QString& path, int sampleRate, int bitrate)
+{
+    return std::make_unique<AacFileWriter>(path, sampleRate, bitrate);
+}
+
+Result toM4A(const QString& source, std::optional<int> bitrate, const EncoderFactory& encoder)
+{
+    std::unique_ptr<AudioFileReader> reader;
+    try {
+        reader = std::make_unique<AudioFileReader>(source);
+    } catch (const AudioFileReader::OpenError& e) {
+        throw TranscodeError::unreadable(e.description());
+    }
+    const qint64 length = reader->length();
+    if (length < 1)
+        throw TranscodeError::emptyOutput();
+    const double rate = reader->sampleRate();
+
+    const QFileInfo info(source);
+    const QString destination = info.path() + u'/' + info.completeBaseName() + u".m4a";
+    std::vector<int> rates;
+    if (bitrate)
+        rates.push_back(*bitrate);
+    rates.insert(rates.end(), bitrateLadder.begin(), bitrateLadder.end());
+
+    std::vector<float> buffer(static_cast<size_t>(copyBlock));
+    std::exception_ptr lastError;
+    for (const int r : rates) {
+        QFile::remove(destination);
+        try {
+            if (!reader->rewind())
+                throw TranscodeError::unreadable(QStringLiteral("重新打开失败"));
+            const std::unique_ptr<AudioEncoder> out = encoder(destination, int(rate), r);
+            while (reader->position() < length) {
+                const qint64 n = reader->read(buffer.data(), copyBlock);
+                if (n < 0) {
+                    // A copy that stopped part-way must not pass for the whole recording.
+                    throw TranscodeError::unreadable(QStringLiteral("读到一半解不下去了"));
+                }
+                if (n == 0)
+                    break;
+                out->write(buffer.data(), n);
+            }
+            out->finish();
+        } catch (...) {
+            lastError = std::current_exception();
+            continue;
+        }
+        const auto check = AudioFileReader::tryOpen(destination);
+        if (check && check->length() > 0)
+            return {destination, double(length) / rate};
+        lastError = std::make_exception_ptr(TranscodeError::emptyOutput());
+    }
+    QFile::remove(destination);
+    if (lastError)
+        std::rethrow_exception(lastError);
+    throw TranscodeError::emptyOutput();
+}
+
+std::optional<double> duration(const QString& path)
+{
+    const auto reader = AudioFileReader::tryOpen(path);
+    if (!reader || reader->length() < 1)
+        return std::nullopt;
+    return double(reader->length()) / reader->sampleRate();
+}
+
+} // namespace AudioTranscode

@@ -1,0 +1,73 @@
+// What a round does with the audio it archived, on the real analysers.
+
+#include "EngineHarness.h"
+#include "audio/AudioTranscode.h"
+#include "audio/Waveform.h"
+#include "support/AudioFixtures.h"
+#include "support/TestSupport.h"
+#include "sync/EngineAudio.h"
+
+#include <QFile>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+TEST(RoundAudio, ScreensEachImportAndCachesItsWaveform)
+{
+    EngineHarness h;
+    EngineAudio::install(h.engine().hooks(), h.paths().root());
+    h.pen().addFile(
+        u"20251203-090000.opus"_s,
+        TestSupport::readFile(QStringLiteral(ENGINE_FIXTURES) + u"/audio/20251203-090000.raw"_s));
+    // Six seconds of a 100 Hz hum whose level wanders, as the pen would store it.
+    const auto level = [](qint64 i) {
+        const qint64 frame = i / 1024;
+        return frame % 10 == 0 ? 0.01f : 0.2f + 0.02f * float(frame % 7);
+    };
+    const QByteArray hum = AudioFixtures::penPackets(AudioFixtures::tone(16000, 100, 6, level));
+    ASSERT_EQ(hum.size(), 300 * 40);
+    h.pen().addFile(u"20251203-110000.opus"_s, hum);
+
+    h.round();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !h.engine().analysing(); }));
+
+    EXPECT_EQ(h.engine().lastSummary(), u"导入 2 条"_s);
+    ASSERT_EQ(h.engine().voiceReports.size(), 2);
+    EXPECT_TRUE(h.engine().voiceReports.value(u"20251203-090000"_s).isLikelySpeech);
+    const VoiceActivity::Report humReport = h.engine().voiceReports.value(u"20251203-110000"_s);
+    EXPECT_FALSE(humReport.isLikelySpeech);
+    EXPECT_EQ(h.loggedCount(u"语音检测："_s), 1);
+    EXPECT_TRUE(h.logged(u"语音检测：20251203-110000 疑似没有人声——"_s + humReport.reason +
+                         u"（仅记录，未拦截）"_s));
+    EXPECT_TRUE(humReport.reason.startsWith(u"整段是一个音高不变的嗡鸣"_s))
+        << humReport.reason.toStdString();
+    for (const QString& base : {u"20251203-090000"_s, u"20251203-110000"_s}) {
+        const auto bars = Waveform::cached(base, h.paths().root());
+        ASSERT_TRUE(bars.has_value()) << base.toStdString();
+        EXPECT_EQ(*std::max_element(bars->begin(), bars->end()), 1.0f);
+    }
+}
+
+TEST(RoundAudio, StartConvertsStrandedRecordings)
+{
+    EngineHarness h;
+    EngineAudio::install(h.engine().hooks(), h.paths().root());
+    h.paths().ensureDirs();
+    const QString dest = h.paths().dest() + u'/';
+    TestSupport::writeFile(
+        dest + u"a.caf"_s,
+        AudioFixtures::caf(48000,
+                           AudioFixtures::tone(48000, 300, 1.5, [](qint64) { return 0.3f; })));
+    TestSupport::writeFile(dest + u"b.caf"_s, "caff, but cut off");
+
+    h.engine().start();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 2; }));
+    h.engine().stop();
+
+    EXPECT_TRUE(h.logged(u"补转搁浅录音 a → m4a（1.5 秒）"_s));
+    EXPECT_FALSE(QFile::exists(dest + u"a.caf"_s));
+    EXPECT_GT(AudioTranscode::duration(dest + u"a.m4a"_s).value_or(0), 1.4);
+    EXPECT_EQ(h.loggedCount(u"补转 b 失败：读不了源文件："_s), 1);
+    EXPECT_TRUE(QFile::exists(dest + u"b.caf"_s));
+    EXPECT_FALSE(QFile::exists(dest + u"b.m4a"_s));
+}
