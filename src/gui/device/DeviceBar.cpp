@@ -27,8 +27,8 @@ DeviceBar::DeviceBar(AppModel& model, Dialogs& dialogs, QWidget* parent)
 {
     setObjectName(QStringLiteral("deviceBar"));
     auto* symbol = new QLabel;
-    symbol->setPixmap(Icons::pixmap(QStringLiteral("person.wave.2"), 20, DS::focus,
-                                    devicePixelRatioF()));
+    symbol->setPixmap(
+        Icons::pixmap(QStringLiteral("person.wave.2"), 20, DS::focus, devicePixelRatioF()));
     auto* service = new QLabel(QStringLiteral("Mindvault"));
     service->setFont(DS::font(15, QFont::DemiBold));
     m_account = new QLabel;
@@ -117,7 +117,8 @@ void DeviceBar::signOut()
 {
     Dialogs::Alert alert;
     alert.title = QStringLiteral("退出登录？");
-    alert.text = QStringLiteral("本机已导入的录音不会受影响，但在重新登录之前不能再推给Mindvault。");
+    alert.text =
+        QStringLiteral("本机已导入的录音不会受影响，但在重新登录之前不能再推给Mindvault。");
     alert.buttons = {QStringLiteral("退出登录"), QStringLiteral("取消")};
     if (m_dialogs.confirm(alert) && m_model.actions.signOut) {
         m_model.actions.signOut();

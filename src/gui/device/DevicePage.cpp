@@ -234,8 +234,7 @@ void DevicePage::refresh()
     const bool reachable = DeviceText::reachable(device, phase, now);
     m_symbol->setPixmap(Icons::pixmap(reachable ? QStringLiteral("dot.radiowaves.left.and.right")
                                                 : QStringLiteral("wifi.slash"),
-                                      28, reachable ? DS::focus : DS::glyph,
-                                      devicePixelRatioF()));
+                                      28, reachable ? DS::focus : DS::glyph, devicePixelRatioF()));
     m_name->setText(device.bindingName.value_or(device.name));
     m_connection->setText(DeviceText::connectionLine(device, phase, now));
 
@@ -255,9 +254,9 @@ void DevicePage::refresh()
         }
     }
     m_fileCount->setText(QString::number(onPen) + QStringLiteral(" 条"));
-    m_fileNote->setText(onPen == 0 ? QString()
-                                   : (waiting > 0 ? QStringLiteral("等着导入")
-                                                  : QStringLiteral("都导完了")));
+    m_fileNote->setText(
+        onPen == 0 ? QString()
+                   : (waiting > 0 ? QStringLiteral("等着导入") : QStringLiteral("都导完了")));
     m_readingsAge->setText(DeviceText::readingsAge(device.readingsAt, phase, now));
     refreshFiles();
 
@@ -278,10 +277,9 @@ void DevicePage::refresh()
 
     // The threshold is the user's setting, not a fixed five minutes.
     const int minutes = m_model.minUploadMinutes();
-    const QString threshold =
-        minutes > 0 ? QStringLiteral("不足 ") + QString::number(minutes) +
-                          QStringLiteral(" 分钟的不推给Mindvault。")
-                    : QStringLiteral("不论长短都推给Mindvault。");
+    const QString threshold = minutes > 0 ? QStringLiteral("不足 ") + QString::number(minutes) +
+                                                QStringLiteral(" 分钟的不推给Mindvault。")
+                                          : QStringLiteral("不论长短都推给Mindvault。");
     m_rulesText->setText(m_model.cleanupEnabled()
                              ? QStringLiteral("同步成功、且已进Mindvault满 ") +
                                    QString::number(m_model.coolingDays()) +
@@ -333,8 +331,8 @@ void DevicePage::refreshFiles()
         auto* name = new QLabel(item->base + QStringLiteral("　") + size);
         name->setFont(DS::font(13));
         auto* chevron = new QLabel;
-        chevron->setPixmap(Icons::pixmap(QStringLiteral("chevron.right"), 12, DS::glyph,
-                                         devicePixelRatioF()));
+        chevron->setPixmap(
+            Icons::pixmap(QStringLiteral("chevron.right"), 12, DS::glyph, devicePixelRatioF()));
         row->addWidget(name, 1);
         row->addWidget(chevron);
         button->setMinimumHeight(name->sizeHint().height() + 12);

@@ -35,9 +35,9 @@ SideRail::SideRail(QWidget* parent) : QWidget(parent)
     m_library = entry(QStringLiteral("railLibrary"), QStringLiteral("内容"),
                       QStringLiteral("square.stack"), QKeySequence(Qt::CTRL | Qt::Key_1));
     m_library->setAccessibleName(QStringLiteral("内容"));
-    m_device = entry(QStringLiteral("railDevice"), QStringLiteral("设备"),
-                     QStringLiteral("dot.radiowaves.left.and.right"),
-                     QKeySequence(Qt::CTRL | Qt::Key_2));
+    m_device =
+        entry(QStringLiteral("railDevice"), QStringLiteral("设备"),
+              QStringLiteral("dot.radiowaves.left.and.right"), QKeySequence(Qt::CTRL | Qt::Key_2));
     auto* group = new QButtonGroup(this);
     group->setExclusive(true);
     group->addButton(m_library);

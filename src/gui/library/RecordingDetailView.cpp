@@ -21,8 +21,7 @@
 
 RecordingDetailView::RecordingDetailView(AppModel& model, Dialogs& dialogs, ListenPlayer& player,
                                          TranscriptReader& reader, BarsFn bars, QWidget* parent)
-    : QWidget(parent), m_model(model), m_dialogs(dialogs), m_player(player),
-      m_bars(std::move(bars))
+    : QWidget(parent), m_model(model), m_dialogs(dialogs), m_player(player), m_bars(std::move(bars))
 {
     setObjectName(QStringLiteral("recordingDetail"));
     setMinimumWidth(560);
@@ -51,7 +50,8 @@ RecordingDetailView::RecordingDetailView(AppModel& model, Dialogs& dialogs, List
     m_shortText = new QLabel;
     m_shortText->setObjectName(QStringLiteral("shortText"));
     m_shortText->setWordWrap(true);
-    auto* pushAnyway = new DSButton(QStringLiteral("还是推给Mindvault"), DSButton::Style::secondary);
+    auto* pushAnyway =
+        new DSButton(QStringLiteral("还是推给Mindvault"), DSButton::Style::secondary);
     pushAnyway->setObjectName(QStringLiteral("pushNow"));
     auto* shortRow = new QHBoxLayout(m_shortNote);
     shortRow->setContentsMargins(0, 0, 0, 0);
@@ -147,7 +147,8 @@ void RecordingDetailView::setItem(const RecordingItem& item,
     m_item = item;
 
     m_title->setText(Fmt::title(item.base));
-    m_date->setText(Fmt::dateTitle(item.vaultTitle.value_or(item.plannedTitle.value_or(item.base))));
+    m_date->setText(
+        Fmt::dateTitle(item.vaultTitle.value_or(item.plannedTitle.value_or(item.base))));
     m_duration->setText(Fmt::duration(item.durationSec));
     m_chain->setStatus(ChainStatus(item, activity));
 
@@ -170,8 +171,8 @@ void RecordingDetailView::setItem(const RecordingItem& item,
     m_delete->setEnabled(item.onDevice());
 
     if (archivedChanged) {
-        const QString path = m_model.importFolder + QLatin1Char('/') + item.base +
-                             QStringLiteral(".ogg");
+        const QString path =
+            m_model.importFolder + QLatin1Char('/') + item.base + QStringLiteral(".ogg");
         m_listen->setVisible(item.onDisk());
         m_listen->setBars({});
         if (item.onDisk()) {
@@ -193,7 +194,9 @@ void RecordingDetailView::loadBars(const QString& base, const QString& path)
     }
     [](QPointer<RecordingDetailView> self, BarsFn bars, QString b, QString p) -> QCoro::Task<> {
         // Off the event loop: the first time decodes the whole recording.
-        const auto job = [bars, b, p] { return bars(b, p); };
+        const auto job = [bars, b, p] {
+            return bars(b, p);
+        };
         QFuture<std::optional<std::vector<float>>> future = QtConcurrent::run(job);
         std::optional<std::vector<float>> result = co_await future;
         if (self && result && self->m_item && self->m_item->base == b) {

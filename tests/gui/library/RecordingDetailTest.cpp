@@ -1,8 +1,7 @@
-#include "library/RecordingDetailView.h"
-
 #include "AppModel.h"
 #include "GuiHarness.h"
 #include "library/ListenPlayer.h"
+#include "library/RecordingDetailView.h"
 #include "library/TranscriptReader.h"
 
 #include <QLabel>
@@ -32,15 +31,21 @@ protected:
         a.revealLocal = note("revealLocal");
         a.openVaultSession = note("openVaultSession");
         a.deleteFromDevice = note("deleteFromDevice");
-        a.openVaultHome = [this] { calls << u"openVaultHome"_s; };
+        a.openVaultHome = [this] {
+            calls << u"openVaultHome"_s;
+        };
     }
 
     QPushButton* button(const QString& name) { return detail.findChild<QPushButton*>(name); }
     QString text(const QString& label) { return detail.findChild<QLabel*>(label)->text(); }
 
     GuiHarness h;
-    ListenPlayer player{[](const QAudioFormat&) { return std::unique_ptr<PcmOutput>(); }};
-    TranscriptReader reader{[] { return std::shared_ptr<Mindvault>(); }};
+    ListenPlayer player{[](const QAudioFormat&) {
+        return std::unique_ptr<PcmOutput>();
+    }};
+    TranscriptReader reader{[] {
+        return std::shared_ptr<Mindvault>();
+    }};
     RecordingDetailView detail{h.model(), h.dialogs(), player, reader, {}};
     QStringList calls;
 };
@@ -61,9 +66,8 @@ TEST_F(RecordingDetailTest, EachActionCallsItsActionWithTheShownRecording)
     EXPECT_EQ(text(u"shortText"_s), u"只有 0:42，短于门槛，只落盘没推Mindvault"_s);
 
     const std::pair<const char*, const char*> cases[] = {
-        {"pushNow", "pushNow"},          {"redownload", "redownload"},
-        {"repush", "repush"},            {"dismiss", "toggleDismissed"},
-        {"star", "toggleStar"},          {"reveal", "revealLocal"},
+        {"pushNow", "pushNow"},         {"redownload", "redownload"}, {"repush", "repush"},
+        {"dismiss", "toggleDismissed"}, {"star", "toggleStar"},       {"reveal", "revealLocal"},
         {"openVault", "openVaultHome"},
     };
     for (const auto& [name, expected] : cases) {
@@ -71,8 +75,7 @@ TEST_F(RecordingDetailTest, EachActionCallsItsActionWithTheShownRecording)
         QPushButton* b = button(QString::fromLatin1(name));
         ASSERT_TRUE(b && b->isVisible()) << name;
         QTest::mouseClick(b, Qt::LeftButton);
-        const QString want = QString::fromLatin1(expected) ==
-                                     u"openVaultHome"_s
+        const QString want = QString::fromLatin1(expected) == u"openVaultHome"_s
                                  ? u"openVaultHome"_s
                                  : QString::fromLatin1(expected) + u":20240315-093005"_s;
         EXPECT_EQ(calls, QStringList{want}) << name;
@@ -81,8 +84,7 @@ TEST_F(RecordingDetailTest, EachActionCallsItsActionWithTheShownRecording)
     EXPECT_EQ(button(u"repush"_s)->toolTip(), u"换一个幂等键重新建会话推一遍"_s);
 
     // Transcribed, starred, ignored: the texts turn and the service link opens the recording.
-    RecordingItem done(u"20240316-100000"_s, 600, std::nullopt, 9600, u"s2"_s, u"ready"_s,
-                       u"t2"_s);
+    RecordingItem done(u"20240316-100000"_s, 600, std::nullopt, 9600, u"s2"_s, u"ready"_s, u"t2"_s);
     done.starred = true;
     done.dismissed = true;
     detail.setItem(done, std::nullopt);
