@@ -1,4 +1,4 @@
-#include "BenchAudio.h"
+#include "support/BenchAudio.h"
 #include "cleanup/ArchiveAudit.h"
 #include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"

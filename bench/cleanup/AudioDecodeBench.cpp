@@ -1,7 +1,6 @@
-#include "BenchAudio.h"
 #include "audio/AudioFileReader.h"
+#include "support/BenchAudio.h"
 
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <vector>
 
@@ -9,24 +8,12 @@ namespace {
 
 constexpr qsizetype hourOfPackets = 180000; // 3600 s of 20 ms packets
 
-// One hour of pen audio as the importer archives it.
-const QString& hourLongOgg()
-{
-    static QTemporaryDir dir;
-    static const QString path = [] {
-        const QString p = dir.filePath(QStringLiteral("hour.ogg"));
-        benchWrite(p, OggWrap::wrap(benchPackets(hourOfPackets), 16000, QStringLiteral("QX27")));
-        return p;
-    }();
-    return path;
-}
-
 // Decodes the whole hour in one-second blocks, the way speech screening and the waveform read.
 // "realtime" is how many seconds of audio one second of one core's work decodes (CPU time, so
 // the figure holds on a machine shared with other work).
 void DecodeHourLongRecording(benchmark::State& state)
 {
-    const QString& path = hourLongOgg();
+    const QString& path = hourLongPenOgg();
     std::vector<float> block(16000);
     for (auto _ : state) {
         AudioFileReader reader(path);
@@ -47,7 +34,7 @@ BENCHMARK(DecodeHourLongRecording)->Unit(benchmark::kMillisecond);
 // Opening the same file for its length and sample rate only (what the audit asks of it).
 void OpenHourLongRecording(benchmark::State& state)
 {
-    const QString& path = hourLongOgg();
+    const QString& path = hourLongPenOgg();
     for (auto _ : state) {
         AudioFileReader reader(path);
         benchmark::DoNotOptimize(reader.length());

@@ -2,6 +2,7 @@
 // application runs (headless with --headless; the window comes later).
 
 #include "AuditCommand.h"
+#include "CheckSpeechCommand.h"
 #include "CommandLine.h"
 #include "HeadlessCommand.h"
 #include "SignInCommand.h"
@@ -32,6 +33,8 @@ const std::vector<Verb>& verbs()
         {u"sign-out"_s, u"退出登录，删掉本机保存的凭据"_s, &SignOutCommand::main},
         {u"status"_s, u"账号、每条录音的状态和上一轮同步的结果"_s, &StatusCommand::main},
         {u"audit"_s, u"体检本机留档：原始包、Ogg和清单是否对得上"_s, &AuditCommand::main},
+        {u"check-speech"_s, u"检测音频文件里有没有人声（每个文件一行结论）"_s,
+         &CheckSpeechCommand::main},
     };
     return table;
 }

@@ -21,7 +21,7 @@ void err(const QString& line)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
 }
 
-bool parse(QCommandLineParser& parser, const QString& usage)
+bool parse(QCommandLineParser& parser, const QString& usage, bool takesArguments)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     // Every verb answers --help the same way: its usage on stdout, and nothing else happens.
@@ -36,7 +36,7 @@ bool parse(QCommandLineParser& parser, const QString& usage)
         problem = parser.unknownOptionNames().isEmpty()
                       ? u"有选项后面缺了值"_s
                       : u"不认识的选项：--"_s + parser.unknownOptionNames().join(u"、--"_s);
-    } else if (!parser.positionalArguments().isEmpty()) {
+    } else if (!takesArguments && !parser.positionalArguments().isEmpty()) {
         problem = u"看不懂的参数："_s + parser.positionalArguments().join(u' ');
     }
     if (problem.isEmpty())

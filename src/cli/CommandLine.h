@@ -20,7 +20,8 @@ void err(const QString& line); // stderr, with a newline
 
 // Parses the process's arguments (the verb already removed). On anything it cannot take it
 // prints what was wrong, in Chinese, and the verb's usage, and returns false. With --help it
-// prints the usage on stdout and ends the process with `ok`.
-bool parse(QCommandLineParser& parser, const QString& usage);
+// prints the usage on stdout and ends the process with `ok`. Arguments other than options are
+// refused unless the verb takes them.
+bool parse(QCommandLineParser& parser, const QString& usage, bool takesArguments = false);
 
 } // namespace CommandLine

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <QTemporaryDir>
 
 // n of the pen's 40-byte packets of real speech (a short clip, repeated).
 inline QByteArray benchPackets(qsizetype n)
@@ -25,4 +26,16 @@ inline bool benchWrite(const QString& path, const QByteArray& bytes)
 {
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+
+// One hour of pen audio as the importer archives it (16 kHz Opus in Ogg), made once per run.
+inline const QString& hourLongPenOgg()
+{
+    static QTemporaryDir dir;
+    static const QString path = [] {
+        const QString p = dir.filePath(QStringLiteral("hour.ogg"));
+        benchWrite(p, OggWrap::wrap(benchPackets(180000), 16000, QStringLiteral("QX27")));
+        return p;
+    }();
+    return path;
 }
