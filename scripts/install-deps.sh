@@ -5,8 +5,8 @@ set -euo pipefail
 packages=(
   # toolchain
   g++ cmake ninja-build pkg-config ccache clang-format git
-  # Qt 6 and coroutines
-  qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev
+  # Qt 6 and coroutines; SVG for the application's symbols; a CJK font for its Chinese texts
+  qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev qt6-svg-dev fonts-noto-cjk
   # JSON, HTTP (stand-in service)
   nlohmann-json3-dev libcpp-httplib-dev libssl-dev
   # audio: FFmpeg libraries, libogg/libopus (independent readers in tests), FFTW
@@ -16,6 +16,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # notifications; private D-Bus and a mock Bluetooth daemon for tests
   dbus libnotify-bin python3-dbus python3-gi
+  # screenshots of the desktop application (virtual display, capture, opening the tray menu)
+  xvfb xauth imagemagick xdotool
   # audio fixtures for the demo (speech synthesis, resampling, encoding, demuxing)
   espeak-ng sox opus-tools ffmpeg
 )

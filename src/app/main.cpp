@@ -1,8 +1,9 @@
 // kestrel: the importer's entry point. The first argument may name a verb; without one the
-// application runs (headless with --headless; the window comes later).
+// desktop application runs (headless with --headless).
 
 #include "AuditCommand.h"
 #include "CommandLine.h"
+#include "DesktopCommand.h"
 #include "HeadlessCommand.h"
 #include "SignInCommand.h"
 #include "SignOutCommand.h"
@@ -43,12 +44,14 @@ int main(int argc, char** argv)
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == u"--headless"_s)
             return HeadlessCommand::main(argc, argv);
+    }
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == u"--help"_s || arg == u"-h"_s) {
+            CommandLine::out(DesktopCommand::usage());
             CommandLine::out(HeadlessCommand::usage());
             return CommandLine::ok;
         }
     }
-    CommandLine::err(u"窗口界面还没有做好。现在可以用无窗口模式运行：kestrel --headless "
-                     u"[--once] [--archive-root 目录] [--virtual-pen 场景.json]"_s);
-    return CommandLine::usage;
+    return DesktopCommand::main(argc, argv);
 }
