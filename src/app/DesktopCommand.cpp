@@ -20,9 +20,12 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QCursor>
+#include <QMenu>
 #include <QMessageBox>
 #include <QStandardPaths>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -35,6 +38,7 @@ const QString deviceNameHint = u"QX27"_s;
 
 struct Settings {
     bool fastTiming = false;
+    bool menu = false;
     std::optional<QString> archiveRoot;
     std::optional<QString> virtualPen;
 };
@@ -45,11 +49,13 @@ std::optional<Settings> parse()
     const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
     const QCommandLineOption pen(u"virtual-pen"_s, {}, u"SCENARIO"_s);
     const QCommandLineOption fast(u"fast-timing"_s);
-    parser.addOptions({root, pen, fast});
+    const QCommandLineOption menu(u"menu"_s);
+    parser.addOptions({root, pen, fast, menu});
     if (!CommandLine::parse(parser, usage()))
         return std::nullopt;
     Settings s;
     s.fastTiming = parser.isSet(fast);
+    s.menu = parser.isSet(menu);
     if (parser.isSet(root))
         s.archiveRoot = parser.value(root);
     if (parser.isSet(pen))
@@ -61,11 +67,13 @@ std::optional<Settings> parse()
 
 QString usage()
 {
-    return u"用法：kestrel [--archive-root 目录] [--virtual-pen 场景.json] [--fast-timing]\n"
+    return u"用法：kestrel [--archive-root 目录] [--virtual-pen 场景.json] [--fast-timing] "
+           u"[--menu]\n"
            u"  不带命令时打开桌面应用（托盘图标和主窗口）；已经在运行时把它的窗口调到前面\n"
            u"  --archive-root  归档根目录（默认：文档文件夹下的「录音项目」）\n"
            u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙\n"
            u"  --fast-timing   所有冷却和轮询间隔缩短为二十分之一（演示用）\n"
+           u"  --menu          在鼠标处弹出托盘菜单（没有托盘的桌面可以把它设成快捷键）\n"
            u"无窗口模式：kestrel --headless（kestrel --headless --help 看它的选项）"_s;
 }
 
@@ -89,7 +97,7 @@ int main(int argc, char** argv)
         return CommandLine::usage;
 
     SingleInstance instance;
-    if (!instance.claim())
+    if (!instance.claim(settings->menu ? "menu" : "raise"))
         return CommandLine::ok;
 
     PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
@@ -147,9 +155,18 @@ int main(int argc, char** argv)
         trayIcon->show();
     }
 
+    // Desktops without a tray reach the menu's commands and settings this way.
+    const auto popMenu = [&trayMenu] {
+        trayMenu.menu().popup(QCursor::pos());
+        trayMenu.menu().activateWindow();
+    };
+    QObject::connect(&instance, &SingleInstance::menuRequested, &trayMenu, popMenu);
+
     state.wire();
     state.showMainWindow();
     state.window()->setCloseHides(tray);
+    if (settings->menu)
+        QTimer::singleShot(0, &trayMenu, popMenu);
     return QApplication::exec();
 }
 

@@ -8,7 +8,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 constexpr int answerMs = 1000;
-const QByteArray raiseMessage = "raise\n";
 } // namespace
 
 SingleInstance::SingleInstance(QString socketPath, QObject* parent)
@@ -22,12 +21,12 @@ SingleInstance::SingleInstance(QString socketPath, QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::claim()
+bool SingleInstance::claim(const QByteArray& request)
 {
     QLocalSocket probe;
     probe.connectToServer(m_path);
     if (probe.waitForConnected(answerMs)) {
-        probe.write(raiseMessage);
+        probe.write(request + '\n');
         probe.waitForBytesWritten(answerMs);
         probe.disconnectFromServer();
         return false;
@@ -41,7 +40,10 @@ bool SingleInstance::claim()
     connect(m_server, &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* peer = m_server->nextPendingConnection()) {
             connect(peer, &QLocalSocket::readyRead, this, [this, peer] {
-                if (peer->readAll().contains("raise"))
+                const QByteArray asked = peer->readAll().trimmed();
+                if (asked == "menu")
+                    Q_EMIT menuRequested();
+                else
                     Q_EMIT raiseRequested();
                 peer->disconnectFromServer();
             });

@@ -15,15 +15,17 @@ public:
     explicit SingleInstance(QString socketPath = {}, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // True: this is the first instance and now listens. False: another one runs and was asked
-    // to raise its window.
-    bool claim();
+    // True: this is the first instance and now listens. False: another one runs and was handed
+    // the request ("raise": show the window; "menu": pop the tray menu up at the pointer).
+    bool claim(const QByteArray& request = "raise");
 
     const QString& socketPath() const { return m_path; }
 
 Q_SIGNALS:
     // A later launch asked for the window.
     void raiseRequested();
+    // A later launch asked for the menu.
+    void menuRequested();
 
 private:
     QString m_path;
