@@ -7,6 +7,8 @@ packages=(
   g++ cmake ninja-build pkg-config ccache clang-format git
   # Qt 6 and coroutines
   qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev
+  # the listen player's sound output
+  qt6-multimedia-dev
   # JSON, HTTP (stand-in service)
   nlohmann-json3-dev libcpp-httplib-dev libssl-dev
   # audio: FFmpeg libraries, libogg/libopus (independent readers in tests), FFTW
