@@ -187,6 +187,22 @@ TEST(SyncRound, DroppedLinkLeavesWholePacketsAndTheNextRoundResumes)
     EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 60);
 }
 
+TEST(SyncRound, AResumeReachesAFileThePenKnowsOnlyByALaterName)
+{
+    EngineHarness h;
+    const QByteArray content = VirtualPen::generatePackets(100, 8);
+    h.pen().addFile(u"R"_s, content, std::nullopt, {u"R.wav"_s});
+    TestSupport::writeFile(h.engine().partialPath(u"R"_s, u".part"_s), content.first(1000));
+    TestSupport::writeFile(h.engine().partialPath(u"R"_s, u".part.size"_s), "4000");
+
+    h.round();
+
+    const QList<std::pair<QString, uint32_t>> asked{{u"R.opus"_s, 1000u}, {u"R.wav"_s, 1000u}};
+    EXPECT_EQ(h.importRequests(), asked);
+    EXPECT_EQ(h.raw(u"R"_s), content);
+    EXPECT_TRUE(h.manifest().downloadFailures.empty());
+}
+
 TEST(SyncRound, PartialSavedForAnotherSizeIsDropped)
 {
     EngineHarness h;
