@@ -3,6 +3,7 @@
 
 #include "AuditCommand.h"
 #include "CommandLine.h"
+#include "ExportCommand.h"
 #include "HeadlessCommand.h"
 #include "SignInCommand.h"
 #include "SignOutCommand.h"
@@ -32,6 +33,7 @@ const std::vector<Verb>& verbs()
         {u"sign-out"_s, u"退出登录，删掉本机保存的凭据"_s, &SignOutCommand::main},
         {u"status"_s, u"账号、每条录音的状态和上一轮同步的结果"_s, &StatusCommand::main},
         {u"audit"_s, u"体检本机留档：原始包、Ogg和清单是否对得上"_s, &AuditCommand::main},
+        {u"export"_s, u"把录音（和转写）以易读的文件名导出到别的目录"_s, &ExportCommand::main},
     };
     return table;
 }
