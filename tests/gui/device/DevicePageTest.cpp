@@ -2,6 +2,7 @@
 
 #include "AppModel.h"
 #include "GuiHarness.h"
+#include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
 
 #include <QCheckBox>

@@ -6,6 +6,7 @@
 #include "device/BindMismatchCard.h"
 #include "device/DevicePage.h"
 #include "device/SideRail.h"
+#include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
 #include "window/MainWindowView.h"
 
