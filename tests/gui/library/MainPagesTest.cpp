@@ -105,7 +105,7 @@ TEST_F(MainPagesTest, RailNamesThePenStateAndTheDevicePageOpensRecordingsInTheLi
     ASSERT_TRUE(TestSupport::spinUntil([&] { return h.model().device().connected; }));
     EXPECT_EQ(deviceEntry->accessibleName(), u"设备，录音笔已连接"_s);
 
-    QTest::keyClick(&view, Qt::Key_2, Qt::ControlModifier);
+    QTest::mouseClick(deviceEntry, Qt::LeftButton);
     EXPECT_EQ(pages().rail().section(), SideRail::Section::device);
     Q_EMIT pages().device().openRecording(u"20240301-090000"_s);
     EXPECT_EQ(pages().rail().section(), SideRail::Section::library);
