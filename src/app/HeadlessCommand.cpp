@@ -131,6 +131,7 @@ int main(int argc, char** argv)
     // operator answers it in advance.
     serviceOptions.acceptRebind = settings->acceptRebind;
     EngineServices services(engine, serviceOptions);
+    engine.log(backend.description);
 
     // A finished round decides the exit status of --once; after a stop request it ends the
     // process once the round has done its bookkeeping.
