@@ -158,6 +158,26 @@ TEST_F(BleQt, ScanConnectRequestAndDrop)
     client.disconnect();
 }
 
+TEST(BluezRadio, StateFollowsWhatTheBusShows)
+{
+    using F = BluezRadio::Facts;
+    struct Case {
+        const char* what;
+        F facts;
+        int state;
+    };
+    const QList<Case> cases{
+        {"bluetoothd never seen", F{}, 0},
+        {"bluetoothd gone", F{.serviceLost = true}, 1},
+        {"no adapter", F{.serviceUp = true}, 2},
+        {"access refused", F{.accessDenied = true}, 3},
+        {"adapter off", F{.serviceUp = true, .hasAdapter = true}, 4},
+        {"adapter on", F{.serviceUp = true, .hasAdapter = true, .powered = true}, 5},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(BluezRadio::stateOf(c.facts), c.state) << c.what;
+}
+
 // Every change of BlueZ's radio is announced, and a wait for the radio ends as soon as it is
 // back, whichever way it went: adapter switched off, adapter unplugged, bluetoothd gone.
 TEST_F(BleQt, RadioStateFollowsBluezAndEveryChangeIsAnnounced)

@@ -370,6 +370,8 @@ bool PenBluez::handleControl(const QDBusMessage& call)
     } else if (member == u"AddAdapter"_s) {
         if (!m_tree.contains(kAdapterPath))
             addAdapter();
+    } else if (member == u"AnswerConnects"_s) {
+        m_pen.faults().ignoreConnect = false;
     } else if (member == u"Drop"_s) {
         endLink(u"连接意外中断"_s);
     } else if (member == u"ContentBytesSent"_s) {

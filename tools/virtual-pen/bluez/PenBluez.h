@@ -15,7 +15,8 @@ class VirtualPen;
 // and GATT objects. One scenario file so describes the pen on both paths.
 //
 // Besides BlueZ's own interfaces it offers com.kestrel.MockPen at /mockpen, for tests:
-// SetPowered(b), RemoveAdapter(), AddAdapter(), Drop(), ContentBytesSent() -> x.
+// SetPowered(b), RemoveAdapter(), AddAdapter(), Drop(), AnswerConnects() (ends the scenario's
+// ignoreConnect), ContentBytesSent() -> x.
 class PenBluez : public QObject {
     Q_OBJECT
 
