@@ -89,6 +89,9 @@ void QtBluetoothCentral::onRadioState(int state)
         // The agent is bound to the adapter it started on; a fresh one follows the next.
         if (m_agent) {
             m_agent->disconnect(this);
+            // Qt counts discovery interest per adapter path process-wide; only stop() gives
+            // ours back, and a stale count would keep the next agent from starting discovery.
+            m_agent->stop();
             m_agent->deleteLater();
             m_agent = nullptr;
         }

@@ -184,6 +184,14 @@ TEST(BluezRadio, StateFollowsWhatTheBusShows)
     }
 }
 
+// Sets `resumed` once the radio is on (a coroutine with no captures: a capturing lambda would
+// die before its coroutine).
+QCoro::Task<> waitPoweredOn(BLEClient& client, double timeout, bool& resumed)
+{
+    co_await client.waitPoweredOn(timeout);
+    resumed = true;
+}
+
 // Every change of BlueZ's radio is announced, and a wait for the radio ends as soon as it is
 // back, whichever way it went: adapter switched off, adapter unplugged, bluetoothd gone.
 TEST_F(BleQt, RadioStateFollowsBluezAndEveryChangeIsAnnounced)
@@ -218,14 +226,12 @@ TEST_F(BleQt, RadioStateFollowsBluezAndEveryChangeIsAnnounced)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         c.off();
-        ASSERT_TRUE(TestSupport::spinUntil(
-            [&] { return port.state() == c.state && announced.last() == c.state; }));
+        ASSERT_TRUE(TestSupport::spinUntil([&] {
+            return port.state() == c.state && !announced.isEmpty() && announced.last() == c.state;
+        }));
         // Far longer than the outage: only the announcement can end the wait in time.
         bool resumed = false;
-        auto wait = [&]() -> QCoro::Task<> {
-            co_await client.waitPoweredOn(60);
-            resumed = true;
-        }();
+        auto wait = waitPoweredOn(client, 60, resumed);
         c.on();
         ASSERT_TRUE(TestSupport::spinUntil([&] { return resumed; }));
         EXPECT_EQ(announced.last(), CentralPort::poweredOn);

@@ -20,6 +20,8 @@ const QString kControl = u"com.kestrel.MockPen"_s;
 const QString kFailed = u"org.bluez.Error.Failed"_s;
 const QString kNotReady = u"org.bluez.Error.NotReady"_s;
 const QString kCccd = u"00002902-0000-1000-8000-00805f9b34fb"_s;
+// An advertisement younger than this counts as the pen advertising now.
+constexpr int kFreshMs = 1000;
 
 QVariant path(const QString& p)
 {
@@ -47,6 +49,8 @@ PenBluez::PenBluez(VirtualPen& pen, BluezObjectTree& tree, Options options)
     connect(&pen, &CentralPort::valueUpdated, this, &PenBluez::onValue);
     if (m_options.adapter)
         addAdapter();
+    // A pen advertises whether anyone listens; the adapter hears it only while discovering.
+    m_pen.startScan();
 }
 
 bool PenBluez::handle(const QDBusMessage& call)
@@ -86,7 +90,6 @@ void PenBluez::addAdapter()
 void PenBluez::removeAdapter()
 {
     endLink(u"适配器拔掉了"_s);
-    m_pen.stopScan();
     m_tree.remove(kAdapterPath);
 }
 
@@ -99,7 +102,6 @@ void PenBluez::setPowered(bool on)
 {
     if (!on) {
         endLink(u"适配器关掉了"_s);
-        m_pen.stopScan();
         m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, false);
     }
     m_tree.setProperty(kAdapterPath, kAdapter, u"Powered"_s, on);
@@ -114,10 +116,12 @@ bool PenBluez::handleAdapter(const QDBusMessage& call)
             return true;
         }
         m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, true);
-        m_pen.startScan();
+        // A pen advertising right now is heard at once, before the call returns: clients read
+        // the object tree next and only then listen for new devices.
+        if (m_lastAdvertisement && m_lastAdvertisement->heard.elapsed() < kFreshMs)
+            hear(*m_lastAdvertisement);
     } else if (member == u"StopDiscovery"_s) {
         m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, false);
-        m_pen.stopScan();
     } else if (member == u"GetDiscoveryFilters"_s) {
         m_tree.bus().send(call.createReply(
             QStringList{u"UUIDs"_s, u"RSSI"_s, u"Transport"_s, u"DuplicateData"_s}));
@@ -135,24 +139,32 @@ bool PenBluez::handleAdapter(const QDBusMessage& call)
 void PenBluez::onAdvertised(const QString& peripheral, const std::optional<QString>& name,
                             const QStringList& services, int rssi)
 {
-    if (peripheral.toUpper() != m_address || !m_tree.contains(kAdapterPath) || !powered())
+    if (peripheral.toUpper() != m_address)
         return;
+    m_lastAdvertisement = Advertisement{name.value_or(m_address), services, rssi, {}};
+    m_lastAdvertisement->heard.start();
+    if (m_tree.contains(kAdapterPath) && powered() &&
+        m_tree.property(kAdapterPath, kAdapter, u"Discovering"_s).toBool())
+        hear(*m_lastAdvertisement);
+}
+
+void PenBluez::hear(const Advertisement& ad)
+{
     // Qt reports a sighting again only when something changed: the RSSI wobbles by one.
     m_rssiFlip = !m_rssiFlip;
-    const QVariant rssiValue = QVariant::fromValue(qint16(rssi - (m_rssiFlip ? 1 : 0)));
+    const QVariant rssiValue = QVariant::fromValue(qint16(ad.rssi - (m_rssiFlip ? 1 : 0)));
     if (m_tree.contains(m_devicePath)) {
         m_tree.setProperty(m_devicePath, kDevice, u"RSSI"_s, rssiValue);
         return;
     }
-    const QString alias = name.value_or(m_address);
     m_tree.add(m_devicePath, {{kDevice,
                                {{u"Address"_s, m_address},
                                 {u"AddressType"_s, u"public"_s},
-                                {u"Name"_s, alias},
-                                {u"Alias"_s, alias},
+                                {u"Name"_s, ad.name},
+                                {u"Alias"_s, ad.name},
                                 {u"Adapter"_s, path(kAdapterPath)},
                                 {u"RSSI"_s, rssiValue},
-                                {u"UUIDs"_s, services},
+                                {u"UUIDs"_s, ad.services},
                                 {u"Connected"_s, false},
                                 {u"ServicesResolved"_s, false},
                                 {u"Paired"_s, false},

@@ -3,6 +3,7 @@
 #include "BluezObjectTree.h"
 
 #include <QDBusMessage>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QString>
@@ -34,6 +35,13 @@ public:
     bool handle(const QDBusMessage& call);
 
 private:
+    struct Advertisement {
+        QString name;
+        QStringList services;
+        int rssi = 0;
+        QElapsedTimer heard;
+    };
+
     bool handleAdapter(const QDBusMessage& call);
     bool handleDevice(const QDBusMessage& call);
     bool handleGatt(const QDBusMessage& call);
@@ -46,6 +54,7 @@ private:
 
     void onAdvertised(const QString& peripheral, const std::optional<QString>& name,
                       const QStringList& services, int rssi);
+    void hear(const Advertisement& ad);
     void onConnected(const QString& peripheral);
     void onConnectFailed(const QString& peripheral, const std::optional<QString>& error);
     void onDisconnected(const QString& peripheral, const std::optional<QString>& error);
@@ -73,6 +82,7 @@ private:
     QStringList m_servicesPending;
     int m_nextHandle = 1;
     bool m_rssiFlip = false;
+    std::optional<Advertisement> m_lastAdvertisement;
     std::optional<QDBusMessage> m_connectCall;
     std::optional<QDBusMessage> m_disconnectCall;
     QHash<QString, QDBusMessage> m_notifyCalls; // by characteristic UUID
