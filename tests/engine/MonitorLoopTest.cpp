@@ -6,6 +6,7 @@
 #include "support/TestSupport.h"
 #include "sync/FileError.h"
 #include "sync/LiveWitness.h"
+#include "sync/RadioNotice.h"
 
 #include <QFileInfo>
 #include <QMutex>
@@ -152,25 +153,29 @@ TEST(MonitorLoop, ManualTriggerFindsThePenOrFails)
     EXPECT_FALSE(h.engine().isSyncing);
 }
 
-// With the radio off a manual round blames the radio, not the pen; the log says once what to
-// do; once the radio is back the listening loop finds the pen by itself.
+// With the radio off a manual round blames the radio, not the pen, and says what to do; a
+// listening engine shows the radio's state until it is back, then finds the pen by itself.
 TEST(MonitorLoop, RadioOffFailsWithItsStateAndListeningResumesWhenItIsBack)
 {
     EngineHarness h;
     h.pen().addFile(u"20260301-090000.opus"_s, VirtualPen::generatePackets(40, 1));
     QSignalSpy rounds(&h.engine(), &SyncEngine::roundEnded);
     const QString unavailable = u"蓝牙不可用：state=4"_s;
+    const QString advice = unavailable + u"——"_s + RadioState::advice(RadioState::poweredOff);
 
     h.pen().setRadioState(RadioState::poweredOff);
     h.engine().syncNow();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 1; }));
     EXPECT_EQ(h.engine().phase(), SyncPhase::failed(unavailable));
     EXPECT_EQ(h.engine().lastSummary(), unavailable);
+    EXPECT_TRUE(h.logged(advice));
 
+    RadioNotice notice(h.pen(), h.engine());
     h.engine().start();
+    notice.note(h.pen().state());
+    notice.note(h.pen().state()); // once per change
     EXPECT_EQ(h.engine().phase(), SyncPhase::failed(unavailable));
-    EXPECT_EQ(h.loggedCount(unavailable), 1);
-    EXPECT_TRUE(h.logged(unavailable + u"——"_s + RadioState::advice(RadioState::poweredOff)));
+    EXPECT_EQ(h.loggedCount(advice), 2);
 
     h.pen().setRadioState(CentralPort::poweredOn);
     ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 2; }));

@@ -26,7 +26,6 @@ SyncEngine::SyncEngine(CentralPort& central, SyncPaths paths_, double cooldown_,
       m_notify(std::move(options.notify)), m_logObserver(std::move(options.logObserver))
 {
     refreshLocalView();
-    connect(&m_central, &CentralPort::stateUpdated, this, &SyncEngine::noteRadioState);
 }
 
 SyncEngine::~SyncEngine()
@@ -178,15 +177,14 @@ void SyncEngine::start()
         m_hooks.startBackgroundLoops();
     log(u"开始持续监听（广播流，冷却 "_s + QString::number(static_cast<long long>(cooldown)) +
         u"s，自动清理 "_s + (m_cleanup.deleteAfterSync ? u"开"_s : u"关"_s) + u"）"_s);
-    if (!m_monitorTask) {
-        setMonitoring(true);
-        if (m_phase.is(SyncPhase::Kind::Idle))
-            setPhase(SyncPhase::waitingForDevice());
-        const int generation = ++m_monitorGeneration;
-        m_monitorTask = generation;
-        monitorLoop(generation);
-    }
-    noteRadioState(m_central.state());
+    if (m_monitorTask)
+        return;
+    setMonitoring(true);
+    if (m_phase.is(SyncPhase::Kind::Idle))
+        setPhase(SyncPhase::waitingForDevice());
+    const int generation = ++m_monitorGeneration;
+    m_monitorTask = generation;
+    monitorLoop(generation);
 }
 
 void SyncEngine::stop()
@@ -380,27 +378,6 @@ void SyncEngine::noteRoundOutcome(const QString& key, bool productive)
         u"s"_s);
 }
 
-// Logs each change of the radio once: while it is unavailable, what the user can do; when it
-// is back, that listening goes on (the client restarts scanning by itself).
-void SyncEngine::noteRadioState(int state)
-{
-    if (m_radioNoted == state)
-        return;
-    const bool wasUnavailable = m_radioNoted && *m_radioNoted != CentralPort::poweredOn;
-    m_radioNoted = state;
-    const SyncPhase unavailable = SyncPhase::failed(
-        BLEError::bluetoothUnavailable(u"state="_s + QString::number(state)).description());
-    if (state != CentralPort::poweredOn) {
-        log(unavailable.message() + u"——"_s + RadioState::advice(state));
-        if (m_monitoring && !isSyncing)
-            setPhase(unavailable);
-    } else if (wasUnavailable) {
-        log(u"蓝牙恢复了，接着找录音笔"_s);
-        if (m_monitoring && !isSyncing && m_phase.is(SyncPhase::Kind::Failed))
-            setPhase(SyncPhase::waitingForDevice());
-    }
-}
-
 // --- manual trigger ---
 
 QCoro::Task<std::optional<Discovered>> SyncEngine::discover(double seconds)
@@ -441,7 +418,7 @@ void SyncEngine::syncNow()
                 const QString text =
                     BLEError::bluetoothUnavailable(u"state="_s + QString::number(radio))
                         .description();
-                self->noteRadioState(radio);
+                self->log(text + u"——"_s + RadioState::advice(radio));
                 self->setPhase(SyncPhase::failed(text));
                 self->setLastSummary(text);
             } else {

@@ -178,7 +178,6 @@ private:
     struct Round;
 
     void setMonitoring(bool on);
-    void noteRadioState(int state);
     void updateDevice(const std::function<void(DeviceInfo&)>& change);
     void endSyncing();
     void cancelMonitorLoop();
@@ -225,6 +224,4 @@ private:
     std::optional<int> m_monitorTask;
     int m_monitorGeneration = 0;
     AdvertisementStream* m_monitorStream = nullptr;
-    // The radio state last written to the log.
-    std::optional<int> m_radioNoted;
 };
