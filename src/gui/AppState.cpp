@@ -208,15 +208,28 @@ QCoro::Task<> AppState::fetchVault(UploadQueue* queue)
         m_model.setVault(client);
 }
 
+// The stored sign-in is checked through the upload queue's own client rather than a second
+// one: a refresh rotates the refresh token, and two clients refreshing with the same token at
+// start-up would have the service revoke the sign-in the user just made.
 QCoro::Task<Mindvault::AuthState> AppState::checkSession()
 {
-    MindvaultConfig config;
+    QPointer<AppState> self(this);
+    UploadQueue* queue = m_services.uploadQueue;
+    if (!queue || !Mindvault::hasCredentials(m_services.store))
+        co_return Mindvault::AuthState::none;
     try {
-        config = MindvaultConfig::load(m_services.engine.paths.mindvaultConfig());
+        (void)MindvaultConfig::load(m_services.engine.paths.mindvaultConfig());
     } catch (const std::exception&) {
         co_return Mindvault::AuthState::none;
     }
-    co_return co_await Mindvault::checkSession(config, m_services.store);
+    Mindvault* client = co_await queue->ensureVault();
+    if (client)
+        co_return Mindvault::AuthState::valid;
+    if (!self)
+        co_return Mindvault::AuthState::none;
+    // The queue marks the engine when the service refused the stored sign-in.
+    co_return m_services.engine.needsSignIn() ? Mindvault::AuthState::expired
+                                              : Mindvault::AuthState::unreachable;
 }
 
 QCoro::Task<AppActions::ErrorText> AppState::renameDevice(QString name)

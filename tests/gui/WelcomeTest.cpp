@@ -1,6 +1,7 @@
 // The welcome page's sign-in against the stand-in service, and the sign-in check at start.
 
 #include "GuiHarness.h"
+#include "cloud/Mindvault.h"
 #include "design/DSButton.h"
 #include "support/TestSupport.h"
 #include "welcome/WelcomeView.h"
@@ -92,4 +93,26 @@ TEST(Welcome, ExpiredSessionSignsOutWithANotice)
     EXPECT_EQ(root.currentWidget(), &root.welcome());
     EXPECT_EQ(root.welcome().errorText(), u"登录已失效，请重新登录"_s);
     EXPECT_FALSE(QFile::exists(h.dataFolder() + u"/credentials.json"_s));
+}
+
+TEST(Welcome, StoredSignInSurvivesTheStartUpCheck)
+{
+    GuiHarness h(withService());
+    // A sign-in made before the application started (the sign-in verb, or the last run).
+    {
+        Mindvault client(MindvaultConfig::load(h.archive() + u"/importer/mindvault.json"_s),
+                         TokenStore(h.dataFolder()));
+        TestSupport::run(client.signIn(u"demo@example.com"_s, u"right password"_s));
+    }
+    RootContentView& root = openWindow(h);
+    EXPECT_EQ(h.model().signedIn(), true);
+    // The engine's client connects at wiring while the window checks the sign-in: both must
+    // end up trusting the one stored credential.
+    TestSupport::spinUntil([&] { return h.model().vault() != nullptr; });
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_EQ(h.model().signedIn(), true);
+    EXPECT_EQ(h.model().sessionNotice(), std::nullopt);
+    EXPECT_EQ(root.currentWidget(), &root.main());
+    EXPECT_TRUE(QFile::exists(h.dataFolder() + u"/credentials.json"_s));
+    EXPECT_EQ(TestSupport::run(h.model().actions.checkSession()), Mindvault::AuthState::valid);
 }

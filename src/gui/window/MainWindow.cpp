@@ -4,9 +4,12 @@
 #include "window/RootContentView.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeySequence>
+#include <QScreen>
 #include <QSettings>
 #include <QShortcut>
+#include <QStyle>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -24,8 +27,13 @@ MainWindow::MainWindow(AppModel& model, Dialogs& dialogs, QString stateFile, QWi
     setCentralWidget(m_root);
     const QSettings settings(m_stateFile, QSettings::IniFormat);
     const QByteArray saved = settings.value(geometryKey).toByteArray();
-    if (!saved.isEmpty())
+    if (!saved.isEmpty()) {
         restoreGeometry(saved);
+    } else if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        // First run: centred on the main screen.
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                        screen->availableGeometry()));
+    }
     auto* quit = new QShortcut(QKeySequence::Quit, this);
     connect(quit, &QShortcut::activated, this, [&model] { model.actions.quit(); });
 }
