@@ -7,6 +7,7 @@
 #include "cloud/UploadTiming.h"
 #include "device/CentralPort.h"
 #include "platform/Notify.h"
+#include "sync/ArchiveRootCheck.h"
 #include "sync/EngineTiming.h"
 #include "sync/SyncEngine.h"
 
@@ -95,6 +96,14 @@ int main(int argc, char** argv)
     const std::optional<Settings> settings = parse();
     if (!settings)
         return CommandLine::usage;
+    const SyncPaths paths =
+        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
+    // Without an archive no round can succeed, and its log could not even say why.
+    if (const auto problem =
+            ArchiveRootCheck::problem(paths.root(), ArchiveRootCheck::Use::write)) {
+        CommandLine::err(*problem);
+        return CommandLine::failed;
+    }
 
     PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
     if (!backend.central) {
@@ -118,8 +127,6 @@ int main(int argc, char** argv)
     options.logObserver = [](const QString& line) {
         CommandLine::out(line);
     };
-    const SyncPaths paths =
-        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
     const double cooldown =
         EngineTiming::defaultCooldown / (settings->fastTiming ? fastFactor : 1.0);
     SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
@@ -133,12 +140,14 @@ int main(int argc, char** argv)
     EngineServices services(engine, serviceOptions);
 
     // A finished round decides the exit status of --once; after a stop request it ends the
-    // process once the round has done its bookkeeping.
+    // process once the round has done its bookkeeping. A --once round cut short by that request
+    // did not do what was asked, whatever it saved on the way.
     bool quitting = false;
     QObject::connect(&engine, &SyncEngine::roundEnded, &app, [&] {
         if (settings->once || quitting) {
-            QCoreApplication::exit(engine.phase().is(SyncPhase::Kind::Failed) ? CommandLine::failed
-                                                                              : CommandLine::ok);
+            const bool failed =
+                engine.phase().is(SyncPhase::Kind::Failed) || (settings->once && quitting);
+            QCoreApplication::exit(failed ? CommandLine::failed : CommandLine::ok);
         }
     });
     SignalWatcher signals_;
