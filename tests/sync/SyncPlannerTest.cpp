@@ -114,14 +114,15 @@ TEST(SyncPlanner, ARawFileTheLedgerGivesToAnotherRecordingIsNoCopy)
     EXPECT_EQ(names(unrecorded(list, m, 2, std::nullopt, raw, raw)), QStringList{u"moved.opus"_s});
     EXPECT_EQ(names(needsRewrap(list, m, 2, std::nullopt, raw, {})), QStringList{u"moved.opus"_s});
 
-    const std::pair<SyncManifest::Imported, QString> bases[] = {
-        {{u"x-2.ogg"_s, 1, {}}, u"x-2"_s}, {{u"c.OPUS"_s, 1, {}}, u"c"_s},
-        {{u""_s, 1, {}}, u"k"_s},        // no file: the key's pen name
-        {{u".ogg"_s, 1, {}}, u"k"_s},    // no stem
-        {{u"a/b.ogg"_s, 1, {}}, u"k"_s}, // not a name for a file of ours
+    const std::pair<QString, QString> bases[] = {
+        {u"k-2.ogg"_s, u"k-2"_s}, {u"k-13.opus"_s, u"k-13"_s}, {u"k.OPUS"_s, u"k"_s},
+        {u""_s, u"k"_s},          {u"other.ogg"_s, u"k"_s}, // an Ogg file named otherwise: the raw
+                                                            // file keeps the base
+        {u"k-02.ogg"_s, u"k"_s},  {u"k-1.ogg"_s, u"k"_s},      {u"k-x.ogg"_s, u"k"_s},
     };
-    for (const auto& [imported, want] : bases)
-        EXPECT_EQ(archivedBase(u"k.opus|1|40"_s, imported), want) << imported.file.toStdString();
+    for (const auto& [file, want] : bases) {
+        EXPECT_EQ(archivedBase(u"k.opus|1|40"_s, {file, 40, {}}), want) << file.toStdString();
+    }
     EXPECT_EQ(archivedBase(u"a|b.opus|1|40"_s, {}), u"a|b"_s);
     EXPECT_EQ(numberedBase(u"x"_s, 1), u"x"_s);
     EXPECT_EQ(numberedBase(u"x"_s, 3), u"x-3"_s);

@@ -33,10 +33,6 @@ std::optional<QDateTime> fromReference(const Json& v)
     return QDateTime::fromMSecsSinceEpoch(ms);
 }
 
-} // namespace
-
-namespace {
-
 std::optional<LiveWitness> decodeOne(const Json& value)
 {
     if (!value.is_object()) {

@@ -285,10 +285,9 @@ std::optional<QString> SyncManifest::unreadableReason(const QString& path)
     const QString name = QFileInfo(path).fileName();
     const QString bakName = QFileInfo(bakPath).fileName();
     QString remedy;
-    const SyncManifest bak = QFileInfo::exists(bakPath) ? load(bakPath) : SyncManifest();
     if (!QFileInfo::exists(bakPath)) {
         remedy = u"旁边没有 "_s + bakName + u"，只能照上面的位置手工修好 "_s + name + u"。"_s;
-    } else if (!bak.isTrustworthy) {
+    } else if (const SyncManifest bak = load(bakPath); !bak.isTrustworthy) {
         remedy =
             u"旁边的 "_s + bakName + u" 也读不出来，只能照上面的位置手工修好 "_s + name + u"。"_s;
     } else {

@@ -99,12 +99,20 @@ QString manifestKey(const FileEntry& entry)
 
 QString archivedBase(const QString& key, const SyncManifest::Imported& imported)
 {
+    const QString base = normalizedBase(key.section(u'|', 0, -3));
+    // Only a numbered base moves a recording's files; an Ogg file the ledger names otherwise
+    // leaves the raw file under the key's base.
     const qsizetype dot = imported.file.lastIndexOf(u'.');
     const QString stem = dot > 0 ? imported.file.left(dot) : QString();
-    if (isSafeBase(stem)) {
-        return stem;
+    const QString prefix = base + u'-';
+    if (stem.startsWith(prefix)) {
+        bool ok = false;
+        const int n = stem.mid(prefix.size()).toInt(&ok);
+        if (ok && n >= 2 && numberedBase(base, n) == stem) {
+            return stem;
+        }
     }
-    return normalizedBase(key.section(u'|', 0, -3));
+    return base;
 }
 
 QHash<QString, QString> claimedBases(const SyncManifest& manifest)
