@@ -2,11 +2,13 @@
 
 #include "CommandLine.h"
 #include "EngineServices.h"
+#include "FastTiming.h"
 #include "PenBackend.h"
 #include "SignalWatcher.h"
 #include "cloud/UploadTiming.h"
 #include "device/CentralPort.h"
 #include "platform/Notify.h"
+#include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
 #include "sync/EngineTiming.h"
 #include "sync/SyncEngine.h"
@@ -24,9 +26,7 @@ namespace {
 // The pen family's advertised-name hint.
 const QString deviceNameHint = u"QX27"_s;
 
-// --fast-timing divides every cool-down and period by this, for demos and trials; the pen's
-// own time-outs keep their values because the pen needs them whatever the hurry.
-constexpr double fastFactor = 20;
+constexpr double fastFactor = FastTiming::factor;
 
 struct Settings {
     bool once = false;
@@ -59,17 +59,6 @@ std::optional<Settings> parse()
     return s;
 }
 
-EngineTiming fastTiming()
-{
-    EngineTiming t;
-    for (double& s : t.backoffSteps)
-        s /= fastFactor;
-    t.resumeCooldown /= fastFactor;
-    t.sightingInterval /= fastFactor;
-    t.returnGap /= fastFactor;
-    return t;
-}
-
 } // namespace
 
 QString usage()
@@ -78,7 +67,8 @@ QString usage()
            u"[--fast-timing] [--accept-rebind]\n"
            u"  --headless      不开窗口，持续监听录音笔并同步，日志同时打印到标准输出；Ctrl-C "
            u"结束\n"
-           u"  --once          只手动同步一轮（搜索、同步、推送）就退出：完成为 0，失败为 1\n"
+           u"  --once          只手动同步一轮（搜索、同步、推送）就退出：完成为 0，失败为 1，"
+           u"归档正被另一个导入程序使用为 3\n"
            u"  --archive-root  归档根目录（默认：文档文件夹下的「录音项目」）\n"
            u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙\n"
            u"  --fast-timing   所有冷却和轮询间隔缩短为二十分之一（演示用）\n"
@@ -105,6 +95,18 @@ int main(int argc, char** argv)
         return CommandLine::failed;
     }
 
+    // One importer per archive. A single round gives up at once; a station waits its turn
+    // (a stop request meanwhile simply ends the process: nothing has started).
+    ArchiveLock lock(paths.root());
+    if (!lock.tryLock()) {
+        CommandLine::err(lock.heldBy());
+        if (settings->once)
+            return CommandLine::busy;
+        CommandLine::err(u"等它退出后自动开始。"_s);
+        while (!lock.tryLock(std::chrono::seconds(2))) {
+        }
+    }
+
     PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
     if (!backend.central) {
         CommandLine::err(backend.error);
@@ -119,7 +121,7 @@ int main(int argc, char** argv)
     }
     SyncEngine::Options options;
     if (settings->fastTiming)
-        options.timing = fastTiming();
+        options.timing = FastTiming::engine();
     options.notify = [&notify](const QString& body, const QString& title) {
         if (notify)
             notify->send(body, title);

@@ -3,6 +3,8 @@
 
 #include "AuditCommand.h"
 #include "CommandLine.h"
+#include "DesktopCommand.h"
+#include "ExportCommand.h"
 #include "HeadlessCommand.h"
 #include "SignInCommand.h"
 #include "SignOutCommand.h"
@@ -32,20 +34,24 @@ const std::vector<Verb>& verbs()
         {u"sign-out"_s, u"退出登录，删掉本机保存的凭据"_s, &SignOutCommand::main},
         {u"status"_s, u"账号、每条录音的状态和上一轮同步的结果"_s, &StatusCommand::main},
         {u"audit"_s, u"体检本机留档：原始包、Ogg和清单是否对得上"_s, &AuditCommand::main},
+        {u"export"_s, u"把录音（和转写）以易读的文件名导出到别的目录"_s, &ExportCommand::main},
     };
     return table;
 }
 
 QString help()
 {
-    QStringList lines{u"用法：kestrel [--headless …] | kestrel <动作> [选项…]"_s,
-                      QString(),
-                      u"  （不带动作）         打开桌面程序"_s,
-                      u"  --headless           不开窗口，持续监听录音笔并同步（详见 kestrel "
-                      u"--headless --help）"_s,
-                      u"  --version            显示版本"_s,
-                      QString(),
-                      u"动作："_s};
+    QStringList lines{
+        u"用法：kestrel [--headless …] | kestrel <动作> [选项…]"_s,
+        QString(),
+        u"  （不带动作）         打开桌面程序：托盘图标和主窗口；已在运行时把窗口调到前面"_s,
+        u"                       选项 --archive-root 目录、--virtual-pen 场景.json、"
+        u"--fast-timing，同无窗口模式"_s,
+        u"  --headless           不开窗口，持续监听录音笔并同步（详见 kestrel "
+        u"--headless --help）"_s,
+        u"  --version            显示版本"_s,
+        QString(),
+        u"动作："_s};
     for (const Verb& verb : verbs())
         lines << u"  "_s + verb.name.leftJustified(21) + verb.summary;
     lines << QString() << u"每个动作的选项：kestrel <动作> --help"_s;
@@ -80,7 +86,5 @@ int main(int argc, char** argv)
             return CommandLine::ok;
         }
     }
-    CommandLine::err(u"窗口界面还没有做好。现在可以用无窗口模式运行：kestrel --headless "
-                     u"[--once] [--archive-root 目录] [--virtual-pen 场景.json]"_s);
-    return CommandLine::usage;
+    return DesktopCommand::main(argc, argv);
 }

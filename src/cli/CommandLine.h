@@ -13,6 +13,7 @@ enum Exit : int {
     ok = 0,
     failed = 1, // the work itself failed (no pen, connect or list failure, bad input file)
     usage = 2,  // the command line could not be understood, or the mode is not available
+    busy = 3,   // another importer holds the archive
 };
 
 void out(const QString& line); // stdout, with a newline, flushed

@@ -58,7 +58,6 @@ TEST(HeadlessApp, ExitStatusTellsWhatWasWrong)
     };
     QTemporaryDir dir; // the archive root is checked (and made) first: keep it off the home
     const QList<Case> cases{
-        {{}, 2, u"--headless"_s},
         {{u"--headless"_s, u"--once"_s, u"--archive-root"_s, dir.path()}, 1, u"蓝牙"_s},
         {{u"--headless"_s, u"--virtual-pen"_s, u"/nonexistent.json"_s}, 1, u"/nonexistent.json"_s},
         {{u"--headless"_s, u"--bogus"_s}, 2, u"不认识的选项：--bogus"_s},
@@ -149,4 +148,39 @@ TEST(HeadlessApp, AnArchiveRootThatCannotServeIsNamedBeforeAnythingElse)
             << r.err.toStdString();
     }
     EXPECT_FALSE(QFileInfo::exists(missing)); // a read-only verb creates nothing
+}
+
+TEST(HeadlessApp, OneImporterPerArchiveAndALeftLockIsTakenOver)
+{
+    QTemporaryDir dir;
+    const QString scenario = QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_RUNTIME_DIR"_s, dir.path() + u"/run"_s);
+    QDir().mkpath(dir.path() + u"/run"_s);
+    QFile::setPermissions(dir.path() + u"/run"_s, QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ExeOwner); // as a runtime folder is
+    const QStringList once{u"--headless"_s,     u"--once"_s,
+                           u"--archive-root"_s, dir.path() + u"/archive"_s,
+                           u"--virtual-pen"_s,  scenario};
+
+    // A station holds the archive: a second importer says who and gives up.
+    QProcess station;
+    station.setProcessEnvironment(env);
+    station.start(QStringLiteral(KESTREL_BIN),
+                  {u"--headless"_s, u"--archive-root"_s, dir.path() + u"/archive"_s,
+                   u"--virtual-pen"_s, scenario});
+    station.setReadChannel(QProcess::StandardOutput);
+    ASSERT_TRUE(station.waitForReadyRead(20000)); // its start line: it holds the archive
+    const Outcome refused = TestSupport::runProgram(QStringLiteral(KESTREL_BIN), once, {}, env);
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_TRUE(refused.err.contains(u"正由另一个导入程序（kestrel，进程 "_s +
+                                     QString::number(station.processId()) + u"）在导入"_s))
+        << refused.err.toStdString();
+
+    // Killed without a chance to clean up, it leaves its lock file; the next importer takes over.
+    ::kill(pid_t(station.processId()), SIGKILL);
+    station.waitForFinished();
+    EXPECT_FALSE(QDir(dir.path() + u"/run"_s).entryList({u"kestrel-archive-*.lock"_s}).isEmpty());
+    const Outcome after = TestSupport::runProgram(QStringLiteral(KESTREL_BIN), once, {}, env);
+    EXPECT_EQ(after.exitCode, 0) << after.err.toStdString();
 }

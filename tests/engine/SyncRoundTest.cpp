@@ -187,6 +187,22 @@ TEST(SyncRound, DroppedLinkLeavesWholePacketsAndTheNextRoundResumes)
     EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 60);
 }
 
+TEST(SyncRound, AResumeReachesAFileThePenKnowsOnlyByALaterName)
+{
+    EngineHarness h;
+    const QByteArray content = VirtualPen::generatePackets(100, 8);
+    h.pen().addFile(u"R"_s, content, std::nullopt, {u"R.wav"_s});
+    TestSupport::writeFile(h.engine().partialPath(u"R"_s, u".part"_s), content.first(1000));
+    TestSupport::writeFile(h.engine().partialPath(u"R"_s, u".part.size"_s), "4000");
+
+    h.round();
+
+    const QList<std::pair<QString, uint32_t>> asked{{u"R.opus"_s, 1000u}, {u"R.wav"_s, 1000u}};
+    EXPECT_EQ(h.importRequests(), asked);
+    EXPECT_EQ(h.raw(u"R"_s), content);
+    EXPECT_TRUE(h.manifest().downloadFailures.empty());
+}
+
 TEST(SyncRound, PartialSavedForAnotherSizeIsDropped)
 {
     EngineHarness h;
@@ -306,4 +322,20 @@ TEST(SyncRound, ANameTooLongToRequestIsFetchedUnderAShorterOne)
     EXPECT_TRUE(h.manifest().downloadFailures.empty());
     EXPECT_EQ(h.loggedCount(u"下载失败 "_s), 0);
     EXPECT_EQ(h.engine().lastSummary(), u"导入 2 条"_s);
+}
+
+TEST(SyncRound, AFileWithNoNameThatFitsTheRequestSaysSo)
+{
+    EngineHarness h;
+    // The list cuts the emoji's four bytes to three, which decode to three replacement
+    // characters: the listed name alone is 26 bytes, and its other names are longer still.
+    h.pen().addFile(u"12345678901234567\U0001F600"_s, VirtualPen::generatePackets(10, 3));
+    const QString listedName = u"12345678901234567\uFFFD\uFFFD\uFFFD"_s;
+    const QString tooLong = u"文件名超过 24B: "_s + listedName;
+
+    h.round();
+
+    EXPECT_TRUE(h.importRequests().isEmpty());
+    EXPECT_EQ(h.loggedCount(u"下载失败 "_s + listedName + u"："_s + tooLong + u" "_s), 1);
+    EXPECT_EQ(h.engine().errors.value(listedName), u"下载失败："_s + tooLong);
 }
