@@ -12,7 +12,10 @@
 #include "device/CentralPort.h"
 #include "platform/DesktopSession.h"
 #include "platform/Notify.h"
+#include "sync/ArchiveLock.h"
+#include "sync/ArchiveRootCheck.h"
 #include "sync/EngineTiming.h"
+#include "sync/RadioNotice.h"
 #include "sync/SyncEngine.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayMenu.h"
@@ -100,6 +103,20 @@ int main(int argc, char** argv)
     if (!instance.claim(settings->menu ? "menu" : "raise"))
         return CommandLine::ok;
 
+    const SyncPaths paths =
+        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
+    // The archive must serve, and only one importer may work on it (a station may hold it).
+    const auto refuse = [](const QString& why, int exit) {
+        CommandLine::err(why);
+        QMessageBox::critical(nullptr, u"Mindvault"_s, why);
+        return exit;
+    };
+    if (const auto problem = ArchiveRootCheck::problem(paths.root(), ArchiveRootCheck::Use::write))
+        return refuse(*problem, CommandLine::failed);
+    ArchiveLock lock(paths.root());
+    if (!lock.tryLock())
+        return refuse(lock.heldBy() + u"先停掉它，再打开Mindvault。"_s, CommandLine::busy);
+
     PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
     if (!backend.central) {
         CommandLine::err(backend.error);
@@ -117,8 +134,6 @@ int main(int argc, char** argv)
         if (notify)
             notify->send(body, title);
     };
-    const SyncPaths paths =
-        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
     const double cooldown =
         EngineTiming::defaultCooldown / (settings->fastTiming ? FastTiming::factor : 1.0);
     SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
@@ -126,6 +141,10 @@ int main(int argc, char** argv)
     if (settings->fastTiming)
         serviceOptions.uploadTiming = UploadTiming().scaled(1.0 / FastTiming::factor);
     EngineServices services(engine, serviceOptions);
+    engine.log(backend.description);
+    RadioNotice radio(*backend.central, engine);
+    // Once the app state has started the engine: what is wrong with the radio, if anything.
+    QTimer::singleShot(0, &radio, [&radio, &backend] { radio.note(backend.central->state()); });
 
     AppServices appServices{engine,
                             services.uploadQueue(),

@@ -1,6 +1,7 @@
 #include "cloud/DeviceBinding.h"
 
 #include "cloud/JsonFields.h"
+#include "platform/FolderSync.h"
 #include "platform/StandardFolders.h"
 #include "sync/AtomicFile.h"
 
@@ -54,12 +55,13 @@ void DeviceBinding::bind(const QString& peripheralId, const QString& orgId, cons
 
 void DeviceBinding::writeAll(const Map& bindings) const
 {
-    QDir().mkpath(m_folder); // a failure shows up as a failed write, which is ignored too
+    FolderSync::makePrivate(m_folder); // a failure shows up as a failed write, ignored too
     nlohmann::json root = nlohmann::json::object();
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it) {
         root[it.key().toStdString()] = {{"orgId", it->orgId.toStdString()},
                                         {"email", it->email.toStdString()},
                                         {"deviceNo", it->deviceNo.toStdString()}};
     }
-    AtomicFile::tryWrite(path(), QByteArray::fromStdString(root.dump(2)));
+    AtomicFile::tryWrite(path(), QByteArray::fromStdString(root.dump(2)),
+                         AtomicFile::Access::OwnerOnly);
 }

@@ -1,6 +1,7 @@
 #include "cloud/TokenStore.h"
 
 #include "cloud/JsonFields.h"
+#include "platform/FolderSync.h"
 #include "platform/StandardFolders.h"
 
 #include <QDir>
@@ -62,7 +63,7 @@ void TokenStore::clear() const
 
 bool TokenStore::write(const Blob& blob) const
 {
-    QDir().mkpath(m_folder); // failure shows up when the file cannot be created
+    FolderSync::makePrivate(m_folder); // failure shows up when the file cannot be created
 
     nlohmann::json j = nlohmann::json::object();
     if (blob.refreshToken)
@@ -87,5 +88,6 @@ bool TokenStore::write(const Blob& blob) const
     if (ec)
         return false;
     temp.setAutoRemove(false);
+    FolderSync::sync(m_folder);
     return true;
 }

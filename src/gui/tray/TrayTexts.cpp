@@ -1,6 +1,6 @@
 #include "TrayTexts.h"
 
-#include <QLocale>
+#include "format/Fmt.h"
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -13,18 +13,7 @@ QString status(const SyncPhase& phase)
 
 QString lastRun(const std::optional<QDateTime>& at, const QDateTime& now)
 {
-    QString when = u"从未"_s;
-    if (at) {
-        const QLocale zh(QLocale::Chinese, QLocale::China);
-        const QDate day = at->date();
-        if (day == now.date())
-            when = u"今天 "_s + zh.toString(*at, u"HH:mm"_s);
-        else if (day == now.date().addDays(-1))
-            when = u"昨天 "_s + zh.toString(*at, u"HH:mm"_s);
-        else
-            when = zh.toString(*at, u"M月d日 HH:mm"_s);
-    }
-    return u"上次同步："_s + when;
+    return u"上次同步："_s + Fmt::time(at, now);
 }
 
 std::optional<QString> device(const DeviceInfo& device)

@@ -11,7 +11,7 @@
 namespace TrayTexts {
 
 QString status(const SyncPhase& phase);
-// "上次同步：" + the time: "从未", "今天 HH:mm", "昨天 HH:mm" or "M月d日 HH:mm".
+// "上次同步：" + the time as the recording list shows times.
 QString lastRun(const std::optional<QDateTime>& at, const QDateTime& now);
 // Only while the pen is connected.
 std::optional<QString> device(const DeviceInfo& device);

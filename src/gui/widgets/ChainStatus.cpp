@@ -1,28 +1,11 @@
 #include "ChainStatus.h"
 
 #include "cloud/VaultFailure.h"
+#include "format/Fmt.h"
 
-#include <QHash>
 #include <QLocale>
 
 using namespace Qt::Literals::StringLiterals;
-
-namespace {
-
-// A service status in words, as the recording list shows it.
-QString statusWords(const std::optional<QString>& status)
-{
-    if (!status)
-        return u"未推送"_s;
-    static const QHash<QString, QString> words{
-        {u"ready"_s, u"已就绪"_s},      {u"failed"_s, u"失败"_s},
-        {u"finalizing"_s, u"收尾中"_s}, {u"processing"_s, u"分析中"_s},
-        {u"uploading"_s, u"上传中"_s},  {u"recording"_s, u"录制中"_s},
-    };
-    return words.value(*status, *status);
-}
-
-} // namespace
 
 QString ChainStatus::bytes(qint64 count)
 {
@@ -95,7 +78,7 @@ ChainStatus::ChainStatus(const RecordingItem& item,
         vaultNote = u"尚未推送"_s;
     } else {
         vault = LinkState::active;
-        vaultNote = statusWords(item.vaultStatus);
+        vaultNote = Fmt::vaultStatus(item.vaultStatus);
     }
 
     if (!transcriptDecided) {
