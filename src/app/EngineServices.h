@@ -14,18 +14,11 @@ class QNetworkAccessManager;
 class SyncEngine;
 class UploadQueue;
 
-<<<<<<< HEAD
 // What the application attaches to its engine besides the pen: the audio tools (speech
-// screening, waveforms, stranded-recording conversion), the service side (upload queue
-// and status polling) when the archive names a service, the pen deletions and the ledger edits
-// (with the archive audit after a round that imported something), and the pen's binding to the
-// signed-in account. Built right after the engine and destroyed before it; new pieces that hang
-=======
-// What the application attaches to its engine besides the pen: the service side (upload queue
-// and status polling; offline until the archive names a service), the pen deletions and the ledger
+// screening, waveforms, stranded-recording conversion), the service side (upload queue and
+// status polling; offline until the archive names a service), the pen deletions and the ledger
 // edits (with the archive audit after a round that imported something), and the pen's binding to
 // the signed-in account. Built right after the engine and destroyed before it; new pieces that hang
->>>>>>> main
 // off the engine are added here, borrowing the client through vaultProvider().
 class EngineServices {
 public:

@@ -166,12 +166,8 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
 
     const QString archived = paths.dest() + u'/' + archivedName;
     if (archivedName.endsWith(u".ogg"_s))
-<<<<<<< HEAD
-        screenSpeechLater(base, archived);
-    cacheWaveformLater(base, archived);
-=======
-        screenSpeechLater(*slot, paths.dest() + u'/' + archivedName);
->>>>>>> main
+        screenSpeechLater(*slot, archived);
+    cacheWaveformLater(*slot, archived);
     refreshLocalView();
 }
 
