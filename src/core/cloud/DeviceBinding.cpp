@@ -18,11 +18,16 @@ QString DeviceBinding::path() const
 
 DeviceBinding::Map DeviceBinding::readAll() const
 {
-    Map out;
     QFile file(path());
     if (!file.open(QIODevice::ReadOnly))
-        return out;
-    const auto root = JsonFields::parse(file.readAll());
+        return {};
+    return decode(file.readAll());
+}
+
+DeviceBinding::Map DeviceBinding::decode(const QByteArray& json)
+{
+    Map out;
+    const auto root = JsonFields::parse(json);
     if (!root || !root->is_object())
         return out;
     for (const auto& [key, value] : root->items()) {
@@ -55,11 +60,16 @@ void DeviceBinding::bind(const QString& peripheralId, const QString& orgId, cons
 void DeviceBinding::writeAll(const Map& bindings) const
 {
     QDir().mkpath(m_folder); // a failure shows up as a failed write, which is ignored too
+    AtomicFile::tryWrite(path(), encode(bindings));
+}
+
+QByteArray DeviceBinding::encode(const Map& bindings)
+{
     nlohmann::json root = nlohmann::json::object();
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it) {
         root[it.key().toStdString()] = {{"orgId", it->orgId.toStdString()},
                                         {"email", it->email.toStdString()},
                                         {"deviceNo", it->deviceNo.toStdString()}};
     }
-    AtomicFile::tryWrite(path(), QByteArray::fromStdString(root.dump(2)));
+    return QByteArray::fromStdString(root.dump(2));
 }

@@ -52,6 +52,7 @@ struct SyncManifest {
     std::map<QString, int> downloadFailures;    // recording key -> count
     std::map<QString, int> repushRounds;        // base -> count
     bool isTrustworthy = true;                  // not stored
+    QString problem; // not stored: why the file could not be used, for the log
 
     bool operator==(const SyncManifest&) const = default;
 
@@ -68,7 +69,8 @@ struct SyncManifest {
     // (the old file stays). Keeps the previous content as path + ".bak".
     void save(const QString& path) const;
 
-    // The engine's persist: save, and on failure log "清单没保存成功：…" and carry on.
+    // The engine's persist: save, and on failure log "清单没保存成功：…" (for an untrustworthy
+    // ledger also which file and why) and carry on.
     // Returns whether the ledger was written.
     bool persist(const QString& path, SyncLog& log) const noexcept;
     // load -> change -> persist in one step.
