@@ -99,7 +99,7 @@ TEST(SyncManifest, AnUntrustworthyLedgerIsNeverWritten)
                          u"[01-02 03:04:05] 清单 "_s + a.path +
                          u" 用不了：第 33 个字节处不是有效的 JSON。"_s +
                          u"原文件保持不动，修好或挪走它之后才会重新记账\n"_s;
-    EXPECT_EQ(QString::fromUtf8(a.logText()), line + line);
+    EXPECT_EQ(a.logText().toStdString(), QString(line + line).toStdString());
 }
 
 TEST(SyncManifest, SavesSortedPrettyAndKeepsOneBackup)
