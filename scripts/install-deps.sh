@@ -9,6 +9,8 @@ packages=(
   clang-14 libclang-rt-14-dev
   # Qt 6 and coroutines
   qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev
+  # the listen player's sound output
+  qt6-multimedia-dev
   # JSON, HTTP (stand-in service)
   nlohmann-json3-dev libcpp-httplib-dev libssl-dev
   # audio: FFmpeg libraries, libogg/libopus (independent readers in tests), FFTW
@@ -18,6 +20,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # notifications; private D-Bus and a mock Bluetooth daemon for tests
   dbus libnotify-bin python3-dbus python3-gi
+  # checks of the installed desktop files and unit; the Debian package
+  desktop-file-utils appstream systemd dpkg-dev
   # audio fixtures for the demo (speech synthesis, resampling, encoding, demuxing)
   espeak-ng sox opus-tools ffmpeg
 )

@@ -7,6 +7,8 @@
 #include "cloud/UploadTiming.h"
 #include "device/CentralPort.h"
 #include "platform/Notify.h"
+#include "sync/ArchiveLock.h"
+#include "sync/ArchiveRootCheck.h"
 #include "sync/EngineTiming.h"
 #include "sync/SyncEngine.h"
 
@@ -77,7 +79,8 @@ QString usage()
            u"[--fast-timing] [--accept-rebind]\n"
            u"  --headless      不开窗口，持续监听录音笔并同步，日志同时打印到标准输出；Ctrl-C "
            u"结束\n"
-           u"  --once          只手动同步一轮（搜索、同步、推送）就退出：完成为 0，失败为 1\n"
+           u"  --once          只手动同步一轮（搜索、同步、推送）就退出：完成为 0，失败为 1，"
+           u"归档正被另一个导入程序使用为 3\n"
            u"  --archive-root  归档根目录（默认：文档文件夹下的「录音项目」）\n"
            u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙\n"
            u"  --fast-timing   所有冷却和轮询间隔缩短为二十分之一（演示用）\n"
@@ -95,6 +98,26 @@ int main(int argc, char** argv)
     const std::optional<Settings> settings = parse();
     if (!settings)
         return CommandLine::usage;
+    const SyncPaths paths =
+        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
+    // Without an archive no round can succeed, and its log could not even say why.
+    if (const auto problem =
+            ArchiveRootCheck::problem(paths.root(), ArchiveRootCheck::Use::write)) {
+        CommandLine::err(*problem);
+        return CommandLine::failed;
+    }
+
+    // One importer per archive. A single round gives up at once; a station waits its turn
+    // (a stop request meanwhile simply ends the process: nothing has started).
+    ArchiveLock lock(paths.root());
+    if (!lock.tryLock()) {
+        CommandLine::err(lock.heldBy());
+        if (settings->once)
+            return CommandLine::busy;
+        CommandLine::err(u"等它退出后自动开始。"_s);
+        while (!lock.tryLock(std::chrono::seconds(2))) {
+        }
+    }
 
     PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
     if (!backend.central) {
@@ -118,8 +141,6 @@ int main(int argc, char** argv)
     options.logObserver = [](const QString& line) {
         CommandLine::out(line);
     };
-    const SyncPaths paths =
-        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
     const double cooldown =
         EngineTiming::defaultCooldown / (settings->fastTiming ? fastFactor : 1.0);
     SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
@@ -133,12 +154,14 @@ int main(int argc, char** argv)
     EngineServices services(engine, serviceOptions);
 
     // A finished round decides the exit status of --once; after a stop request it ends the
-    // process once the round has done its bookkeeping.
+    // process once the round has done its bookkeeping. A --once round cut short by that request
+    // did not do what was asked, whatever it saved on the way.
     bool quitting = false;
     QObject::connect(&engine, &SyncEngine::roundEnded, &app, [&] {
         if (settings->once || quitting) {
-            QCoreApplication::exit(engine.phase().is(SyncPhase::Kind::Failed) ? CommandLine::failed
-                                                                              : CommandLine::ok);
+            const bool failed =
+                engine.phase().is(SyncPhase::Kind::Failed) || (settings->once && quitting);
+            QCoreApplication::exit(failed ? CommandLine::failed : CommandLine::ok);
         }
     });
     SignalWatcher signals_;

@@ -3,6 +3,7 @@
 
 #include "AuditCommand.h"
 #include "CommandLine.h"
+#include "ExportCommand.h"
 #include "HeadlessCommand.h"
 #include "SignInCommand.h"
 #include "SignOutCommand.h"
@@ -11,24 +12,46 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <functional>
-#include <map>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-using Verb = std::function<int(int argc, char** argv)>;
+struct Verb {
+    QString name;
+    QString summary; // one line for `kestrel --help`
+    std::function<int(int argc, char** argv)> main;
+};
 
-// One entry per verb, each in its own file.
-const std::map<QString, Verb>& verbs()
+// One entry per verb, each in its own file, in the order `--help` lists them.
+const std::vector<Verb>& verbs()
 {
-    static const std::map<QString, Verb> table{
-        {u"audit"_s, &AuditCommand::main},
-        {u"sign-in"_s, &SignInCommand::main},
-        {u"sign-out"_s, &SignOutCommand::main},
-        {u"status"_s, &StatusCommand::main},
+    static const std::vector<Verb> table{
+        {u"sign-in"_s, u"登录Mindvault账号（密码不回显，也可从标准输入读一行）"_s,
+         &SignInCommand::main},
+        {u"sign-out"_s, u"退出登录，删掉本机保存的凭据"_s, &SignOutCommand::main},
+        {u"status"_s, u"账号、每条录音的状态和上一轮同步的结果"_s, &StatusCommand::main},
+        {u"audit"_s, u"体检本机留档：原始包、Ogg和清单是否对得上"_s, &AuditCommand::main},
+        {u"export"_s, u"把录音（和转写）以易读的文件名导出到别的目录"_s, &ExportCommand::main},
     };
     return table;
+}
+
+QString help()
+{
+    QStringList lines{u"用法：kestrel [--headless …] | kestrel <动作> [选项…]"_s,
+                      QString(),
+                      u"  （不带动作）         打开桌面程序"_s,
+                      u"  --headless           不开窗口，持续监听录音笔并同步（详见 kestrel "
+                      u"--headless --help）"_s,
+                      u"  --version            显示版本"_s,
+                      QString(),
+                      u"动作："_s};
+    for (const Verb& verb : verbs())
+        lines << u"  "_s + verb.name.leftJustified(21) + verb.summary;
+    lines << QString() << u"每个动作的选项：kestrel <动作> --help"_s;
+    return lines.join(u'\n');
 }
 
 } // namespace
@@ -36,15 +59,26 @@ const std::map<QString, Verb>& verbs()
 int main(int argc, char** argv)
 {
     const QString first = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
-    if (const auto verb = verbs().find(first); verb != verbs().end())
-        return verb->second(argc - 1, argv + 1);
+    for (const Verb& verb : verbs())
+        if (verb.name == first)
+            return verb.main(argc - 1, argv + 1);
 
+    bool headless = false;
     for (int i = 1; i < argc; ++i) {
         const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == u"--headless"_s)
-            return HeadlessCommand::main(argc, argv);
+            headless = true;
+        else if (arg == u"--version"_s) {
+            CommandLine::out(u"kestrel " KESTREL_VERSION ""_s);
+            return CommandLine::ok;
+        }
+    }
+    if (headless)
+        return HeadlessCommand::main(argc, argv); // answers --help itself
+    for (int i = 1; i < argc; ++i) {
+        const QString arg = QString::fromLocal8Bit(argv[i]);
         if (arg == u"--help"_s || arg == u"-h"_s) {
-            CommandLine::out(HeadlessCommand::usage());
+            CommandLine::out(help());
             return CommandLine::ok;
         }
     }

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "cleanup/ArchiveAuditCommand.h"
+#include "sync/ArchiveRootCheck.h"
 #include "sync/SyncPaths.h"
 
 #include <QCommandLineParser>
@@ -22,6 +23,10 @@ int main(int argc, char** argv)
         return CommandLine::usage;
     const SyncPaths paths =
         parser.isSet(root) ? SyncPaths(parser.value(root)) : SyncPaths::standard();
+    if (const auto problem = ArchiveRootCheck::problem(paths.root(), ArchiveRootCheck::Use::read)) {
+        CommandLine::err(*problem);
+        return CommandLine::failed;
+    }
     QTextStream out(stdout);
     return ArchiveAuditCommand::run(paths, out);
 }

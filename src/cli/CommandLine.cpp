@@ -2,6 +2,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <cstdlib>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -23,6 +24,12 @@ void err(const QString& line)
 bool parse(QCommandLineParser& parser, const QString& usage)
 {
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    // Every verb answers --help the same way: its usage on stdout, and nothing else happens.
+    const QStringList args = QCoreApplication::arguments();
+    if (args.contains(u"--help"_s) || args.contains(u"-h"_s)) {
+        out(usage);
+        std::exit(ok);
+    }
     QString problem;
     if (!parser.parse(QCoreApplication::arguments())) {
         // Qt's own error texts are English; the user reads Chinese everywhere else.

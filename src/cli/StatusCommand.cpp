@@ -6,6 +6,7 @@
 #include "cloud/MindvaultConfig.h"
 #include "cloud/MindvaultError.h"
 #include "cloud/VaultFailure.h"
+#include "sync/ArchiveRootCheck.h"
 #include "sync/CleanupSettings.h"
 #include "sync/Describe.h"
 #include "sync/SyncEngine.h"
@@ -252,6 +253,10 @@ int main(int argc, char** argv)
         return CommandLine::usage;
     const SyncPaths paths =
         parser.isSet(root) ? SyncPaths(parser.value(root)) : SyncPaths::standard();
+    if (const auto problem = ArchiveRootCheck::problem(paths.root(), ArchiveRootCheck::Use::read)) {
+        CommandLine::err(*problem);
+        return CommandLine::failed;
+    }
     return QCoro::waitFor(report(paths, parser.isSet(offline)));
 }
 

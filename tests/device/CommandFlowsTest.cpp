@@ -143,6 +143,17 @@ TEST(CommandFlows, DownloadTriesCandidatesAfterFileNotFound)
     EXPECT_EQ(r.tried, (QStringList{QStringLiteral("20251201-093000.opus"),
                                     QStringLiteral("20251201-093000.wav")}));
 
+    // Resuming from bytes held: "no such file" still moves on to the next name.
+    const QByteArray content = *s.pen->fileContent(e.name);
+    s.pen->clearRequests();
+    const DownloadResult resumed =
+        run(s.client->download(e.candidates(), 400, 1, std::nullopt, content.left(200)));
+    EXPECT_TRUE(resumed.ok());
+    EXPECT_EQ(resumed.data, content);
+    EXPECT_EQ(resumed.tried, r.tried);
+    ASSERT_EQ(s.pen->requests().size(), 2);
+    EXPECT_EQ(s.pen->requests()[1].offset, 200u);
+
     s.pen->faults().unknownNames = e.candidates();
     const DownloadResult none = run(s.client->download(e.candidates(), 400, 1));
     EXPECT_FALSE(none.ok());
@@ -234,6 +245,25 @@ TEST(CommandFlows, DeleteIsVerifiedByAFreshList)
     EXPECT_FALSE(unverified.deleted);
 }
 
+TEST(CommandFlows, ANameTooLongToRequestIsPassedOverForTheShorterOnes)
+{
+    // Listed with 20 bytes; "+.opus" makes 25, one more than the request's name field holds.
+    const QString name = QStringLiteral("ABCDEFGHIJKLMNOPQRST");
+    Session s(
+        R"({"files": [ { "name": "ABCDEFGHIJKLMNOPQRST", "generate": { "packets": 10 } } ]})");
+    const FileEntry e = listed(run(s.client->fileList()), name);
+    ASSERT_EQ(e.candidates().first(), name + QStringLiteral(".opus"));
+
+    const DownloadResult r = run(s.client->download(e.candidates(), 400, 1));
+    EXPECT_TRUE(r.ok());
+    EXPECT_EQ(r.filename, name);
+    EXPECT_EQ(r.tried, (QStringList{name + QStringLiteral(".wav"), name}));
+
+    const auto gone = run(s.client->deleteOne(e));
+    EXPECT_TRUE(gone.deleted);
+    EXPECT_EQ(gone.text, name + QStringLiteral(" → 应答 0，重拉列表已消失"));
+}
+
 TEST(CommandFlows, DeleteRefusesAnOverlongNameBeforeSending)
 {
     Session s(R"({"files": []})");
@@ -244,8 +274,11 @@ TEST(CommandFlows, DeleteRefusesAnOverlongNameBeforeSending)
     TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(20));
     EXPECT_TRUE(s.pen->requests().isEmpty());
 
+    // No name fits: nothing is requested.
     const DownloadResult r = run(s.client->download(e.candidates(), std::nullopt, 1));
     EXPECT_TRUE(r.disconnected);
+    EXPECT_TRUE(r.tried.isEmpty());
+    EXPECT_TRUE(s.pen->requests().isEmpty());
 }
 
 TEST(CommandFlows, SmallMtuThrottlingAndDamagedFrames)

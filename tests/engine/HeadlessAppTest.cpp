@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
@@ -55,9 +56,10 @@ TEST(HeadlessApp, ExitStatusTellsWhatWasWrong)
         int exitCode;
         QString stderrHas;
     };
+    QTemporaryDir dir; // the archive root is checked (and made) first: keep it off the home
     const QList<Case> cases{
         {{}, 2, u"--headless"_s},
-        {{u"--headless"_s, u"--once"_s}, 1, u"蓝牙"_s},
+        {{u"--headless"_s, u"--once"_s, u"--archive-root"_s, dir.path()}, 1, u"蓝牙"_s},
         {{u"--headless"_s, u"--virtual-pen"_s, u"/nonexistent.json"_s}, 1, u"/nonexistent.json"_s},
         {{u"--headless"_s, u"--bogus"_s}, 2, u"不认识的选项：--bogus"_s},
         {{u"--headless"_s, u"stray"_s}, 2, u"看不懂的参数：stray"_s},
@@ -80,26 +82,106 @@ TEST(HeadlessApp, TerminationMidTransferLeavesAValidPartial)
         "name": "QX27-SLOW", "bytesPerSecond": 40000, "advertiseIntervalMs": 20,
         "files": [ { "name": "20260301-100000.opus", "generate": { "packets": 20000, "seed": 3 } } ]
     })");
-    const QString root = dir.path() + u"/archive"_s;
-    QProcess p;
-    p.start(QStringLiteral(KESTREL_BIN),
-            {u"--headless"_s, u"--archive-root"_s, root, u"--virtual-pen"_s, scenario});
-    QString out;
-    ASSERT_TRUE(TestSupport::spinUntil([&] {
-        p.waitForReadyRead(50);
+    // Listening for good ends well when asked to stop; a single round that was cut short did
+    // not do what it was asked, whatever it saved on the way.
+    const QList<std::pair<QStringList, int>> modes{{{}, 0}, {{u"--once"_s}, 1}};
+    for (const auto& [extra, exitCode] : modes) {
+        SCOPED_TRACE(extra.join(u' ').toStdString());
+        const QString root = dir.path() + u"/archive"_s + QString::number(exitCode);
+        QProcess p;
+        p.start(QStringLiteral(KESTREL_BIN), QStringList{u"--headless"_s, u"--archive-root"_s, root,
+                                                         u"--virtual-pen"_s, scenario} +
+                                                 extra);
+        QString out;
+        ASSERT_TRUE(TestSupport::spinUntil([&] {
+            p.waitForReadyRead(50);
+            out += QString::fromUtf8(p.readAllStandardOutput());
+            return out.contains(u"要下 1 条"_s);
+        })) << out.toStdString();
+        TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(300));
+        ::kill(pid_t(p.processId()), SIGTERM);
+        ASSERT_TRUE(p.waitForFinished(10000));
         out += QString::fromUtf8(p.readAllStandardOutput());
-        return out.contains(u"要下 1 条"_s);
-    })) << out.toStdString();
-    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(300));
-    ::kill(pid_t(p.processId()), SIGTERM);
-    ASSERT_TRUE(p.waitForFinished(10000));
-    out += QString::fromUtf8(p.readAllStandardOutput());
 
-    EXPECT_EQ(p.exitCode(), 0);
-    EXPECT_TRUE(out.contains(u"断线中断 20260301-100000.opus"_s)) << out.toStdString();
-    const QByteArray part = TestSupport::readFile(root + u"/导入/原始包/20260301-100000.part"_s);
-    EXPECT_GT(part.size(), 0);
-    EXPECT_EQ(part.size() % 40, 0);
-    EXPECT_EQ(TestSupport::readFile(root + u"/导入/原始包/20260301-100000.part.size"_s), "800000");
-    EXPECT_TRUE(out.contains(u"同步结束："_s));
+        EXPECT_EQ(p.exitCode(), exitCode);
+        EXPECT_TRUE(out.contains(u"断线中断 20260301-100000.opus"_s)) << out.toStdString();
+        const QByteArray part =
+            TestSupport::readFile(root + u"/导入/原始包/20260301-100000.part"_s);
+        EXPECT_GT(part.size(), 0);
+        EXPECT_EQ(part.size() % 40, 0);
+        EXPECT_EQ(TestSupport::readFile(root + u"/导入/原始包/20260301-100000.part.size"_s),
+                  "800000");
+        EXPECT_TRUE(out.contains(u"同步结束："_s));
+    }
+}
+
+TEST(HeadlessApp, AnArchiveRootThatCannotServeIsNamedBeforeAnythingElse)
+{
+    QTemporaryDir dir;
+    const QString file = dir.path() + u"/a-file"_s;
+    TestSupport::writeFile(file, "not a folder");
+    const QString underFile = file + u"/archive"_s;
+    const QString missing = dir.path() + u"/missing"_s;
+    const QString scenario = QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s;
+    const QStringList headless{u"--headless"_s, u"--once"_s, u"--virtual-pen"_s, scenario};
+
+    struct Case {
+        QStringList args;
+        QString root;
+        QString says;
+    };
+    const QList<Case> cases{
+        {headless, file, u"是一个文件，不是文件夹"_s},
+        {headless, underFile, u"建不起来"_s},
+        {{u"status"_s, u"--offline"_s}, file, u"是一个文件，不是文件夹"_s},
+        {{u"status"_s, u"--offline"_s}, missing, u"不存在"_s},
+        {{u"audit"_s}, file, u"是一个文件，不是文件夹"_s},
+        {{u"audit"_s}, underFile, u"不存在"_s},
+    };
+    for (const Case& c : cases) {
+        const QStringList args = c.args + QStringList{u"--archive-root"_s, c.root};
+        SCOPED_TRACE(args.join(u' ').toStdString());
+        const Outcome r = kestrel(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_TRUE(r.out.isEmpty()) << r.out.toStdString();
+        const QString first = r.err.section(u'\n', 0, 0);
+        EXPECT_TRUE(first.startsWith(u"归档目录 "_s + c.root + u' ') && first.contains(c.says))
+            << r.err.toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(missing)); // a read-only verb creates nothing
+}
+
+TEST(HeadlessApp, OneImporterPerArchiveAndALeftLockIsTakenOver)
+{
+    QTemporaryDir dir;
+    const QString scenario = QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_RUNTIME_DIR"_s, dir.path() + u"/run"_s);
+    QDir().mkpath(dir.path() + u"/run"_s);
+    QFile::setPermissions(dir.path() + u"/run"_s, QFile::ReadOwner | QFile::WriteOwner |
+                                                      QFile::ExeOwner); // as a runtime folder is
+    const QStringList once{u"--headless"_s,     u"--once"_s,
+                           u"--archive-root"_s, dir.path() + u"/archive"_s,
+                           u"--virtual-pen"_s,  scenario};
+
+    // A station holds the archive: a second importer says who and gives up.
+    QProcess station;
+    station.setProcessEnvironment(env);
+    station.start(QStringLiteral(KESTREL_BIN),
+                  {u"--headless"_s, u"--archive-root"_s, dir.path() + u"/archive"_s,
+                   u"--virtual-pen"_s, scenario});
+    station.setReadChannel(QProcess::StandardOutput);
+    ASSERT_TRUE(station.waitForReadyRead(20000)); // its start line: it holds the archive
+    const Outcome refused = TestSupport::runProgram(QStringLiteral(KESTREL_BIN), once, {}, env);
+    EXPECT_EQ(refused.exitCode, 3);
+    EXPECT_TRUE(refused.err.contains(u"正由另一个导入程序（kestrel，进程 "_s +
+                                     QString::number(station.processId()) + u"）在导入"_s))
+        << refused.err.toStdString();
+
+    // Killed without a chance to clean up, it leaves its lock file; the next importer takes over.
+    ::kill(pid_t(station.processId()), SIGKILL);
+    station.waitForFinished();
+    EXPECT_FALSE(QDir(dir.path() + u"/run"_s).entryList({u"kestrel-archive-*.lock"_s}).isEmpty());
+    const Outcome after = TestSupport::runProgram(QStringLiteral(KESTREL_BIN), once, {}, env);
+    EXPECT_EQ(after.exitCode, 0) << after.err.toStdString();
 }

@@ -187,6 +187,22 @@ TEST(SyncRound, DroppedLinkLeavesWholePacketsAndTheNextRoundResumes)
     EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 60);
 }
 
+TEST(SyncRound, AResumeReachesAFileThePenKnowsOnlyByALaterName)
+{
+    EngineHarness h;
+    const QByteArray content = VirtualPen::generatePackets(100, 8);
+    h.pen().addFile(u"R"_s, content, std::nullopt, {u"R.wav"_s});
+    TestSupport::writeFile(h.engine().partialPath(u"R"_s, u".part"_s), content.first(1000));
+    TestSupport::writeFile(h.engine().partialPath(u"R"_s, u".part.size"_s), "4000");
+
+    h.round();
+
+    const QList<std::pair<QString, uint32_t>> asked{{u"R.opus"_s, 1000u}, {u"R.wav"_s, 1000u}};
+    EXPECT_EQ(h.importRequests(), asked);
+    EXPECT_EQ(h.raw(u"R"_s), content);
+    EXPECT_TRUE(h.manifest().downloadFailures.empty());
+}
+
 TEST(SyncRound, PartialSavedForAnotherSizeIsDropped)
 {
     EngineHarness h;
@@ -219,8 +235,13 @@ TEST(SyncRound, ContainerDeliveredByThePenIsKeptAsIs)
 TEST(SyncRound, LowBatteryWarningsFollowTheHysteresis)
 {
     EngineHarness h;
-    for (const uint8_t level : {20, 25, 35, 15}) {
-        h.pen().setBattery(level);
+    // Only a reading moves the warning state: an unanswered read (absent) or the pen's
+    // no-reading value 110 between two low readings must not warn a second time.
+    const std::vector<std::optional<uint8_t>> levels{20, std::nullopt, 20, 110, 25, 35, 15};
+    for (const std::optional<uint8_t> level : levels) {
+        if (level)
+            h.pen().setBattery(*level);
+        h.pen().faults().unanswered = level ? QStringList() : QStringList{u"battery"_s};
         h.round();
     }
     QStringList warnings;
@@ -283,18 +304,22 @@ TEST(SyncRound, CleanupSwitchedOnWithoutTheServiceSaysSoAndDeletesNothing)
     EXPECT_EQ(h.pen().files().size(), 1);
 }
 
-TEST(SyncRound, ANameTooLongToRequestDoesNotHoldUpTheOthers)
+TEST(SyncRound, ANameTooLongToRequestIsFetchedUnderAShorterOne)
 {
     EngineHarness h;
-    // 20 bytes listed; with ".opus" appended the request's 24-byte name field cannot hold it.
+    // 20 bytes listed; with ".opus" appended the request's 24-byte name field cannot hold it,
+    // but the pen knows the file by its listed name too.
     const QString odd = u"ABCDEFGHIJKLMNOPQRST"_s;
-    h.pen().addFile(odd, VirtualPen::generatePackets(10, 1));
+    const QByteArray packets = VirtualPen::generatePackets(10, 1);
+    h.pen().addFile(odd, packets);
     h.pen().addFile(u"20251203-090000.opus"_s, VirtualPen::generatePackets(10, 2));
 
     h.round();
 
+    EXPECT_EQ(h.raw(odd), packets);
     EXPECT_FALSE(h.raw(u"20251203-090000"_s).isEmpty());
-    EXPECT_EQ(h.loggedCount(u"断线中断 "_s), 0);
-    EXPECT_EQ(h.loggedCount(u"下载失败 "_s + odd + u"：无应答"_s), 1);
-    EXPECT_EQ(h.manifest().downloadFailures.size(), 1u);
+    EXPECT_EQ(h.manifest().imported.size(), 2u);
+    EXPECT_TRUE(h.manifest().downloadFailures.empty());
+    EXPECT_EQ(h.loggedCount(u"下载失败 "_s), 0);
+    EXPECT_EQ(h.engine().lastSummary(), u"导入 2 条"_s);
 }

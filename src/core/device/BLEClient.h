@@ -130,14 +130,16 @@ public:
     // Lists the pen's files. A list cut short (idle after some data, hard time-out, or a dropped
     // link) returns what came with gotDone false.
     QCoro::Task<FileList> fileList(double idleFallback = 1.5, double hardTimeout = 30);
-    // Downloads one file, trying the candidate names in order, resuming stalls. Never throws:
-    // a link that is gone or a name that does not fit gives a result with `disconnected`.
+    // Downloads one file, trying the candidate names in order (passing over names too long for
+    // the request), resuming stalls. Never throws: a link that is gone, or no candidate that
+    // fits the request, gives a result with `disconnected`.
     QCoro::Task<DownloadResult> download(QStringList candidates, std::optional<uint32_t> expectSize,
                                          double idleTimeout,
                                          std::optional<int> maxResumes = std::nullopt,
                                          QByteArray resumeFrom = {}, ProgressFn onProgress = {});
     // Deletes a file and verifies its absence from a fresh list (the pen's own acknowledgement
-    // is reported, not trusted). Throws ProtoError or notConnected.
+    // is reported, not trusted). Names too long for the request are passed over. Throws
+    // ProtoError when no name fits, or notConnected.
     QCoro::Task<DeleteOutcome> deleteOne(FileEntry entry, double timeout = 6);
 
     // maxResumes when none is given: max(8, expectSize MiB × 2).

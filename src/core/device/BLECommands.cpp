@@ -9,6 +9,7 @@
 #include <QDate>
 #include <QTime>
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -135,6 +136,17 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
     if (candidates.isEmpty()) {
         co_return result;
     }
+    // A name too long for the request cannot be asked for, but the same file's shorter names
+    // still can: pass over it instead of giving the file up.
+    QStringList names;
+    std::copy_if(candidates.cbegin(), candidates.cend(), std::back_inserter(names),
+                 Proto::fitsNameField);
+    if (names.isEmpty()) {
+        result.filename = candidates.first();
+        result.data = resumeFrom;
+        result.disconnected = true;
+        co_return result;
+    }
 
     int index = 0;
     QByteArray buf;
@@ -148,23 +160,17 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
         result.seconds = DeviceTimer::now() - t0;
         result.resumes = resumeCount;
     };
-    // Writes a request for the current candidate from the bytes held; false when it cannot be
-    // written (the link is gone or the name does not fit).
+    // Writes a request for the current candidate from the bytes held; false when the link is
+    // gone.
     auto request = [&]() -> bool {
-        try {
-            const QByteArray frame =
-                Proto::buildImportRequest(candidates[index], uint32_t(buf.size()), nextSeq());
-            if (!trySendRaw(frame)) {
-                return false;
-            }
-        } catch (const ProtoError&) {
+        if (!trySendRaw(Proto::buildImportRequest(names[index], uint32_t(buf.size()), nextSeq()))) {
             return false;
         }
         lastData = DeviceTimer::now();
         return true;
     };
     auto startCandidate = [&]() -> bool {
-        result.tried.append(candidates[index]);
+        result.tried.append(names[index]);
         buf = resumeFrom;
         t0 = DeviceTimer::now();
         resumeCount = 0;
@@ -172,7 +178,7 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
     };
     auto gaveUp = [&] {
         snapshot();
-        result.filename = candidates[index];
+        result.filename = names[index];
         result.disconnected = true;
         return result;
     };
@@ -220,7 +226,10 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
             }
             continue;
         }
-        if (code == 1 && buf.isEmpty() && index + 1 < candidates.size()) {
+        // "No such file" before this name delivered anything: the pen may know the file by
+        // its next name. A resumed transfer starts with the bytes held, so "nothing came" is
+        // measured against them, not against an empty buffer.
+        if (code == 1 && buf.size() == resumeFrom.size() && index + 1 < names.size()) {
             ++index;
             rememberedEnd = 1;
             if (!startCandidate()) {
@@ -228,21 +237,28 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
             }
             continue;
         }
-        result.filename = candidates[index];
+        result.filename = names[index];
         co_return result;
     }
 }
 
 QCoro::Task<BLEClient::DeleteOutcome> BLEClient::deleteOne(FileEntry entry, double timeout)
 {
-    const QStringList names = entry.candidates();
+    const QStringList candidates = entry.candidates();
+    // As for downloads, a name too long for the request is passed over for the shorter ones;
+    // only a file with no name that fits cannot be asked for at all.
+    QStringList names;
+    std::copy_if(candidates.cbegin(), candidates.cend(), std::back_inserter(names),
+                 Proto::fitsNameField);
+    if (names.isEmpty() && !candidates.isEmpty()) {
+        throw ProtoError::filenameTooLong(candidates.first());
+    }
     QStringList tried;
     auto refused = [&] {
         return DeleteOutcome{false, QStringLiteral("全部候选名都被拒绝（") +
                                         tried.join(QStringLiteral("；")) + QStringLiteral("）")};
     };
     for (const QString& name : names) {
-        Proto::paddedName(name); // a name that cannot be sent throws before anything is sent
         if (!m_peripheral || !m_writeChar) {
             throw BLEError::notConnected();
         }

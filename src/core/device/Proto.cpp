@@ -122,6 +122,11 @@ QByteArray le32(uint32_t v)
     return out;
 }
 
+bool fitsNameField(const QString& name)
+{
+    return name.toUtf8().size() <= filenameFieldLen;
+}
+
 QByteArray paddedName(const QString& name)
 {
     QByteArray utf8 = name.toUtf8();

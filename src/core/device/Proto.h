@@ -90,6 +90,8 @@ QByteArray le32(uint32_t value);
 
 // The name's UTF-8 bytes padded with NULs to 24 bytes; throws ProtoError when longer.
 QByteArray paddedName(const QString& name);
+// Whether the name fits the request's file-name field (paddedName would not throw).
+bool fitsNameField(const QString& name);
 
 // [5A, seq, crc lo, crc hi, len lo, len hi] + [type, cmd] + body. The payload must stay
 // below 65536 bytes (std::length_error otherwise: a programming error, never pen input).

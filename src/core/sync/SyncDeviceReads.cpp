@@ -72,7 +72,6 @@ QCoro::Task<> SyncEngine::readDisplayInfo()
     } else {
         missing.append(u"电量"_s);
     }
-    // Also clears the warning when the reading is absent.
     checkBattery(battery);
 
     const std::optional<QString> firmware = co_await orAbsent(ble.firmware(m_timing.infoTimeout));
@@ -124,9 +123,13 @@ QCoro::Task<> SyncEngine::readDisplayInfo()
 
 void SyncEngine::checkBattery(std::optional<uint8_t> level)
 {
-    // 110 is what some pens report without a reading; 21-30 keeps the last state so a level
-    // hovering around the threshold does not warn again and again.
-    if (!level || *level == 110 || *level >= 31) {
+    // Only a reading moves the warning state: an unanswered read, or the 110 some pens report
+    // without a reading, says nothing about the charge, and clearing on it would repeat the
+    // warning at the next low reading. 21-30 keeps the last state so a level hovering around
+    // the threshold does not warn again and again.
+    if (!level || *level == 110)
+        return;
+    if (*level >= 31) {
         warnedLowBattery = false;
         return;
     }

@@ -2,6 +2,7 @@
 
 #include "audio/OggWrap.h"
 #include "device/Proto.h"
+#include "device/ProtoError.h"
 #include "sync/AtomicFile.h"
 #include "sync/Describe.h"
 #include "sync/ProgressThrottle.h"
@@ -92,12 +93,16 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
                               c(name).constData(), int(got), int(size), pct, result.resumes));
     } else {
         QString reason = u"无应答"_s;
+        QString tried = u"（试过 "_s + result.tried.join(u"、"_s) + u"）"_s;
         if (result.endCode) {
             reason = Proto::importEndMeaning(*result.endCode)
                          .value_or(u"结束码 "_s + QString::number(*result.endCode));
+        } else if (result.tried.isEmpty()) {
+            // Nothing was asked for: no name of this file fits the request.
+            reason = ProtoError::filenameTooLong(name).description();
+            tried.clear();
         }
-        errors.insert(base, u"下载失败："_s + reason + u"（试过 "_s + result.tried.join(u"、"_s) +
-                                u"）"_s);
+        errors.insert(base, u"下载失败："_s + reason + tried);
         log(QString::asprintf("下载失败 %s：%s 拿到 %d/%s B 续传%d次 %.0fs", c(name).constData(),
                               c(reason).constData(), int(got), c(QString::number(size)).constData(),
                               result.resumes, result.seconds));

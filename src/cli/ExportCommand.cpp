@@ -1,0 +1,259 @@
+#include "ExportCommand.h"
+
+#include "CommandLine.h"
+#include "ExportFormat.h"
+#include "audio/AudioFileReader.h"
+#include "audio/WavExport.h"
+#include "cloud/Mindvault.h"
+#include "cloud/MindvaultConfig.h"
+#include "sync/AtomicFile.h"
+#include "sync/Continuation.h"
+#include "sync/Describe.h"
+#include "sync/SyncManifest.h"
+#include "sync/SyncPaths.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QCoro/QCoroTask>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <map>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace ExportCommand {
+
+namespace {
+
+const QString usageText =
+    u"用法：kestrel export --to 目录 [--format ogg|wav] [--transcripts] [--since 日期] "
+    u"[--archive-root 目录]\n"
+    u"  --to           导出到这个目录（不存在就新建；已有的文件不会被覆盖）\n"
+    u"  --format       ogg（默认，原样复制）或 wav（16 位 PCM，单声道）\n"
+    u"  --transcripts  已转写的录音另存一份纯文本和 SRT 字幕（需要已登录）\n"
+    u"  --since        只导出这一天（含）以后录的，写成 2025-12-03 这样"_s;
+
+struct Options {
+    SyncPaths paths;
+    QString to;
+    bool wav = false;
+    bool transcripts = false;
+    std::optional<QDate> since;
+};
+
+struct Recording {
+    QString base;
+    QString file; // full path of the archived audio
+    std::optional<QDateTime> start;
+    QString title;                  // planned or transcript title; may be empty
+    std::optional<QString> session; // pushed: the service session id
+    std::optional<QString> transcriptId;
+    QList<TranscriptSegment> segments;
+    QMap<QString, QString> speakerNames;
+};
+
+std::optional<Options> parse()
+{
+    QCommandLineParser parser;
+    const QCommandLineOption to(u"to"_s, {}, u"DIR"_s);
+    const QCommandLineOption format(u"format"_s, {}, u"FORMAT"_s, u"ogg"_s);
+    const QCommandLineOption transcripts(u"transcripts"_s);
+    const QCommandLineOption since(u"since"_s, {}, u"DATE"_s);
+    const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
+    parser.addOptions({to, format, transcripts, since, root});
+    if (!CommandLine::parse(parser, usageText))
+        return std::nullopt;
+    QString problem;
+    Options o{parser.isSet(root) ? SyncPaths(parser.value(root)) : SyncPaths::standard(),
+              parser.value(to), false, parser.isSet(transcripts), std::nullopt};
+    const QString fmt = parser.value(format).toLower();
+    o.wav = fmt == u"wav"_s;
+    if (o.to.isEmpty())
+        problem = u"缺少导出目录：--to 目录"_s;
+    else if (!o.wav && fmt != u"ogg"_s)
+        problem = u"不认识的格式："_s + parser.value(format) + u"（只能是 ogg 或 wav）"_s;
+    if (problem.isEmpty() && parser.isSet(since)) {
+        o.since = QDate::fromString(parser.value(since), u"yyyy-MM-dd"_s);
+        if (!o.since->isValid())
+            problem = u"看不懂的日期："_s + parser.value(since) + u"（要写成 2025-12-03 这样）"_s;
+    }
+    if (problem.isEmpty()) {
+        // Writing into the archive would change what the importer accounts for.
+        const QString target = QDir::cleanPath(QDir(o.to).absolutePath()) + u'/';
+        const QString archive = QDir::cleanPath(QDir(o.paths.root()).absolutePath()) + u'/';
+        if (target.startsWith(archive))
+            problem = u"导出目录不能在归档目录里面："_s + o.to;
+    }
+    if (problem.isEmpty())
+        return o;
+    CommandLine::err(problem);
+    CommandLine::err(usageText);
+    return std::nullopt;
+}
+
+// The archived recordings, oldest first: Ogg files, and M4A files where no Ogg exists.
+QList<Recording> archived(const Options& o, const SyncManifest& manifest)
+{
+    std::map<QString, Recording> byBase;
+    const QFileInfoList files =
+        QDir(o.paths.dest()).entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    for (const QFileInfo& info : files) {
+        const QString ext = info.suffix().toLower();
+        if (ext != u"ogg"_s && ext != u"m4a"_s)
+            continue;
+        const QString base = info.completeBaseName();
+        auto [it, fresh] = byBase.try_emplace(base);
+        if (!fresh && ext == u"m4a"_s)
+            continue;
+        Recording& r = it->second;
+        r.base = base;
+        r.file = info.filePath();
+        r.start = Continuation::startedAt(base);
+        if (!r.start)
+            r.start = info.lastModified();
+        if (auto plan = manifest.plan.find(base); plan != manifest.plan.end())
+            r.title = plan->second.title.value_or(QString());
+        if (auto up = manifest.uploaded.find(base); up != manifest.uploaded.end())
+            r.session = up->second;
+    }
+    QList<Recording> out;
+    for (auto& [base, r] : byBase)
+        if (!o.since || r.start->date() >= *o.since)
+            out.append(std::move(r));
+    std::stable_sort(out.begin(), out.end(),
+                     [](const Recording& a, const Recording& b) { return *a.start < *b.start; });
+    return out;
+}
+
+// Fills in transcripts and titles of the pushed recordings; a sentence when the service
+// could not be asked at all.
+QCoro::Task<std::optional<QString>> fetchTranscripts(SyncPaths paths, QList<Recording>& list)
+{
+    std::optional<MindvaultConfig> config;
+    try {
+        config = MindvaultConfig::load(paths.mindvaultConfig());
+    } catch (const std::exception& e) {
+        co_return u"读不到Mindvault配置，转写没有导出："_s + describe(e);
+    }
+    const TokenStore store;
+    if (!Mindvault::hasCredentials(store))
+        co_return u"没登录Mindvault，转写没有导出（kestrel sign-in --email 邮箱）"_s;
+    Mindvault client(std::move(*config));
+    try {
+        co_await client.connect();
+    } catch (const std::exception& e) {
+        co_return u"Mindvault连不上，转写没有导出："_s + describe(e);
+    }
+    for (Recording& r : list) {
+        if (!r.session)
+            continue;
+        try {
+            const SessionState state = co_await client.sessionState(*r.session);
+            if (state.status != u"ready"_s || !state.transcriptId)
+                continue;
+            r.transcriptId = state.transcriptId;
+            r.segments = co_await client.segments(*state.transcriptId);
+            r.speakerNames =
+                ExportFormat::speakerNames(co_await client.speakers(*state.transcriptId));
+            if (auto title = co_await client.transcriptTitle(*state.transcriptId))
+                r.title = *title;
+        } catch (const std::exception& e) {
+            r.transcriptId.reset();
+            CommandLine::err(u"「"_s + r.base + u"」的转写读不到："_s + describe(e));
+        }
+    }
+    co_return std::nullopt;
+}
+
+bool copyAtomically(const QString& from, const QString& to)
+{
+    const QString partial = to + u".part"_s;
+    QFile::remove(partial);
+    if (QFile::copy(from, partial) && QFile::rename(partial, to))
+        return true;
+    QFile::remove(partial);
+    return false;
+}
+
+QCoro::Task<int> run(Options o)
+{
+    const SyncManifest manifest = SyncManifest::load(o.paths.manifest());
+    QList<Recording> list = archived(o, manifest);
+    int exit = CommandLine::ok;
+    if (!QDir().mkpath(o.to) || !QFileInfo(o.to).isWritable()) {
+        CommandLine::err(u"导出目录建不了或写不进去："_s + o.to);
+        co_return CommandLine::failed;
+    }
+    if (o.transcripts) {
+        if (auto problem = co_await fetchTranscripts(o.paths, list)) {
+            CommandLine::err(*problem);
+            exit = CommandLine::failed;
+        }
+    }
+
+    QSet<QString> taken;
+    for (const QString& name : QDir(o.to).entryList(QDir::AllEntries | QDir::Hidden))
+        taken.insert(name);
+    int recordings = 0, transcripts = 0, skipped = 0;
+    for (const Recording& r : list) {
+        const QString ext = o.wav ? u".wav"_s : u"."_s + QFileInfo(r.file).suffix().toLower();
+        QStringList exts{ext};
+        if (r.transcriptId)
+            exts << u".txt"_s << u".srt"_s;
+        const QString name =
+            ExportFormat::unique(ExportFormat::stem(r.start, r.title, r.base), exts, taken);
+        const QString target = o.to + u'/' + name;
+        try {
+            if (o.wav)
+                WavExport::write(r.file, target + ext);
+            else if (AudioFileReader check(r.file); !copyAtomically(r.file, target + ext))
+                throw WavExport::Error(u"复制不过去"_s);
+        } catch (const std::exception& e) {
+            CommandLine::err(u"跳过「"_s + r.base + u"」："_s + describe(e));
+            ++skipped;
+            continue;
+        }
+        taken.insert(name + ext);
+        ++recordings;
+        CommandLine::out(u"写出 "_s + name + ext);
+        if (!r.transcriptId)
+            continue;
+        const QString title = r.title.isEmpty() ? r.base : r.title;
+        if (AtomicFile::tryWrite(target + u".txt"_s,
+                                 ExportFormat::plainText(title, r.segments, r.speakerNames)) &&
+            AtomicFile::tryWrite(target + u".srt"_s,
+                                 ExportFormat::srt(r.segments, r.speakerNames))) {
+            taken << name + u".txt"_s << name + u".srt"_s;
+            ++transcripts;
+            CommandLine::out(u"写出 "_s + name + u".txt、"_s + name + u".srt"_s);
+        } else {
+            CommandLine::err(u"「"_s + r.base + u"」的转写写不进导出目录"_s);
+            ++skipped;
+        }
+    }
+    QString summary = u"导出了 %1 条录音"_s.arg(recordings);
+    if (o.transcripts)
+        summary += u"、%1 份转写"_s.arg(transcripts);
+    summary += u"到 "_s + o.to;
+    if (skipped > 0) {
+        summary += u"；%1 项没导出，原因见上"_s.arg(skipped);
+        exit = CommandLine::failed;
+    }
+    CommandLine::out(summary);
+    co_return exit;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const std::optional<Options> options = parse();
+    if (!options)
+        return CommandLine::usage;
+    return QCoro::waitFor(run(*options));
+}
+
+} // namespace ExportCommand

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "cloud/Speakers.h"
+
+#include <QCoro/QCoroTask>
+#include <QHash>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Mindvault;
+
+// A transcribed recording's text and speakers, read from the service for the detail pane.
+// Requests never block the event loop; each transcript is read once per session and kept, so
+// going back to a recording shows it at once. Naming a speaker writes through the service and
+// reads that transcript's speakers again.
+class TranscriptReader : public QObject {
+    Q_OBJECT
+
+public:
+    struct Transcript {
+        QList<TranscriptSegment> segments;
+        QList<SpeakerRow> speakers;
+        QList<SpeakerShare> shares;
+
+        int unconfirmed() const;
+        // The name shown for a label: the confirmed or inferred identity, else the label.
+        QString nameOf(const QString& label) const;
+    };
+
+    // The service client for UI requests; nullptr while there is none (not signed in).
+    using VaultFn = std::function<std::shared_ptr<Mindvault>()>;
+
+    explicit TranscriptReader(VaultFn vault, QObject* parent = nullptr);
+
+    // Starts reading unless it is cached or already being read; loaded or failed follows.
+    void request(const QString& transcriptId);
+    const Transcript* cached(const QString& transcriptId) const;
+    bool isLoading(const QString& transcriptId) const { return m_loading.contains(transcriptId); }
+    // The last read's failure for this transcript, if it failed.
+    std::optional<QString> failure(const QString& transcriptId) const;
+
+    // Gives a speaker a name (and an organisation profile when one was picked). Answers the
+    // reason when the service refused, nothing when it worked.
+    QCoro::Task<std::optional<QString>> nameSpeaker(QString transcriptId, SpeakerRow row,
+                                                    QString identity,
+                                                    std::optional<QString> profile);
+
+    // The organisation's people, read once, for picking a profile when naming.
+    QCoro::Task<QList<PersonProfile>> people();
+
+Q_SIGNALS:
+    void loaded(const QString& transcriptId);
+    void failed(const QString& transcriptId, const QString& reason);
+
+private:
+    QCoro::Task<> read(QString transcriptId);
+
+    VaultFn m_vault;
+    QHash<QString, Transcript> m_cache;
+    QHash<QString, QString> m_failures;
+    QSet<QString> m_loading;
+    std::optional<QList<PersonProfile>> m_people;
+};

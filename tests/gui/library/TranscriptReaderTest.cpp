@@ -1,0 +1,89 @@
+#include "library/TranscriptReader.h"
+
+#include "../../cloud/VaultFixture.h"
+
+#include <QSignalSpy>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class TranscriptReaderTest : public VaultFixture {
+protected:
+    TranscriptReaderTest()
+    {
+        signedIn();
+        const QString session =
+            TestSupport::run(vault->upload(QByteArray(100, 'a'), u"周会"_s, 90, u"mac-ble-r"_s,
+                                           u"audio/ogg"_s, QDateTime::currentDateTimeUtc()))
+                .sessionId;
+        tid = *TestSupport::run(vault->sessionState(session)).transcriptId;
+    }
+
+    // The reader shares the fixture's client without owning it.
+    std::shared_ptr<Mindvault> shared{vault.get(), [](Mindvault*) {
+                                      }};
+    TranscriptReader reader{[this] {
+        return shared;
+    }};
+    QString tid;
+};
+
+TEST_F(TranscriptReaderTest, ReadsOncePerSessionAndNamingClearsASpeaker)
+{
+    QSignalSpy loaded(&reader, &TranscriptReader::loaded);
+    reader.request(tid);
+    EXPECT_TRUE(reader.isLoading(tid));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return loaded.size() == 1; }));
+    const TranscriptReader::Transcript* t = reader.cached(tid);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->segments.size(), 3);
+    EXPECT_EQ(t->unconfirmed(), 2);
+    EXPECT_FALSE(t->shares.isEmpty());
+
+    // Cached: asking again sends nothing.
+    const int reads = server.requestCount("rest");
+    reader.request(tid);
+    EXPECT_FALSE(reader.isLoading(tid));
+    EXPECT_EQ(server.requestCount("rest"), reads);
+
+    EXPECT_EQ(TestSupport::run(reader.nameSpeaker(tid, t->speakers[0], u"  "_s, std::nullopt)),
+              u"名字不能是空的。"_s);
+    EXPECT_EQ(TestSupport::run(reader.nameSpeaker(tid, t->speakers[0], u" 张三 "_s, std::nullopt)),
+              std::nullopt);
+    t = reader.cached(tid);
+    EXPECT_EQ(t->unconfirmed(), 1);
+    EXPECT_EQ(t->nameOf(u"S1"_s), u"张三"_s);
+    EXPECT_EQ(t->nameOf(u"S2"_s), u"S2"_s);
+    EXPECT_EQ(loaded.size(), 2);
+
+    // A refused write comes back as the service's sentence.
+    server.markAnalyzed(server.sessionIdFor("mac-ble-r").value());
+    const std::optional<QString> refused =
+        TestSupport::run(reader.nameSpeaker(tid, t->speakers[1], u"李四"_s, std::nullopt));
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(*refused, MindvaultError::alreadyAnalyzed().description());
+}
+
+TEST_F(TranscriptReaderTest, FailuresAreToldAndCanBeRetried)
+{
+    QSignalSpy failed(&reader, &TranscriptReader::failed);
+    server.failStep("rest", 500);
+    reader.request(tid);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return failed.size() == 1; }));
+    EXPECT_FALSE(reader.cached(tid));
+    EXPECT_TRUE(reader.failure(tid));
+
+    QSignalSpy loaded(&reader, &TranscriptReader::loaded);
+    reader.request(tid);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return loaded.size() == 1; }));
+    EXPECT_FALSE(reader.failure(tid));
+
+    TranscriptReader signedOut([] { return std::shared_ptr<Mindvault>(); });
+    QSignalSpy told(&signedOut, &TranscriptReader::failed);
+    signedOut.request(tid);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return told.size() == 1; }));
+    EXPECT_EQ(told[0][1].toString(), u"还没登录Mindvault，读不到转写。"_s);
+}
+
+} // namespace
