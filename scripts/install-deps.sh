@@ -7,8 +7,8 @@ packages=(
   g++ cmake ninja-build pkg-config ccache clang-format git
   # fuzzing (libFuzzer and its sanitizers come with clang)
   clang-14 libclang-rt-14-dev
-  # Qt 6 and coroutines
-  qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev
+  # Qt 6 and coroutines; SVG for the application's symbols; a CJK font for its Chinese texts
+  qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev qt6-svg-dev fonts-noto-cjk
   # the listen player's sound output
   qt6-multimedia-dev
   # JSON, HTTP (stand-in service)
@@ -20,6 +20,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   # notifications; private D-Bus and a mock Bluetooth daemon for tests
   dbus libnotify-bin python3-dbus python3-gi
+  # screenshots of the desktop application (virtual display, capture, opening the tray menu)
+  xvfb xauth imagemagick xdotool qt6-gtk-platformtheme
   # checks of the installed desktop files and unit; the Debian package
   desktop-file-utils appstream systemd dpkg-dev
   # audio fixtures for the demo (speech synthesis, resampling, encoding, demuxing)

@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "EngineServices.h"
+#include "FastTiming.h"
 #include "PenBackend.h"
 #include "SignalWatcher.h"
 #include "cloud/UploadTiming.h"
@@ -25,9 +26,7 @@ namespace {
 // The pen family's advertised-name hint.
 const QString deviceNameHint = u"QX27"_s;
 
-// --fast-timing divides every cool-down and period by this, for demos and trials; the pen's
-// own time-outs keep their values because the pen needs them whatever the hurry.
-constexpr double fastFactor = 20;
+constexpr double fastFactor = FastTiming::factor;
 
 struct Settings {
     bool once = false;
@@ -58,17 +57,6 @@ std::optional<Settings> parse()
     if (parser.isSet(pen))
         s.virtualPen = parser.value(pen);
     return s;
-}
-
-EngineTiming fastTiming()
-{
-    EngineTiming t;
-    for (double& s : t.backoffSteps)
-        s /= fastFactor;
-    t.resumeCooldown /= fastFactor;
-    t.sightingInterval /= fastFactor;
-    t.returnGap /= fastFactor;
-    return t;
 }
 
 } // namespace
@@ -133,7 +121,7 @@ int main(int argc, char** argv)
     }
     SyncEngine::Options options;
     if (settings->fastTiming)
-        options.timing = fastTiming();
+        options.timing = FastTiming::engine();
     options.notify = [&notify](const QString& body, const QString& title) {
         if (notify)
             notify->send(body, title);

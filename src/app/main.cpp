@@ -3,6 +3,7 @@
 
 #include "AuditCommand.h"
 #include "CommandLine.h"
+#include "DesktopCommand.h"
 #include "ExportCommand.h"
 #include "HeadlessCommand.h"
 #include "SignInCommand.h"
@@ -40,14 +41,17 @@ const std::vector<Verb>& verbs()
 
 QString help()
 {
-    QStringList lines{u"用法：kestrel [--headless …] | kestrel <动作> [选项…]"_s,
-                      QString(),
-                      u"  （不带动作）         打开桌面程序"_s,
-                      u"  --headless           不开窗口，持续监听录音笔并同步（详见 kestrel "
-                      u"--headless --help）"_s,
-                      u"  --version            显示版本"_s,
-                      QString(),
-                      u"动作："_s};
+    QStringList lines{
+        u"用法：kestrel [--headless …] | kestrel <动作> [选项…]"_s,
+        QString(),
+        u"  （不带动作）         打开桌面程序：托盘图标和主窗口；已在运行时把窗口调到前面"_s,
+        u"                       选项 --archive-root 目录、--virtual-pen 场景.json、"
+        u"--fast-timing，同无窗口模式"_s,
+        u"  --headless           不开窗口，持续监听录音笔并同步（详见 kestrel "
+        u"--headless --help）"_s,
+        u"  --version            显示版本"_s,
+        QString(),
+        u"动作："_s};
     for (const Verb& verb : verbs())
         lines << u"  "_s + verb.name.leftJustified(21) + verb.summary;
     lines << QString() << u"每个动作的选项：kestrel <动作> --help"_s;
@@ -82,7 +86,5 @@ int main(int argc, char** argv)
             return CommandLine::ok;
         }
     }
-    CommandLine::err(u"窗口界面还没有做好。现在可以用无窗口模式运行：kestrel --headless "
-                     u"[--once] [--archive-root 目录] [--virtual-pen 场景.json]"_s);
-    return CommandLine::usage;
+    return DesktopCommand::main(argc, argv);
 }

@@ -1,5 +1,6 @@
 #include "cloud/TokenStore.h"
 
+#include "cloud/DeviceBinding.h"
 #include "cloud/Mindvault.h"
 #include "support/TestSupport.h"
 
@@ -94,4 +95,21 @@ TEST_F(TokenStoreTest, CredentialFileIsPrivateAtEveryMoment)
     EXPECT_EQ(store.get(u"refresh_token"_s), u"rt-secret-299"_s);
     // No temporary files are left behind.
     EXPECT_EQ(QDir(store.folder()).entryList(QDir::Files | QDir::Hidden).size(), 1);
+}
+
+TEST_F(TokenStoreTest, SecretsLiveOwnerOnlyInAnOwnerOnlyFolder)
+{
+    const mode_t oldMask = ::umask(0); // whatever the user's mask, nobody else may look
+    ASSERT_TRUE(store.set(u"rt-1"_s, u"refresh_token"_s));
+    DeviceBinding(store.folder()).bind(u"C0:11:22:33:44:55"_s, u"org"_s, u"a@b.c"_s, u"n1"_s);
+    ::umask(oldMask);
+
+    const QString binding = store.folder() + u"/device-bindings.json"_s;
+    ASSERT_TRUE(QFile::exists(binding));
+    for (const auto& [path, mode] : {std::pair{store.folder(), 0700u},
+                                     std::pair{store.path(), 0600u}, std::pair{binding, 0600u}}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(path.toLocal8Bit().constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, mode) << path.toStdString();
+    }
 }

@@ -58,7 +58,6 @@ TEST(HeadlessApp, ExitStatusTellsWhatWasWrong)
     };
     QTemporaryDir dir; // the archive root is checked (and made) first: keep it off the home
     const QList<Case> cases{
-        {{}, 2, u"--headless"_s},
         {{u"--headless"_s, u"--once"_s, u"--archive-root"_s, dir.path()}, 1, u"蓝牙"_s},
         {{u"--headless"_s, u"--virtual-pen"_s, u"/nonexistent.json"_s}, 1, u"/nonexistent.json"_s},
         {{u"--headless"_s, u"--bogus"_s}, 2, u"不认识的选项：--bogus"_s},

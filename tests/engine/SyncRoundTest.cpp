@@ -323,3 +323,19 @@ TEST(SyncRound, ANameTooLongToRequestIsFetchedUnderAShorterOne)
     EXPECT_EQ(h.loggedCount(u"下载失败 "_s), 0);
     EXPECT_EQ(h.engine().lastSummary(), u"导入 2 条"_s);
 }
+
+TEST(SyncRound, AFileWithNoNameThatFitsTheRequestSaysSo)
+{
+    EngineHarness h;
+    // The list cuts the emoji's four bytes to three, which decode to three replacement
+    // characters: the listed name alone is 26 bytes, and its other names are longer still.
+    h.pen().addFile(u"12345678901234567\U0001F600"_s, VirtualPen::generatePackets(10, 3));
+    const QString listedName = u"12345678901234567\uFFFD\uFFFD\uFFFD"_s;
+    const QString tooLong = u"文件名超过 24B: "_s + listedName;
+
+    h.round();
+
+    EXPECT_TRUE(h.importRequests().isEmpty());
+    EXPECT_EQ(h.loggedCount(u"下载失败 "_s + listedName + u"："_s + tooLong + u" "_s), 1);
+    EXPECT_EQ(h.engine().errors.value(listedName), u"下载失败："_s + tooLong);
+}

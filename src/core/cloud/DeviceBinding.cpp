@@ -1,6 +1,7 @@
 #include "cloud/DeviceBinding.h"
 
 #include "cloud/JsonFields.h"
+#include "platform/FolderSync.h"
 #include "platform/StandardFolders.h"
 #include "sync/AtomicFile.h"
 
@@ -59,8 +60,8 @@ void DeviceBinding::bind(const QString& peripheralId, const QString& orgId, cons
 
 void DeviceBinding::writeAll(const Map& bindings) const
 {
-    QDir().mkpath(m_folder); // a failure shows up as a failed write, which is ignored too
-    AtomicFile::tryWrite(path(), encode(bindings));
+    FolderSync::makePrivate(m_folder); // a failure shows up as a failed write, ignored too
+    AtomicFile::tryWrite(path(), encode(bindings), AtomicFile::Access::OwnerOnly);
 }
 
 QByteArray DeviceBinding::encode(const Map& bindings)

@@ -1,6 +1,7 @@
 #include "cloud/TokenStore.h"
 
 #include "cloud/JsonFields.h"
+#include "platform/FolderSync.h"
 #include "platform/StandardFolders.h"
 
 #include <QDir>
@@ -79,7 +80,7 @@ void TokenStore::clear() const
 
 bool TokenStore::write(const Blob& blob) const
 {
-    QDir().mkpath(m_folder); // failure shows up when the file cannot be created
+    FolderSync::makePrivate(m_folder); // failure shows up when the file cannot be created
 
     const QByteArray text = encode(blob);
 
@@ -97,5 +98,6 @@ bool TokenStore::write(const Blob& blob) const
     if (ec)
         return false;
     temp.setAutoRemove(false);
+    FolderSync::sync(m_folder);
     return true;
 }

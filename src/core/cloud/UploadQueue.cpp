@@ -249,6 +249,13 @@ void UploadQueue::markSessionRevoked()
     e.refreshLocalView();
 }
 
+void UploadQueue::signedOut()
+{
+    if (m_vault)
+        m_retired.append(std::exchange(m_vault, nullptr));
+    m_connected = false;
+}
+
 void UploadQueue::signedInAgain()
 {
     if (!alive())

@@ -98,6 +98,8 @@ public:
     // --- sign-in ---
 
     void markSessionRevoked();
+    // The user signed out here: the client's tokens in memory must not push anything more.
+    void signedOut();
     // After a new sign-in: resume, and push the backlog in the background. (A credential that
     // a sign-in in another process stored is noticed by the next flush or poll as well.)
     void signedInAgain();

@@ -8,10 +8,16 @@
 // the old file or the new one, never an empty or partial one.
 namespace AtomicFile {
 
-// Throws FileError on failure; the previous file, if any, is then untouched.
-void write(const QString& path, const QByteArray& data);
+enum class Access {
+    Shared,    // the user's default permissions
+    OwnerOnly, // 0600 from the first byte on: credentials and bindings
+};
+
+// Throws FileError on failure; the previous file, if any, is then untouched. After the rename
+// the folder is flushed too, so the new file survives a power cut.
+void write(const QString& path, const QByteArray& data, Access access = Access::Shared);
 
 // Same, but reports failure instead of throwing.
-bool tryWrite(const QString& path, const QByteArray& data) noexcept;
+bool tryWrite(const QString& path, const QByteArray& data, Access access = Access::Shared) noexcept;
 
 } // namespace AtomicFile

@@ -267,9 +267,9 @@ void DevicePage::refresh()
     if (report) {
         m_archiveResult->setText(
             report->problems() > 0
-                ? QString::number(report->total()) + QStringLiteral(" 条里 ") +
-                      QString::number(report->problems()) + QStringLiteral(" 条有问题")
-                : QString::number(report->total()) + QStringLiteral(" 条留档全部完好"));
+                ? QString(QString::number(report->total()) + QStringLiteral(" 条里 ") +
+                          QString::number(report->problems()) + QStringLiteral(" 条有问题"))
+                : QString(QString::number(report->total()) + QStringLiteral(" 条留档全部完好")));
         m_archiveUnlisted->setText(QStringLiteral("另有 ") +
                                    QString::number(report->unlistedRawPackets.size()) +
                                    QStringLiteral(" 条裸包在磁盘上但清单没记账"));
@@ -281,10 +281,10 @@ void DevicePage::refresh()
                                                 QStringLiteral(" 分钟的不推给Mindvault。")
                                           : QStringLiteral("不论长短都推给Mindvault。");
     m_rulesText->setText(m_model.cleanupEnabled()
-                             ? QStringLiteral("同步成功、且已进Mindvault满 ") +
-                                   QString::number(m_model.coolingDays()) +
-                                   QStringLiteral(" 天的，才会从录音笔上删。") + threshold
-                             : QStringLiteral("只导入，不删录音笔上的原件。") + threshold);
+                             ? QString(QStringLiteral("同步成功、且已进Mindvault满 ") +
+                                       QString::number(m_model.coolingDays()) +
+                                       QStringLiteral(" 天的，才会从录音笔上删。") + threshold)
+                             : QString(QStringLiteral("只导入，不删录音笔上的原件。") + threshold));
     m_cleanup->setChecked(m_model.cleanupEnabled());
 }
 

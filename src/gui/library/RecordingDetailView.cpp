@@ -199,8 +199,9 @@ void RecordingDetailView::loadBars(const QString& base, const QString& path)
         };
         QFuture<std::optional<std::vector<float>>> future = QtConcurrent::run(job);
         std::optional<std::vector<float>> result = co_await future;
-        if (self && result && self->m_item && self->m_item->base == b) {
-            self->m_listen->setBars(std::move(*result));
+        RecordingDetailView* view = self.data();
+        if (view && result && view->m_item && view->m_item->base == b) {
+            view->m_listen->setBars(std::move(*result));
         }
     }(this, m_bars, base, path);
 }

@@ -64,11 +64,16 @@ TranscriptView::TranscriptView(TranscriptReader& reader, QWidget* parent)
             rebuild();
         }
     });
-    setTranscriptId(std::nullopt);
+    hide();
 }
 
 void TranscriptView::setTranscriptId(const std::optional<QString>& transcriptId)
 {
+    // The detail pane passes the id again on every engine change: keep the rows (and a name
+    // being typed) unless the transcript is another one. A failed read is retried by hand.
+    if (transcriptId == m_id) {
+        return;
+    }
     m_id = transcriptId;
     setVisible(m_id.has_value());
     if (m_id) {

@@ -17,6 +17,7 @@ class RecordingDetailTest : public ::testing::Test {
 protected:
     RecordingDetailTest()
     {
+        h.state().wire(); // deleteImpact is the engine's own
         AppActions& a = h.model().actions;
         const auto note = [this](const char* name) {
             return [this, name](const RecordingItem& item) {

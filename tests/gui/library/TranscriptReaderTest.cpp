@@ -1,8 +1,14 @@
 #include "library/TranscriptReader.h"
 
 #include "../../cloud/VaultFixture.h"
+#include "library/TranscriptView.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QSignalSpy>
+#include <QTextBrowser>
+#include <QtTest/QTest>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -84,6 +90,32 @@ TEST_F(TranscriptReaderTest, FailuresAreToldAndCanBeRetried)
     signedOut.request(tid);
     ASSERT_TRUE(TestSupport::spinUntil([&] { return told.size() == 1; }));
     EXPECT_EQ(told[0][1].toString(), u"还没登录Mindvault，读不到转写。"_s);
+}
+
+TEST_F(TranscriptReaderTest, ViewShowsTheTextAndNamesASpeakerFromTheKeyboard)
+{
+    TranscriptView view(reader);
+    view.setTranscriptId(tid);
+    view.show();
+    auto* status = view.findChild<QLabel*>(u"transcriptStatus"_s);
+    EXPECT_EQ(status->text(), u"正在读取转写…"_s);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return reader.cached(tid) != nullptr; }));
+    EXPECT_EQ(status->text(), u"2 位说话人待确认，填上名字就记到Mindvault里"_s);
+    const QString text = view.findChild<QTextBrowser*>(u"transcriptText"_s)->toPlainText();
+    EXPECT_TRUE(text.contains(reader.cached(tid)->segments[0].text)) << text.toStdString();
+
+    QWidget* s1 = view.findChild<QWidget*>(u"speaker-S1"_s);
+    ASSERT_TRUE(s1);
+    auto* name = s1->findChild<QLineEdit*>(u"name"_s);
+    name->setText(u"王五"_s);
+    QTest::keyClick(name, Qt::Key_Return);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return reader.cached(tid)->unconfirmed() == 1; }));
+    EXPECT_EQ(status->text(), u"1 位说话人待确认，填上名字就记到Mindvault里"_s);
+    s1 = view.findChild<QWidget*>(u"speaker-S1"_s);
+    EXPECT_FALSE(s1->findChild<QLineEdit*>());
+    EXPECT_EQ(s1->accessibleName(), u"王五，已确认"_s);
+    EXPECT_TRUE(
+        view.findChild<QTextBrowser*>(u"transcriptText"_s)->toPlainText().contains(u"王五"_s));
 }
 
 } // namespace

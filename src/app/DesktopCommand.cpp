@@ -1,0 +1,187 @@
+#include "DesktopCommand.h"
+
+#include "AppState.h"
+#include "CommandLine.h"
+#include "DesktopShell.h"
+#include "Dialogs.h"
+#include "EngineServices.h"
+#include "FastTiming.h"
+#include "PenBackend.h"
+#include "SingleInstance.h"
+#include "cloud/UploadTiming.h"
+#include "device/CentralPort.h"
+#include "platform/DesktopSession.h"
+#include "platform/Notify.h"
+#include "sync/ArchiveLock.h"
+#include "sync/ArchiveRootCheck.h"
+#include "sync/EngineTiming.h"
+#include "sync/SyncEngine.h"
+#include "tray/TrayIcon.h"
+#include "tray/TrayMenu.h"
+#include "window/MainWindow.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QCursor>
+#include <QMenu>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <optional>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace DesktopCommand {
+
+namespace {
+
+const QString deviceNameHint = u"QX27"_s;
+
+struct Settings {
+    bool fastTiming = false;
+    bool menu = false;
+    std::optional<QString> archiveRoot;
+    std::optional<QString> virtualPen;
+};
+
+std::optional<Settings> parse()
+{
+    QCommandLineParser parser;
+    const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
+    const QCommandLineOption pen(u"virtual-pen"_s, {}, u"SCENARIO"_s);
+    const QCommandLineOption fast(u"fast-timing"_s);
+    const QCommandLineOption menu(u"menu"_s);
+    parser.addOptions({root, pen, fast, menu});
+    if (!CommandLine::parse(parser, usage()))
+        return std::nullopt;
+    Settings s;
+    s.fastTiming = parser.isSet(fast);
+    s.menu = parser.isSet(menu);
+    if (parser.isSet(root))
+        s.archiveRoot = parser.value(root);
+    if (parser.isSet(pen))
+        s.virtualPen = parser.value(pen);
+    return s;
+}
+
+} // namespace
+
+QString usage()
+{
+    return u"用法：kestrel [--archive-root 目录] [--virtual-pen 场景.json] [--fast-timing] "
+           u"[--menu]\n"
+           u"  不带命令时打开桌面应用（托盘图标和主窗口）；已经在运行时把它的窗口调到前面\n"
+           u"  --archive-root  归档根目录（默认：文档文件夹下的「录音项目」）\n"
+           u"  --virtual-pen   连接按场景文件模拟的虚拟录音笔，而不是真的蓝牙\n"
+           u"  --fast-timing   所有冷却和轮询间隔缩短为二十分之一（演示用）\n"
+           u"  --menu          在鼠标处弹出托盘菜单（没有托盘的桌面可以把它设成快捷键）\n"
+           u"无窗口模式：kestrel --headless（kestrel --headless --help 看它的选项）"_s;
+}
+
+int main(int argc, char** argv)
+{
+    // Without a graphical session Qt would abort; a pen station without one has the headless
+    // mode.
+    if (!DesktopSession::available()) {
+        CommandLine::err(u"找不到图形桌面（没有 DISPLAY 或 WAYLAND_DISPLAY），打不开窗口。"
+                         u"没有桌面的电脑上用无窗口模式：kestrel --headless "
+                         u"[--archive-root 目录] [--virtual-pen 场景.json]"_s);
+        return CommandLine::usage;
+    }
+    QApplication app(argc, argv);
+    QCoreApplication::setApplicationName(u"kestrel"_s);
+    QGuiApplication::setApplicationDisplayName(u"Mindvault"_s);
+    // The importer lives on in the tray when its window closes.
+    QApplication::setQuitOnLastWindowClosed(false);
+    const std::optional<Settings> settings = parse();
+    if (!settings)
+        return CommandLine::usage;
+
+    SingleInstance instance;
+    if (!instance.claim(settings->menu ? "menu" : "raise"))
+        return CommandLine::ok;
+
+    const SyncPaths paths =
+        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
+    // The archive must serve, and only one importer may work on it (a station may hold it).
+    const auto refuse = [](const QString& why, int exit) {
+        CommandLine::err(why);
+        QMessageBox::critical(nullptr, u"Mindvault"_s, why);
+        return exit;
+    };
+    if (const auto problem = ArchiveRootCheck::problem(paths.root(), ArchiveRootCheck::Use::write))
+        return refuse(*problem, CommandLine::failed);
+    ArchiveLock lock(paths.root());
+    if (!lock.tryLock())
+        return refuse(lock.heldBy() + u"先停掉它，再打开Mindvault。"_s, CommandLine::busy);
+
+    PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
+    if (!backend.central) {
+        CommandLine::err(backend.error);
+        QMessageBox::critical(nullptr, u"Mindvault"_s, backend.error);
+        return CommandLine::failed;
+    }
+
+    std::optional<Notify> notify;
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        notify.emplace();
+    SyncEngine::Options options;
+    if (settings->fastTiming)
+        options.timing = FastTiming::engine();
+    options.notify = [&notify](const QString& body, const QString& title) {
+        if (notify)
+            notify->send(body, title);
+    };
+    const double cooldown =
+        EngineTiming::defaultCooldown / (settings->fastTiming ? FastTiming::factor : 1.0);
+    SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
+    EngineServices::Options serviceOptions;
+    if (settings->fastTiming)
+        serviceOptions.uploadTiming = UploadTiming().scaled(1.0 / FastTiming::factor);
+    EngineServices services(engine, serviceOptions);
+
+    AppServices appServices{engine,
+                            services.uploadQueue(),
+                            services.penDeletions(),
+                            services.manifestEdits(),
+                            services.deviceBinder(),
+                            TokenStore(),
+                            LoginItem(),
+                            [&notify] {
+                                if (notify)
+                                    notify->request();
+                            }};
+    MessageBoxDialogs dialogs;
+    DesktopShell shell;
+    const QString windowState =
+        QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + u"/window.ini"_s;
+    AppState state(std::move(appServices), dialogs, shell, windowState);
+    QObject::connect(&instance, &SingleInstance::raiseRequested, &state, &AppState::showMainWindow);
+
+    // Without a tray the window is the application's face: it is shown and never hidden.
+    const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
+    QGuiApplication::setWindowIcon(TrayIcon::render(SyncPhase::idle()));
+    TrayMenu trayMenu(state.model(), dialogs);
+    std::optional<TrayIcon> trayIcon;
+    if (tray) {
+        trayIcon.emplace(state.model(), trayMenu);
+        trayIcon->show();
+    }
+
+    // Desktops without a tray reach the menu's commands and settings this way.
+    const auto popMenu = [&trayMenu] {
+        trayMenu.menu().popup(QCursor::pos());
+        trayMenu.menu().activateWindow();
+    };
+    QObject::connect(&instance, &SingleInstance::menuRequested, &trayMenu, popMenu);
+
+    state.wire();
+    state.showMainWindow();
+    state.window()->setCloseHides(tray);
+    if (settings->menu)
+        QTimer::singleShot(0, &trayMenu, popMenu);
+    return QApplication::exec();
+}
+
+} // namespace DesktopCommand

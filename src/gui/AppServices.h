@@ -1,0 +1,27 @@
+#pragma once
+
+#include "cloud/TokenStore.h"
+#include "platform/LoginItem.h"
+
+#include <functional>
+
+class DeviceBinder;
+class ManifestEdits;
+class PenDeletions;
+class SyncEngine;
+class UploadQueue;
+
+// The engine and the pieces attached to it that the application's actions reach. The caller
+// (main's assembly) owns all of them and keeps them alive while the application runs.
+struct AppServices {
+    SyncEngine& engine;
+    UploadQueue* uploadQueue; // nullptr when the archive names no service
+    PenDeletions& penDeletions;
+    ManifestEdits& manifestEdits;
+    DeviceBinder& deviceBinder;
+    TokenStore store;
+    LoginItem loginItem;
+    // Asks the desktop's notification service once, at wiring.
+    std::function<void()> requestNotifications = [] {
+    };
+};

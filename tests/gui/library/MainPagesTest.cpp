@@ -1,0 +1,144 @@
+#include "library/MainPages.h"
+
+#include "AppModel.h"
+#include "GuiHarness.h"
+#include "audit/ArchiveAuditPanel.h"
+#include "device/BindMismatchCard.h"
+#include "device/DevicePage.h"
+#include "device/SideRail.h"
+#include "support/TestSupport.h"
+#include "sync/SyncEngine.h"
+#include "window/MainWindowView.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+class MainPagesTest : public ::testing::Test {
+protected:
+    MainPagesTest()
+    {
+        view.resize(1000, 640);
+        view.show();
+    }
+    MainPages& pages() { return *view.findChild<MainPages*>(); }
+
+    GuiHarness h;
+    MainWindowView view{h.model(), h.dialogs()};
+};
+
+TEST_F(MainPagesTest, BindingCardStaysOpenOnARejectedNameAndCancelDismissesIt)
+{
+    QList<std::optional<QString>> names;
+    int dismissed = 0;
+    h.model().actions.resolveBindMismatch = [&](std::optional<QString> name) -> QCoro::Task<bool> {
+        names << name;
+        co_return false;
+    };
+    h.model().actions.dismissBindMismatch = [&] {
+        ++dismissed;
+        h.engine().setPendingBindMismatch(std::nullopt);
+    };
+    EXPECT_EQ(pages().bindCard(), nullptr);
+
+    h.engine().setPendingBindMismatch(
+        BindMismatch{u"C0:11"_s, u"QX27-7A01"_s, u"old@example.com"_s, u"new@example.com"_s});
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return pages().bindCard() != nullptr; }));
+    BindMismatchCard* card = pages().bindCard();
+    EXPECT_TRUE(card->isVisible());
+    card->findChild<QLineEdit*>(u"name"_s)->setText(u"我的笔"_s);
+    QTest::mouseClick(card->findChild<QPushButton*>(u"confirm"_s), Qt::LeftButton);
+    auto* error = card->findChild<QLabel*>(u"error"_s);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return error->isVisible(); }));
+    EXPECT_EQ(names, (QList<std::optional<QString>>{u"我的笔"_s}));
+    EXPECT_EQ(pages().bindCard(), card);
+    EXPECT_EQ(card->findChild<QLabel*>(u"text"_s)->text().left(9), u"这支笔上次同步到「"_s);
+
+    QTest::mouseClick(card->findChild<QPushButton*>(u"cancel"_s), Qt::LeftButton);
+    EXPECT_EQ(dismissed, 1);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return pages().bindCard() == nullptr; }));
+}
+
+TEST_F(MainPagesTest, AuditPanelOpensOverTheWindowAndClosingKeepsTheReport)
+{
+    int audits = 0;
+    h.model().actions.runAudit = [&] {
+        ++audits;
+        ArchiveAudit::Report report;
+        ArchiveAudit::Item item;
+        item.base = u"20240301-090000"_s;
+        item.status = ArchiveAudit::Status::notDownloaded;
+        item.detail = u"只是还没从云端下载到本机"_s;
+        report.items << item;
+        h.model().setAuditReport(report);
+    };
+    h.model().setPanel(AppModel::Panel::audit);
+    ArchiveAuditPanel* panel = pages().auditPanel();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_EQ(panel->findChild<QLabel*>(u"summary"_s)->text(), u"还没体检过"_s);
+
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"rerun"_s), Qt::LeftButton);
+    EXPECT_EQ(audits, 1);
+    EXPECT_EQ(panel->findChild<QLabel*>(u"summary"_s)->text(), h.model().auditReport()->summary());
+
+    QTest::mouseClick(panel->findChild<QPushButton*>(u"close"_s), Qt::LeftButton);
+    EXPECT_FALSE(h.model().panel());
+    EXPECT_EQ(pages().auditPanel(), nullptr);
+    EXPECT_TRUE(h.model().auditReport());
+}
+
+TEST_F(MainPagesTest, RailNamesThePenStateAndTheDevicePageOpensRecordingsInTheLibrary)
+{
+    auto* deviceEntry = pages().rail().findChild<QToolButton*>(u"railDevice"_s);
+    EXPECT_EQ(deviceEntry->accessibleName(), u"设备，录音笔未连接"_s);
+    DeviceInfo d;
+    d.connected = true;
+    h.engine().setDevice(d);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.model().device().connected; }));
+    EXPECT_EQ(deviceEntry->accessibleName(), u"设备，录音笔已连接"_s);
+
+    QTest::mouseClick(deviceEntry, Qt::LeftButton);
+    EXPECT_EQ(pages().rail().section(), SideRail::Section::device);
+    Q_EMIT pages().device().openRecording(u"20240301-090000"_s);
+    EXPECT_EQ(pages().rail().section(), SideRail::Section::library);
+    EXPECT_EQ(h.model().selection(), u"20240301-090000"_s);
+}
+
+TEST_F(MainPagesTest, BlockedBannerOffersSigningInAgainWhenTheLoginExpired)
+{
+    int signOuts = 0;
+    QStringList logs;
+    h.model().actions.signOut = [&] {
+        ++signOuts;
+    };
+    h.model().actions.openLog = [&] {
+        logs << u"log"_s;
+    };
+    auto* banner = view.findChild<QWidget*>(u"blockedBanner"_s);
+    EXPECT_FALSE(banner->isVisible());
+
+    h.engine().setUploadBlocked(u"推送暂停：网络不通"_s);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return banner->isVisible(); }));
+    auto* button = banner->findChild<QPushButton*>(u"blockedAction"_s);
+    EXPECT_EQ(button->text(), u"查看日志"_s);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(logs.size(), 1);
+
+    h.engine().setNeedsSignIn(true);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.model().needsSignIn(); }));
+    EXPECT_EQ(button->text(), u"重新登录"_s);
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_EQ(signOuts, 1);
+    EXPECT_EQ(h.model().sessionNotice(),
+              u"登录已失效，请重新登录。登录后积压的录音会自动推上去。"_s);
+}
+
+} // namespace
