@@ -111,4 +111,40 @@ for appearance in light dark; do
   shoot "menu$suffix"
   stop_app
 done
+# The window's pages, in light appearance: the library with a transcribed recording selected
+# (chain, waveform, transcript), the device page while the pen is connected, the audit panel
+# with one problem, and the card for a pen bound to another account.
+key() { xdotool mousemove 640 400; xdotool key --clearmodifiers "$@"; }
+# Recordings of any length go up, so the short test recordings get transcripts.
+mkdir -p "$archive/out"
+echo '{"coolingDays": 3, "deleteAfterSync": false, "minUploadSeconds": 0}' \
+  > "$archive/out/swift-settings.json"
+start_app
+sleep 15
+key ctrl+1 ctrl+f Return
+sleep 3
+shoot library
+key ctrl+2 ctrl+r
+sleep 0.6
+shoot device
+# One recording loses its Ogg file; the tray's "体检本地归档" opens the panel, "重新体检" runs it.
+rm -f "$archive/导入/20251203-101500.ogg"
+"${private_env[@]}" "$kestrel_bin" --menu --archive-root "$archive"
+sleep 1
+xdotool key Down Down Down Down Down Down Return
+sleep 1
+key space
+sleep 3
+shoot audit
+stop_app
+
+# A pen last bound to another organisation stops the round until the user decides.
+mkdir -p "$work/data/Mindvault"
+cat > "$work/data/Mindvault/device-bindings.json" <<'JSON'
+{"C0:11:22:33:44:66": {"orgId": "org-elsewhere", "email": "colleague@example.com", "deviceNo": "QX27-0042"}}
+JSON
+start_app
+sleep 6
+shoot binding
+stop_app
 echo "screenshots in $out"

@@ -15,6 +15,7 @@
 #include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
 #include "sync/EngineTiming.h"
+#include "sync/RadioNotice.h"
 #include "sync/SyncEngine.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayMenu.h"
@@ -140,6 +141,10 @@ int main(int argc, char** argv)
     if (settings->fastTiming)
         serviceOptions.uploadTiming = UploadTiming().scaled(1.0 / FastTiming::factor);
     EngineServices services(engine, serviceOptions);
+    engine.log(backend.description);
+    RadioNotice radio(*backend.central, engine);
+    // Once the app state has started the engine: what is wrong with the radio, if anything.
+    QTimer::singleShot(0, &radio, [&radio, &backend] { radio.note(backend.central->state()); });
 
     AppServices appServices{engine,
                             services.uploadQueue(),

@@ -11,6 +11,7 @@
 #include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
 #include "sync/EngineTiming.h"
+#include "sync/RadioNotice.h"
 #include "sync/SyncEngine.h"
 
 #include <QCommandLineParser>
@@ -140,6 +141,8 @@ int main(int argc, char** argv)
     // operator answers it in advance.
     serviceOptions.acceptRebind = settings->acceptRebind;
     EngineServices services(engine, serviceOptions);
+    engine.log(backend.description);
+    RadioNotice radio(*backend.central, engine);
 
     // A finished round decides the exit status of --once; after a stop request it ends the
     // process once the round has done its bookkeeping. A --once round cut short by that request
@@ -171,6 +174,7 @@ int main(int argc, char** argv)
         engine.syncNow();
     } else {
         engine.start();
+        radio.note(backend.central->state());
     }
     return QCoreApplication::exec();
 }

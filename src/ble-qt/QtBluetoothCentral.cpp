@@ -1,16 +1,19 @@
 #include "QtBluetoothCentral.h"
 
+#include "device/RadioState.h"
+
 #include <QBluetoothAddress>
 #include <QBluetoothDeviceDiscoveryAgent>
 #include <QBluetoothUuid>
 #include <QDBusConnection>
 #include <QDBusInterface>
 #include <QDBusReply>
-#include <QDBusServiceWatcher>
 #include <QLowEnergyController>
 #include <QLowEnergyService>
 #include <QRegularExpression>
 #include <QTimer>
+
+using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
@@ -54,29 +57,46 @@ QVariant bluezProperty(const QString& path, const QString& iface, const QString&
 
 } // namespace
 
-QtBluetoothCentral::QtBluetoothCentral(QObject* parent) : CentralPort(parent)
+QtBluetoothCentral::QtBluetoothCentral(QObject* parent)
+    : CentralPort(parent), m_radio(QDBusConnection::systemBus())
 {
-    connect(&m_local, &QBluetoothLocalDevice::hostModeStateChanged, this,
-            [this] { Q_EMIT stateUpdated(state()); });
-    m_bluezWatcher = new QDBusServiceWatcher(kBluez, QDBusConnection::systemBus(),
-                                             QDBusServiceWatcher::WatchForUnregistration, this);
-    connect(m_bluezWatcher, &QDBusServiceWatcher::serviceUnregistered, this, [this] {
-        // bluetoothd went away: Qt's controller does not notice, the link is gone all the same.
-        if (m_link) {
-            endLink(QStringLiteral("蓝牙服务已退出"));
-        }
-        Q_EMIT stateUpdated(state());
-    });
+    connect(&m_radio, &BluezRadio::stateChanged, this, &QtBluetoothCentral::onRadioState);
 }
 
 QtBluetoothCentral::~QtBluetoothCentral() = default;
 
 int QtBluetoothCentral::state() const
 {
-    if (!m_local.isValid()) {
-        return 2; // unsupported
+    return m_radio.state();
+}
+
+QString QtBluetoothCentral::adapterDescription() const
+{
+    if (m_radio.adapterName().isEmpty())
+        return {};
+    return m_radio.adapterName() + u"（"_s + m_radio.adapterAddress() + u"）"_s;
+}
+
+void QtBluetoothCentral::onRadioState(int state)
+{
+    if (state != CentralPort::poweredOn) {
+        // Qt's controller does not notice bluetoothd or the adapter going away; the link is
+        // gone all the same.
+        if (m_link)
+            endLink(state == RadioState::poweredOff    ? u"蓝牙适配器被关掉了"_s
+                    : state == RadioState::unsupported ? u"蓝牙适配器不见了"_s
+                                                       : u"蓝牙服务已退出"_s);
+        // The agent is bound to the adapter it started on; a fresh one follows the next.
+        if (m_agent) {
+            m_agent->disconnect(this);
+            // Qt counts discovery interest per adapter path process-wide; only stop() gives
+            // ours back, and a stale count would keep the next agent from starting discovery.
+            m_agent->stop();
+            m_agent->deleteLater();
+            m_agent = nullptr;
+        }
     }
-    return m_local.hostMode() == QBluetoothLocalDevice::HostPoweredOff ? 4 : CentralPort::poweredOn;
+    Q_EMIT stateUpdated(state);
 }
 
 // ---------------------------------------------------------------------------------------------

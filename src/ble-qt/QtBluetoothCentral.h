@@ -1,29 +1,33 @@
 #pragma once
 
+#include "BluezRadio.h"
 #include "device/CentralPort.h"
 
 #include <QBluetoothDeviceInfo>
-#include <QBluetoothLocalDevice>
 #include <QHash>
 #include <QPointer>
 #include <memory>
 
 class QBluetoothDeviceDiscoveryAgent;
-class QDBusServiceWatcher;
 class QLowEnergyController;
 class QLowEnergyService;
 
 // The Central port on Qt Bluetooth. One link at a time (the pen's client needs no more).
 //
-// Covers what Qt 6.4 leaves out on BlueZ: the maximum write length is read from BlueZ's MTU
-// property of the write characteristic (Qt reports none), and losing bluetoothd counts as a
-// disconnection (Qt does not notice). Connect time-outs are the client's own.
+// Covers what Qt 6.4 leaves out on BlueZ: the radio's state comes from BlueZ itself (BluezRadio:
+// adapters, Powered, bluetoothd coming and going), the maximum write length is read from
+// BlueZ's MTU property of the write characteristic (Qt reports none), and losing the radio
+// counts as a disconnection (Qt does not notice bluetoothd going away). Connect time-outs are
+// the client's own.
 class QtBluetoothCentral : public CentralPort {
     Q_OBJECT
 
 public:
     explicit QtBluetoothCentral(QObject* parent = nullptr);
     ~QtBluetoothCentral() override;
+
+    // The adapter in use, "hci0（00:11:22:33:44:55）"; empty when there is none.
+    QString adapterDescription() const;
 
     int state() const override;
     void startScan() override;
@@ -51,15 +55,15 @@ private:
         QString writeCharacteristic;
     };
 
+    void onRadioState(int state);
     void report(const QBluetoothDeviceInfo& info);
     void endLink(const std::optional<QString>& error);
     QLowEnergyService* serviceOf(const QString& characteristic) const;
     void watchService(QLowEnergyService* service, const QString& uuid);
     int readBluezMtu() const;
 
-    QBluetoothLocalDevice m_local;
+    BluezRadio m_radio;
     QBluetoothDeviceDiscoveryAgent* m_agent = nullptr;
-    QDBusServiceWatcher* m_bluezWatcher = nullptr;
     QHash<QString, QBluetoothDeviceInfo> m_seen;
     std::unique_ptr<Link> m_link;
 };

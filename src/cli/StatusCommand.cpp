@@ -1,11 +1,13 @@
 #include "StatusCommand.h"
 
+#include "BluezRadio.h"
 #include "CommandLine.h"
 #include "audio/OggWrap.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultConfig.h"
 #include "cloud/MindvaultError.h"
 #include "cloud/VaultFailure.h"
+#include "device/RadioState.h"
 #include "sync/ArchiveRootCheck.h"
 #include "sync/CleanupSettings.h"
 #include "sync/Describe.h"
@@ -158,6 +160,17 @@ QString describeRow(const Row& row, int floorSeconds, Counts& counts)
     return parts.join(u"  "_s);
 }
 
+// The computer's Bluetooth as it is now, in one sentence: what the user can do when it is not
+// ready for the pen.
+QString bluetoothLine()
+{
+    const BluezRadio radio(QDBusConnection::systemBus());
+    if (radio.state() == RadioState::poweredOn)
+        return u"蓝牙：适配器 "_s + radio.adapterName() + u"（"_s + radio.adapterAddress() +
+               u"）已打开"_s;
+    return u"蓝牙："_s + RadioState::advice(radio.state());
+}
+
 // The last round's summary as the engine logged it ("同步结束：…"), with its time stamp.
 std::optional<QString> lastSummary(const QString& logPath)
 {
@@ -235,6 +248,7 @@ QCoro::Task<int> report(SyncPaths paths, bool offline)
     const std::optional<QString> summary = lastSummary(paths.syncLog());
     CommandLine::out(u"最近一轮："_s + summary.value_or(u"同步日志里还没有一轮同步的结尾（"_s +
                                                         paths.syncLog() + u"）"_s));
+    CommandLine::out(bluetoothLine());
     co_return exit;
 }
 

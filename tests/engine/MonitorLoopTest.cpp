@@ -2,9 +2,11 @@
 // and the manual trigger.
 
 #include "EngineHarness.h"
+#include "device/RadioState.h"
 #include "support/TestSupport.h"
 #include "sync/FileError.h"
 #include "sync/LiveWitness.h"
+#include "sync/RadioNotice.h"
 
 #include <QFileInfo>
 #include <QMutex>
@@ -149,6 +151,37 @@ TEST(MonitorLoop, ManualTriggerFindsThePenOrFails)
     EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
     EXPECT_TRUE(h.engine().lastTriggered.contains(h.pen().address()));
     EXPECT_FALSE(h.engine().isSyncing);
+}
+
+// With the radio off a manual round blames the radio, not the pen, and says what to do; a
+// listening engine shows the radio's state until it is back, then finds the pen by itself.
+TEST(MonitorLoop, RadioOffFailsWithItsStateAndListeningResumesWhenItIsBack)
+{
+    EngineHarness h;
+    h.pen().addFile(u"20260301-090000.opus"_s, VirtualPen::generatePackets(40, 1));
+    QSignalSpy rounds(&h.engine(), &SyncEngine::roundEnded);
+    const QString unavailable = u"蓝牙不可用：state=4"_s;
+    const QString advice = unavailable + u"——"_s + RadioState::advice(RadioState::poweredOff);
+
+    h.pen().setRadioState(RadioState::poweredOff);
+    h.engine().syncNow();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 1; }));
+    EXPECT_EQ(h.engine().phase(), SyncPhase::failed(unavailable));
+    EXPECT_EQ(h.engine().lastSummary(), unavailable);
+    EXPECT_TRUE(h.logged(advice));
+
+    RadioNotice notice(h.pen(), h.engine());
+    h.engine().start();
+    notice.note(h.pen().state());
+    notice.note(h.pen().state()); // once per change
+    EXPECT_EQ(h.engine().phase(), SyncPhase::failed(unavailable));
+    EXPECT_EQ(h.loggedCount(advice), 2);
+
+    h.pen().setRadioState(CentralPort::poweredOn);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 2; }));
+    EXPECT_TRUE(h.logged(u"蓝牙恢复了，接着找录音笔"_s));
+    EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
+    h.engine().stop();
 }
 
 TEST(MonitorLoop, StartLoadsTheEvidenceAndConvertsStrandedRecordings)

@@ -1,7 +1,9 @@
 #include "sync/SyncEngine.h"
 
 #include "device/AdvertisementStream.h"
+#include "device/BLEError.h"
 #include "device/CentralPort.h"
+#include "device/RadioState.h"
 #include "sync/Describe.h"
 
 #include <QCoro/QCoroFuture>
@@ -410,8 +412,19 @@ void SyncEngine::syncNow()
             co_await self->flushUploadQueue(false);
             if (!self)
                 co_return;
-            self->setPhase(SyncPhase::failed(u"没找到录音笔，确认已开机且未被手机 App 占用"_s));
-            self->setLastSummary(u"没找到录音笔"_s);
+            // With the radio off the pen cannot be seen: say so instead of blaming the pen.
+            const int radio = self->m_central.state();
+            if (radio != CentralPort::poweredOn) {
+                const QString text =
+                    BLEError::bluetoothUnavailable(u"state="_s + QString::number(radio))
+                        .description();
+                self->log(text + u"——"_s + RadioState::advice(radio));
+                self->setPhase(SyncPhase::failed(text));
+                self->setLastSummary(text);
+            } else {
+                self->setPhase(SyncPhase::failed(u"没找到录音笔，确认已开机且未被手机 App 占用"_s));
+                self->setLastSummary(u"没找到录音笔"_s);
+            }
             self->endSyncing();
             co_return;
         }

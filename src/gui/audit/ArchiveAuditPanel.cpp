@@ -43,6 +43,7 @@ ArchiveAuditPanel::ArchiveAuditPanel(QWidget* parent) : QFrame(parent)
     close->setObjectName(QStringLiteral("close"));
     close->setShortcut(QKeySequence(Qt::Key_Escape));
     connect(rerun, &QPushButton::clicked, this, &ArchiveAuditPanel::rerunRequested);
+    setFocusProxy(rerun); // opened from the keyboard, Space runs the check
     connect(close, &QPushButton::clicked, this, &ArchiveAuditPanel::closeRequested);
 
     auto* header = new QHBoxLayout;
@@ -54,6 +55,7 @@ ArchiveAuditPanel::ArchiveAuditPanel(QWidget* parent) : QFrame(parent)
     m_summary = new QLabel;
     m_summary->setObjectName(QStringLiteral("summary"));
     m_summary->setWordWrap(true);
+    m_summary->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     m_rows = new QTreeWidget;
     m_rows->setObjectName(QStringLiteral("rows"));

@@ -193,10 +193,12 @@ QWidget* DevicePage::archiveCard()
     m_archiveUnlisted->setObjectName(QStringLiteral("archiveUnlisted"));
     auto* run = new DSButton(QStringLiteral("体检一次"), DSButton::Style::secondary);
     run->setObjectName(QStringLiteral("runAudit"));
+    // Run it and show the findings: the card only has room for the counts.
     connect(run, &QPushButton::clicked, this, [this] {
         if (m_model.actions.runAudit) {
             m_model.actions.runAudit();
         }
+        m_model.setPanel(AppModel::Panel::audit);
     });
     column->addWidget(m_archiveText);
     column->addWidget(m_archiveResult);

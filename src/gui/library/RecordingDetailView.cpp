@@ -74,13 +74,8 @@ RecordingDetailView::RecordingDetailView(AppModel& model, Dialogs& dialogs, List
                       QStringLiteral("在文件管理器里选中这条的 ogg 文件"));
     m_delete = action(QStringLiteral("deleteFromDevice"), QStringLiteral("从设备删除"),
                       QStringLiteral("从录音笔上删掉这条，删之前先说清楚后果"));
-    auto* actions = new QGridLayout;
-    actions->setSpacing(8);
-    const QList<QPushButton*> buttons{m_openVault, m_redownload, m_repush, m_dismiss,
-                                      m_star,      m_reveal,     m_delete};
-    for (int i = 0; i < buttons.size(); ++i) {
-        actions->addWidget(buttons[i], i / 4, i % 4);
-    }
+    m_actions = new QGridLayout;
+    m_actions->setSpacing(8);
 
     TranscriptView* transcript = new TranscriptView(reader);
     m_transcript = transcript;
@@ -98,7 +93,7 @@ RecordingDetailView::RecordingDetailView(AppModel& model, Dialogs& dialogs, List
     column->addWidget(chainHeading);
     column->addWidget(m_chain);
     column->addWidget(m_shortNote);
-    column->addLayout(actions);
+    column->addLayout(m_actions);
     column->addWidget(m_transcript, 1);
     column->addStretch(0);
 
@@ -133,7 +128,7 @@ RecordingDetailView::RecordingDetailView(AppModel& model, Dialogs& dialogs, List
 QPushButton* RecordingDetailView::action(const QString& name, const QString& text,
                                          const QString& help)
 {
-    auto* b = new DSButton(text, DSButton::Style::secondary);
+    auto* b = new DSButton(text, DSButton::Style::secondary, this);
     b->setObjectName(name);
     b->setToolTip(help);
     return b;
@@ -169,6 +164,7 @@ void RecordingDetailView::setItem(const RecordingItem& item,
     m_reveal->setVisible(item.onDisk());
     // Only what is still on the pen can be deleted from it.
     m_delete->setEnabled(item.onDevice());
+    placeActions();
 
     if (archivedChanged) {
         const QString path =
@@ -185,6 +181,21 @@ void RecordingDetailView::setItem(const RecordingItem& item,
         }
     }
     m_transcript->setTranscriptId(item.inVault() ? item.transcriptId : std::nullopt);
+}
+
+void RecordingDetailView::placeActions()
+{
+    // Four to a row, without gaps where an action does not apply.
+    const QList<QPushButton*> buttons{m_openVault, m_redownload, m_repush, m_dismiss,
+                                      m_star,      m_reveal,     m_delete};
+    int slot = 0;
+    for (QPushButton* b : buttons) {
+        m_actions->removeWidget(b);
+        if (!b->isHidden()) {
+            m_actions->addWidget(b, slot / 4, slot % 4);
+            ++slot;
+        }
+    }
 }
 
 void RecordingDetailView::loadBars(const QString& base, const QString& path)

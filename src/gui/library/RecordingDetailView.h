@@ -12,6 +12,7 @@ class ChainView;
 class Dialogs;
 class ListenBar;
 class ListenPlayer;
+class QGridLayout;
 class QLabel;
 class QPushButton;
 class TranscriptReader;
@@ -35,6 +36,7 @@ public:
 
 private:
     QPushButton* action(const QString& name, const QString& text, const QString& help);
+    void placeActions();
     void loadBars(const QString& base, const QString& path);
     void confirmDelete();
 
@@ -59,4 +61,5 @@ private:
     QPushButton* m_star;
     QPushButton* m_reveal;
     QPushButton* m_delete;
+    QGridLayout* m_actions;
 };

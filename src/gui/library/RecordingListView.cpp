@@ -1,5 +1,7 @@
 #include "library/RecordingListView.h"
 
+#include "design/DesignSystem.h"
+#include "design/Icons.h"
 #include "library/RecordingFilter.h"
 #include "library/RecordingListModel.h"
 #include "library/RecordingRowDelegate.h"
@@ -18,12 +20,12 @@
 
 namespace {
 
-QToolButton* counter(const QString& name, QStyle::StandardPixmap icon, QStyle* style)
+QToolButton* counter(const QString& name, const QString& symbol, const QColor& colour)
 {
     auto* b = new QToolButton;
     b->setObjectName(name);
     b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-    b->setIcon(style->standardIcon(icon));
+    b->setIcon(Icons::tinted(symbol, colour));
     b->setAutoRaise(true);
     b->setToolTip(QStringLiteral("只看需要处理的"));
     return b;
@@ -36,9 +38,11 @@ RecordingListView::RecordingListView(RecordingListModel& model, QWidget* parent)
 {
     m_filter->setSource(&m_model);
 
-    m_speakers = counter(QStringLiteral("speakersCounter"), QStyle::SP_DirHomeIcon, style());
-    m_failed = counter(QStringLiteral("failedCounter"), QStyle::SP_MessageBoxWarning, style());
-    m_stuck = counter(QStringLiteral("stuckCounter"), QStyle::SP_BrowserReload, style());
+    m_speakers = counter(QStringLiteral("speakersCounter"), QStringLiteral("person.2"), DS::warn);
+    m_failed = counter(QStringLiteral("failedCounter"), QStringLiteral("exclamationmark.triangle"),
+                       DS::bad);
+    m_stuck = counter(QStringLiteral("stuckCounter"), QStringLiteral("arrow.triangle.2.circlepath"),
+                      DS::bad);
     auto* counters = new QHBoxLayout;
     counters->setContentsMargins(0, 0, 0, 0);
     counters->addWidget(m_speakers);

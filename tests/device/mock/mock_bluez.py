@@ -2,7 +2,8 @@
 """A mock BlueZ on a private system bus: one adapter, one pen that appears on discovery and
 offers AE20 with AE21/AE22/AE23 once connected. It answers a battery request (ctrl/3) with a
 battery frame (ctrl/4, 77) on AE22. Control interface com.kestrel.MockPen at /mockpen:
-Drop() ends the link as if the pen went away."""
+Drop() ends the link as if the pen went away; SetPowered(b) switches the adapter;
+RemoveAdapter() and AddAdapter() unplug and plug it."""
 import dbus
 import dbus.service
 import dbus.mainloop.glib
@@ -171,6 +172,8 @@ class Device(Obj):
         self.drop()
 
     def drop(self):
+        if not self.props["Connected"]:
+            return
         self.set("ServicesResolved", False)
         self.set("Connected", False)
         for p in reversed(self.gatt):
@@ -205,6 +208,8 @@ class Adapter(Obj):
 
     @dbus.service.method("org.bluez.Adapter1")
     def StartDiscovery(self):
+        if not self.props["Powered"]:
+            raise dbus.exceptions.DBusException("org.bluez.Error.NotReady", "Resource Not Ready")
         self.set("Discovering", True)
         if DEV not in self.root.objects:
             self.root.add(self.device)
@@ -228,13 +233,34 @@ class Adapter(Obj):
 
 
 class Control(dbus.service.Object):
-    def __init__(self, bus, device):
+    def __init__(self, bus, root, device, adapter):
+        self.bus = bus
+        self.root = root
         self.device = device
+        self.adapter = adapter
         dbus.service.Object.__init__(self, bus, "/mockpen")
 
     @dbus.service.method("com.kestrel.MockPen")
     def Drop(self):
         self.device.drop()
+
+    @dbus.service.method("com.kestrel.MockPen", in_signature="b")
+    def SetPowered(self, on):
+        if not on:
+            self.device.drop()
+            self.adapter.set("Discovering", False)
+        self.adapter.set("Powered", bool(on))
+
+    @dbus.service.method("com.kestrel.MockPen")
+    def RemoveAdapter(self):
+        self.device.drop()
+        self.root.remove(DEV)
+        self.root.remove(ADAPTER)
+
+    @dbus.service.method("com.kestrel.MockPen")
+    def AddAdapter(self):
+        self.adapter.add_to_connection(self.bus, ADAPTER)
+        self.root.add(self.adapter)
 
 
 def main():
@@ -245,7 +271,7 @@ def main():
     device.remove_from_connection()  # exported when discovery starts
     adapter = Adapter(bus, root, device)
     root.objects[ADAPTER] = adapter
-    Control(bus, device)
+    Control(bus, root, device, adapter)
 
     orig_add = root.add
 

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <optional>
+
+class CentralPort;
+class SyncEngine;
+
+// Tells the user what happens to the radio, through the engine's log and phase: each change is
+// logged once; while the radio is unavailable a listening engine shows the failure and the log
+// says what to do; once it is back the engine waits for the pen again (the client restarts
+// scanning by itself). The front end that owns the engine owns this beside it.
+class RadioNotice : public QObject {
+    Q_OBJECT
+
+public:
+    RadioNotice(CentralPort& central, SyncEngine& engine, QObject* parent = nullptr);
+
+    void note(int state);
+
+private:
+    SyncEngine& m_engine;
+    std::optional<int> m_noted;
+};

@@ -1,0 +1,407 @@
+#include "PenBluez.h"
+
+#include "VirtualPen.h"
+#include "device/Proto.h"
+
+#include <QDBusObjectPath>
+#include <unistd.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+const QString kAdapterPath = u"/org/bluez/hci0"_s;
+const QString kAdapter = u"org.bluez.Adapter1"_s;
+const QString kDevice = u"org.bluez.Device1"_s;
+const QString kService = u"org.bluez.GattService1"_s;
+const QString kChar = u"org.bluez.GattCharacteristic1"_s;
+const QString kDesc = u"org.bluez.GattDescriptor1"_s;
+const QString kControl = u"com.kestrel.MockPen"_s;
+const QString kFailed = u"org.bluez.Error.Failed"_s;
+const QString kNotReady = u"org.bluez.Error.NotReady"_s;
+const QString kCccd = u"00002902-0000-1000-8000-00805f9b34fb"_s;
+// An advertisement younger than this counts as the pen advertising now.
+constexpr int kFreshMs = 1000;
+
+QVariant path(const QString& p)
+{
+    return QVariant::fromValue(QDBusObjectPath(p));
+}
+
+QString hex4(int n)
+{
+    return QString::number(n, 16).rightJustified(4, u'0');
+}
+
+} // namespace
+
+PenBluez::PenBluez(VirtualPen& pen, BluezObjectTree& tree, Options options)
+    : m_pen(pen), m_tree(tree), m_options(options), m_address(pen.address().toUpper()),
+      m_devicePath(kAdapterPath + u"/dev_"_s + QString(m_address).replace(u':', u'_'))
+{
+    connect(&pen, &CentralPort::advertised, this, &PenBluez::onAdvertised);
+    connect(&pen, &CentralPort::connected, this, &PenBluez::onConnected);
+    connect(&pen, &CentralPort::connectFailed, this, &PenBluez::onConnectFailed);
+    connect(&pen, &CentralPort::disconnected, this, &PenBluez::onDisconnected);
+    connect(&pen, &CentralPort::servicesDiscovered, this, &PenBluez::onServices);
+    connect(&pen, &CentralPort::characteristicsDiscovered, this, &PenBluez::onCharacteristics);
+    connect(&pen, &CentralPort::notificationStateUpdated, this, &PenBluez::onNotifyState);
+    connect(&pen, &CentralPort::valueUpdated, this, &PenBluez::onValue);
+    if (m_options.adapter)
+        addAdapter();
+    // A pen advertises whether anyone listens; the adapter hears it only while discovering.
+    m_pen.startScan();
+}
+
+bool PenBluez::handle(const QDBusMessage& call)
+{
+    const QString iface = call.interface();
+    if (iface == kControl)
+        return handleControl(call);
+    if (iface == kAdapter && call.path() == kAdapterPath && m_tree.contains(kAdapterPath))
+        return handleAdapter(call);
+    if (iface == kDevice && call.path() == m_devicePath && m_tree.contains(m_devicePath))
+        return handleDevice(call);
+    if ((iface == kChar || iface == kDesc) && m_tree.contains(call.path()))
+        return handleGatt(call);
+    return false;
+}
+
+// --- adapter ---
+
+void PenBluez::addAdapter()
+{
+    m_tree.add(kAdapterPath, {{kAdapter,
+                               {{u"Address"_s, u"00:AA:BB:CC:DD:EE"_s},
+                                {u"AddressType"_s, u"public"_s},
+                                {u"Name"_s, u"virtual-pen-bluez"_s},
+                                {u"Alias"_s, u"virtual-pen-bluez"_s},
+                                {u"Class"_s, QVariant::fromValue(quint32(0))},
+                                {u"Powered"_s, m_options.powered},
+                                {u"Discoverable"_s, false},
+                                {u"Pairable"_s, true},
+                                {u"Discovering"_s, false},
+                                {u"UUIDs"_s, QStringList()},
+                                {u"Modalias"_s, u"usb:v1D6Bp0246d0537"_s},
+                                {u"DiscoverableTimeout"_s, QVariant::fromValue(quint32(0))},
+                                {u"PairableTimeout"_s, QVariant::fromValue(quint32(0))}}}});
+}
+
+void PenBluez::removeAdapter()
+{
+    endLink(u"适配器拔掉了"_s);
+    m_tree.remove(kAdapterPath);
+}
+
+bool PenBluez::powered() const
+{
+    return m_tree.property(kAdapterPath, kAdapter, u"Powered"_s).toBool();
+}
+
+void PenBluez::setPowered(bool on)
+{
+    if (!on) {
+        endLink(u"适配器关掉了"_s);
+        m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, false);
+    }
+    m_tree.setProperty(kAdapterPath, kAdapter, u"Powered"_s, on);
+}
+
+bool PenBluez::handleAdapter(const QDBusMessage& call)
+{
+    const QString member = call.member();
+    if (member == u"StartDiscovery"_s) {
+        if (!powered()) {
+            refuse(call, u"Resource Not Ready"_s);
+            return true;
+        }
+        m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, true);
+        // A pen advertising right now is heard at once, before the call returns: clients read
+        // the object tree next and only then listen for new devices.
+        if (m_lastAdvertisement && m_lastAdvertisement->heard.elapsed() < kFreshMs)
+            hear(*m_lastAdvertisement);
+    } else if (member == u"StopDiscovery"_s) {
+        m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, false);
+    } else if (member == u"GetDiscoveryFilters"_s) {
+        m_tree.bus().send(call.createReply(
+            QStringList{u"UUIDs"_s, u"RSSI"_s, u"Transport"_s, u"DuplicateData"_s}));
+        return true;
+    } else if (member != u"SetDiscoveryFilter"_s && member != u"RemoveDevice"_s) {
+        // RemoveDevice is ignored: the pen stays known, as a bonded device would.
+        return false;
+    }
+    answer(call);
+    return true;
+}
+
+// --- device ---
+
+void PenBluez::onAdvertised(const QString& peripheral, const std::optional<QString>& name,
+                            const QStringList& services, int rssi)
+{
+    if (peripheral.toUpper() != m_address)
+        return;
+    m_lastAdvertisement = Advertisement{name.value_or(m_address), services, rssi, {}};
+    m_lastAdvertisement->heard.start();
+    if (m_tree.contains(kAdapterPath) && powered() &&
+        m_tree.property(kAdapterPath, kAdapter, u"Discovering"_s).toBool())
+        hear(*m_lastAdvertisement);
+}
+
+void PenBluez::hear(const Advertisement& ad)
+{
+    // Qt reports a sighting again only when something changed: the RSSI wobbles by one.
+    m_rssiFlip = !m_rssiFlip;
+    const QVariant rssiValue = QVariant::fromValue(qint16(ad.rssi - (m_rssiFlip ? 1 : 0)));
+    if (m_tree.contains(m_devicePath)) {
+        m_tree.setProperty(m_devicePath, kDevice, u"RSSI"_s, rssiValue);
+        return;
+    }
+    m_tree.add(m_devicePath, {{kDevice,
+                               {{u"Address"_s, m_address},
+                                {u"AddressType"_s, u"public"_s},
+                                {u"Name"_s, ad.name},
+                                {u"Alias"_s, ad.name},
+                                {u"Adapter"_s, path(kAdapterPath)},
+                                {u"RSSI"_s, rssiValue},
+                                {u"UUIDs"_s, ad.services},
+                                {u"Connected"_s, false},
+                                {u"ServicesResolved"_s, false},
+                                {u"Paired"_s, false},
+                                {u"Trusted"_s, false},
+                                {u"Blocked"_s, false},
+                                {u"LegacyPairing"_s, false}}}});
+}
+
+bool PenBluez::handleDevice(const QDBusMessage& call)
+{
+    const bool connected = m_tree.property(m_devicePath, kDevice, u"Connected"_s).toBool();
+    if (call.member() == u"Connect"_s) {
+        if (!powered()) {
+            refuse(call, u"Resource Not Ready"_s);
+        } else if (connected) {
+            answer(call);
+        } else if (m_connectCall) {
+            m_tree.bus().send(
+                call.createErrorReply(u"org.bluez.Error.InProgress"_s, u"In Progress"_s));
+        } else {
+            m_connectCall = call;
+            m_pen.connectPeripheral(m_address);
+        }
+        return true;
+    }
+    if (call.member() == u"Disconnect"_s) {
+        if (!connected && !m_connectCall) {
+            answer(call);
+        } else {
+            m_disconnectCall = call;
+            m_pen.cancelConnection(m_address);
+        }
+        return true;
+    }
+    return false;
+}
+
+void PenBluez::onConnected(const QString&)
+{
+    m_tree.setProperty(m_devicePath, kDevice, u"Connected"_s, true);
+    m_pen.discoverServices(m_address, {});
+}
+
+void PenBluez::onConnectFailed(const QString&, const std::optional<QString>& error)
+{
+    if (m_connectCall)
+        m_tree.bus().send(std::exchange(m_connectCall, std::nullopt)
+                              ->createErrorReply(kFailed, error.value_or(u"未知"_s)));
+}
+
+void PenBluez::onServices(const QString&, const QStringList& services,
+                          const std::optional<QString>& error)
+{
+    if (error || services.isEmpty()) {
+        endLink(error.value_or(u"没有服务"_s));
+        return;
+    }
+    m_servicesPending = services;
+    for (const QString& s : services)
+        m_pen.discoverCharacteristics(m_address, s);
+}
+
+void PenBluez::onCharacteristics(const QString&, const QString& service,
+                                 const QStringList& characteristics,
+                                 const std::optional<QString>& error)
+{
+    if (error) {
+        endLink(*error);
+        return;
+    }
+    exportGatt(service, characteristics);
+    m_servicesPending.removeAll(service);
+    if (!m_servicesPending.isEmpty())
+        return;
+    // BlueZ resolves every service before it says so, and clients treat that as "connected".
+    m_tree.setProperty(m_devicePath, kDevice, u"ServicesResolved"_s, true);
+    if (m_connectCall)
+        answer(*std::exchange(m_connectCall, std::nullopt));
+}
+
+void PenBluez::exportGatt(const QString& service, const QStringList& characteristics)
+{
+    const QString servicePath = m_devicePath + u"/service"_s + hex4(m_nextHandle++);
+    m_servicePaths.append(servicePath);
+    m_tree.add(servicePath, {{kService,
+                              {{u"UUID"_s, service.toLower()},
+                               {u"Primary"_s, true},
+                               {u"Device"_s, path(m_devicePath)},
+                               {u"Includes"_s, QVariant::fromValue(QList<QDBusObjectPath>())}}}});
+    const int mtu = m_pen.maximumWriteLength(m_address) + 3;
+    for (const QString& uuid : characteristics) {
+        const QString charPath = servicePath + u"/char"_s + hex4(m_nextHandle++);
+        const bool writes = uuid.compare(Proto::charWrite, Qt::CaseInsensitive) == 0;
+        const QStringList flags =
+            writes ? QStringList{u"write-without-response"_s} : QStringList{u"notify"_s};
+        m_tree.add(charPath, {{kChar,
+                               {{u"UUID"_s, uuid.toLower()},
+                                {u"Service"_s, path(servicePath)},
+                                {u"Flags"_s, flags},
+                                {u"Value"_s, QByteArray()},
+                                {u"Notifying"_s, false},
+                                {u"MTU"_s, QVariant::fromValue(quint16(mtu))}}}});
+        m_charPath.insert(uuid.toLower(), charPath);
+        m_charUuid.insert(charPath, uuid);
+        // Qt listens to notifications only where a configuration descriptor exists.
+        if (!writes) {
+            m_tree.add(charPath + u"/desc"_s + hex4(m_nextHandle++),
+                       {{kDesc,
+                         {{u"UUID"_s, kCccd},
+                          {u"Characteristic"_s, path(charPath)},
+                          {u"Value"_s, QByteArray()}}}});
+        }
+    }
+}
+
+// --- GATT ---
+
+bool PenBluez::handleGatt(const QDBusMessage& call)
+{
+    const QString member = call.member();
+    const QString uuid = m_charUuid.value(call.path());
+    if (member == u"ReadValue"_s) {
+        m_tree.bus().send(
+            call.createReply(m_tree.property(call.path(), call.interface(), u"Value"_s)));
+        return true;
+    }
+    if (uuid.isEmpty())
+        return false;
+    if (member == u"WriteValue"_s) {
+        m_pen.writeWithoutResponse(m_address, uuid, call.arguments().value(0).toByteArray());
+        answer(call);
+    } else if (member == u"StartNotify"_s) {
+        m_notifyCalls.insert(uuid.toLower(), call);
+        m_pen.setNotify(m_address, uuid, true);
+    } else if (member == u"StopNotify"_s) {
+        m_pen.setNotify(m_address, uuid, false);
+        m_tree.setProperty(call.path(), kChar, u"Notifying"_s, false);
+        answer(call);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void PenBluez::onNotifyState(const QString&, const QString& characteristic,
+                             const std::optional<QString>& error)
+{
+    const auto call = m_notifyCalls.find(characteristic.toLower());
+    if (call == m_notifyCalls.end())
+        return;
+    const QDBusMessage pending = *call;
+    m_notifyCalls.erase(call);
+    if (error) {
+        m_tree.bus().send(pending.createErrorReply(kFailed, *error));
+        return;
+    }
+    m_tree.setProperty(pending.path(), kChar, u"Notifying"_s, true);
+    answer(pending);
+}
+
+void PenBluez::onValue(const QString&, const QString& characteristic, const QByteArray& value)
+{
+    const QString charPath = m_charPath.value(characteristic.toLower());
+    if (!charPath.isEmpty())
+        m_tree.setProperty(charPath, kChar, u"Value"_s, value);
+    if (m_options.exitAfterBytes && m_pen.contentBytesSent() >= *m_options.exitAfterBytes) {
+        ::_exit(3); // a crash, not a shutdown: nothing more goes out
+    }
+}
+
+// --- link end ---
+
+void PenBluez::endLink(const QString& error)
+{
+    if (m_pen.isLinked()) {
+        m_pen.dropLink(error); // confirmed by the pen's disconnected signal
+        return;
+    }
+    m_pen.cancelConnection(m_address); // an attempt under way
+    onDisconnected(m_address, error);
+}
+
+void PenBluez::onDisconnected(const QString&, const std::optional<QString>& error)
+{
+    if (m_tree.property(m_devicePath, kDevice, u"Connected"_s).toBool()) {
+        m_tree.setProperty(m_devicePath, kDevice, u"ServicesResolved"_s, false);
+        m_tree.setProperty(m_devicePath, kDevice, u"Connected"_s, false);
+    }
+    for (const QString& servicePath : std::as_const(m_servicePaths))
+        m_tree.remove(servicePath); // with its characteristics and descriptors
+    m_servicePaths.clear();
+    m_charPath.clear();
+    m_charUuid.clear();
+    m_servicesPending.clear();
+    const QString text = error.value_or(u"连接已断开"_s);
+    if (m_connectCall)
+        m_tree.bus().send(
+            std::exchange(m_connectCall, std::nullopt)->createErrorReply(kFailed, text));
+    for (const QDBusMessage& call : std::as_const(m_notifyCalls))
+        m_tree.bus().send(call.createErrorReply(kFailed, text));
+    m_notifyCalls.clear();
+    if (m_disconnectCall)
+        answer(*std::exchange(m_disconnectCall, std::nullopt));
+}
+
+// --- control ---
+
+bool PenBluez::handleControl(const QDBusMessage& call)
+{
+    const QString member = call.member();
+    if (member == u"SetPowered"_s) {
+        setPowered(call.arguments().value(0).toBool());
+    } else if (member == u"RemoveAdapter"_s) {
+        removeAdapter();
+    } else if (member == u"AddAdapter"_s) {
+        if (!m_tree.contains(kAdapterPath))
+            addAdapter();
+    } else if (member == u"AnswerConnects"_s) {
+        m_pen.faults().ignoreConnect = false;
+    } else if (member == u"Drop"_s) {
+        endLink(u"连接意外中断"_s);
+    } else if (member == u"ContentBytesSent"_s) {
+        m_tree.bus().send(call.createReply(QVariant::fromValue(m_pen.contentBytesSent())));
+        return true;
+    } else {
+        return false;
+    }
+    answer(call);
+    return true;
+}
+
+void PenBluez::answer(const QDBusMessage& call)
+{
+    m_tree.bus().send(call.createReply());
+}
+
+void PenBluez::refuse(const QDBusMessage& call, const QString& text)
+{
+    m_tree.bus().send(call.createErrorReply(kNotReady, text));
+}
