@@ -209,8 +209,8 @@ QCoro::Task<int> report(SyncPaths paths, bool offline)
 
     const SyncManifest manifest = SyncManifest::load(paths.manifest());
     if (!manifest.isTrustworthy) {
-        CommandLine::err(u"清单读不出来："_s + paths.manifest() + u"（"_s + manifest.problem +
-                         u"）"_s);
+        CommandLine::err(SyncManifest::unreadableReason(paths.manifest())
+                             .value_or(u"清单读不出来："_s + paths.manifest()));
         exit = CommandLine::failed;
     }
     std::map<QString, Row> rows = localRows(paths, manifest);
