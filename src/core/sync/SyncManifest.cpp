@@ -144,18 +144,10 @@ QString SyncManifest::SaveError::description() const
 
 SyncManifest SyncManifest::decode(const QByteArray& json)
 {
+    const Json doc = Json::parse(json.begin(), json.end(), nullptr, false);
     SyncManifest m;
-    Json doc;
-    try {
-        doc = Json::parse(json.begin(), json.end());
-    } catch (const Json::parse_error& e) {
-        m.isTrustworthy = false;
-        m.problem = u"第 "_s + QString::number(e.byte) + u" 个字节处不是有效的 JSON"_s;
-        return m;
-    }
     if (!doc.is_object()) {
         m.isTrustworthy = false;
-        m.problem = u"内容不是 JSON 对象"_s;
         return m;
     }
     auto& u = m.unread;
@@ -181,7 +173,6 @@ SyncManifest SyncManifest::load(const QString& path)
     if (!file.open(QIODevice::ReadOnly)) {
         SyncManifest m;
         m.isTrustworthy = false;
-        m.problem = u"读不出来（"_s + file.errorString() + u"）"_s;
         return m;
     }
     return decode(file.readAll());
@@ -316,10 +307,6 @@ bool SyncManifest::persist(const QString& path, SyncLog& log) const noexcept
         return true;
     } catch (const std::exception& e) {
         log.write(u"清单没保存成功："_s + describe(e) + u"——这一轮的记账没写下去，下一轮会重来"_s);
-        if (!isTrustworthy) {
-            log.write(u"清单 "_s + path + u" 用不了："_s + problem +
-                      u"。原文件保持不动，修好或挪走它之后才会重新记账"_s);
-        }
     } catch (...) {
         log.write(u"清单没保存成功——这一轮的记账没写下去，下一轮会重来"_s);
     }

@@ -52,7 +52,6 @@ struct SyncManifest {
     std::map<QString, int> downloadFailures;    // recording key -> count
     std::map<QString, int> repushRounds;        // base -> count
     bool isTrustworthy = true;                  // not stored
-    QString problem; // not stored: why the file could not be used, for the log
     // Map entries this version could not read, kept verbatim (compact JSON) under the map's
     // key, so a save never drops what another copy of the app wrote or a hand edit damaged.
     // An entry the program writes again under the same key replaces its unread value.
@@ -78,8 +77,7 @@ struct SyncManifest {
     // (the old file stays). Keeps the previous content as path + ".bak".
     void save(const QString& path) const;
 
-    // The engine's persist: save, and on failure log "清单没保存成功：…" (for an untrustworthy
-    // ledger also which file and why) and carry on.
+    // The engine's persist: save, and on failure log "清单没保存成功：…" and carry on.
     // Returns whether the ledger was written.
     bool persist(const QString& path, SyncLog& log) const noexcept;
     // load -> change -> persist in one step.
