@@ -2,7 +2,6 @@
 
 #include "cloud/JsonFields.h"
 #include "cloud/MindvaultError.h"
-#include "cloud/MindvaultReplies.h"
 #include "cloud/NetworkError.h"
 
 #include <QCoro/QCoroNetworkReply>
@@ -13,6 +12,7 @@
 #include <QUrl>
 #include <chrono>
 
+using JsonFields::string;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -32,6 +32,25 @@ QString trimOneSlash(QString s)
     if (s.endsWith(u'/'))
         s.chop(1);
     return s;
+}
+
+// A gateway reply for an error text: whatever it says about tokens stays out, since error texts
+// reach the log and the screen.
+QString withoutTokens(const QByteArray& data)
+{
+    auto parsed = JsonFields::parse(data);
+    if (!parsed || !parsed->is_object())
+        return bodyText(data);
+    for (auto& [key, value] : parsed->items()) {
+        if (key.find("token") != std::string::npos)
+            value = "…";
+    }
+    return QString::fromStdString(parsed->dump());
+}
+
+bool sameAccount(const std::optional<QString>& stored, const QString& email)
+{
+    return stored && stored->trimmed().compare(email.trimmed(), Qt::CaseInsensitive) == 0;
 }
 
 } // namespace
@@ -72,8 +91,23 @@ QCoro::Task<Mindvault::Response> Mindvault::send(QByteArray method, QString url,
                    : m_nam->sendCustomRequest(request, method);
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
         raw, [](QNetworkReply* r) { r->deleteLater(); });
+    // Reply bodies are read with a limit; the flag lives on the reply, which outlives the
+    // connection whatever happens to this coroutine.
+    constexpr const char* tooLarge = "kestrelTooLarge";
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
+                     [r = reply.get(), limit = m_timing.replyLimit](qint64 received, qint64 total) {
+                         if (received > limit || total > limit) {
+                             r->setProperty(tooLarge, true);
+                             r->abort();
+                         }
+                     });
     co_await reply.get();
 
+    if (reply->property(tooLarge).toBool()) {
+        throw MindvaultError::badResponse(u"应答超过 "_s +
+                                          QString::number(m_timing.replyLimit / 1024 / 1024) +
+                                          u" MiB，没有读下去"_s);
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         throw NetworkError(int(reply->error()), reply->errorString());
@@ -144,16 +178,24 @@ QCoro::Task<> Mindvault::signIn(QString email, QString password)
     const Response r =
         co_await send("POST", url, gatewayHeaders(), dumpJson(request), m_timing.request);
 
-    const auto granted = MindvaultReplies::tokens(r.data);
-    if (r.status >= 400 || !granted)
+    const auto reply = JsonFields::parse(r.data);
+    const auto access = reply ? string(*reply, "access_token") : std::nullopt;
+    const auto refresh = reply ? string(*reply, "refresh_token") : std::nullopt;
+    if (r.status >= 400 || !access || !refresh)
         throw MindvaultError::http(u"登录"_s, r.status,
                                    r.data.contains("Invalid login") ? u"邮箱或密码不对"_s
                                                                     : u"登录失败"_s);
 
-    m_store.set(granted->refresh, u"refresh_token"_s);
-    m_store.set(email, u"email"_s);
-    const QString org = co_await resolveOrg(granted->access);
-    m_token = granted->access;
+    // One write for the whole credential. The organisation belongs to the account: another
+    // account resolves its own, or every push would go to an organisation it is not in.
+    const TokenStore::Blob previous = m_store.read();
+    TokenStore::Blob blob{*refresh, email, std::nullopt};
+    if (sameAccount(previous.email, email))
+        blob.orgId = previous.orgId;
+    if (!m_store.write(blob))
+        throw MindvaultError::credentialNotSaved(m_store.path());
+    const QString org = co_await resolveOrg(*access);
+    m_token = *access;
     m_org = org;
 }
 
@@ -181,26 +223,40 @@ QCoro::Task<> Mindvault::connect()
 
 QCoro::Task<> Mindvault::refreshGrant()
 {
-    const auto stored = m_store.get(u"refresh_token"_s);
+    std::optional<QString> stored = m_store.get(u"refresh_token"_s);
     if (!stored)
         throw MindvaultError::notLoggedIn();
     const QString url = m_config.supabaseUrl + u"/auth/v1/token?grant_type=refresh_token";
-    const nlohmann::json request = {{"refresh_token", stored->toStdString()}};
-    const Response r =
-        co_await send("POST", url, gatewayHeaders(), dumpJson(request), m_timing.request);
+    Response r;
+    for (bool retried = false;; retried = true) {
+        const nlohmann::json request = {{"refresh_token", stored->toStdString()}};
+        r = co_await send("POST", url, gatewayHeaders(), dumpJson(request), m_timing.request);
+        if (r.status != 400 && r.status != 401)
+            break;
+        // Another process (a sign-in, the status verb) may have stored a new token while this
+        // one was on the wire: that one gets a try of its own before the sign-in counts as lost.
+        const std::optional<QString> now = m_store.get(u"refresh_token"_s);
+        if (retried || !now || now == stored) {
+            m_refusedRefreshToken = stored;
+            throw MindvaultError::sessionRevoked();
+        }
+        stored = now;
+    }
+    const auto reply = JsonFields::parse(r.data);
+    const auto access = reply ? string(*reply, "access_token") : std::nullopt;
+    const auto refresh = reply ? string(*reply, "refresh_token") : std::nullopt;
+    if (r.status >= 400)
+        throw MindvaultError::http(u"刷新登录"_s, r.status, withoutTokens(r.data));
+    if (!access || !refresh)
+        throw MindvaultError::http(u"刷新登录"_s, r.status,
+                                   u"应答里缺少 access_token 或 refresh_token"_s);
 
-    if (r.status == 400 || r.status == 401)
-        throw MindvaultError::sessionRevoked();
-    const auto granted = MindvaultReplies::tokens(r.data);
-    if (r.status >= 400 || !granted)
-        throw MindvaultError::http(u"刷新登录"_s, r.status, bodyText(r.data));
-
-    m_token = granted->access;
+    m_token = *access;
     // The gateway rotates refresh tokens: the old one is dead now, so losing the new one means
     // the next refresh fails. The session goes on with the access token either way.
-    if (!m_store.set(granted->refresh, u"refresh_token"_s))
+    if (!m_store.set(*refresh, u"refresh_token"_s))
         m_credentialWriteFailed = true;
-    m_org = co_await resolveOrg(granted->access);
+    m_org = co_await resolveOrg(*access);
 }
 
 QCoro::Task<QString> Mindvault::resolveOrg(QString accessToken)
@@ -212,8 +268,10 @@ QCoro::Task<QString> Mindvault::resolveOrg(QString accessToken)
     const Headers headers{{"apikey", m_config.supabaseAnonKey.toUtf8()},
                           {"Authorization", "Bearer " + accessToken.toUtf8()}};
     const Response r = co_await send("GET", url, headers, std::nullopt, m_timing.request);
-    const std::optional<QString> org =
-        MindvaultReplies::firstOrg(json(r.status, r.data, u"查询组织"_s));
+    const nlohmann::json rows = json(r.status, r.data, u"查询组织"_s);
+    std::optional<QString> org;
+    if (rows.is_array() && !rows.empty())
+        org = string(rows.front(), "org_id");
     if (!org)
         throw MindvaultError::badResponse(u"这个账号没有任何组织"_s);
     m_store.set(*org, u"org_id"_s);

@@ -1,11 +1,14 @@
 // Mindvault: the recording upload and the session status query.
+#include "cloud/JsonFields.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultError.h"
-#include "cloud/MindvaultReplies.h"
 
+#include <QHostAddress>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 
+using JsonFields::string;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -31,6 +34,22 @@ ChunkPlan planChunks(double durationSec, qint64 length)
     plan.count =
         std::max<qint64>(1, (length + Mindvault::maxChunkBytes - 1) / Mindvault::maxChunkBytes);
     return plan;
+}
+
+// Object storage is reached over https; plain http only to this computer, where the stand-in
+// service runs. Anything else (file:, ftp:, http to another host) would let a reply write
+// local files or send the recording in the clear.
+bool safeUploadTarget(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (scheme == u"https")
+        return true;
+    if (scheme != u"http")
+        return false;
+    const QString host = url.host().toLower();
+    return host == u"localhost" || QHostAddress(host).isLoopback();
 }
 
 // These steps promise only a status below 400; their body (if any) carries nothing we use.
@@ -66,14 +85,27 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
     if (project)
         create["projectId"] = project->toStdString();
     Response r = co_await authed("POST", base, api, create);
-    const MindvaultReplies::CreatedSession session =
-        MindvaultReplies::createdSession(json(r.status, r.data, u"建会话"_s));
-    if (session.alreadyDone) {
-        step(u"会话已是 " + session.status + u"，无需重传");
-        co_return UploadResult{session.id, session.expectedChunks, true};
+    const nlohmann::json created = json(r.status, r.data, u"建会话"_s);
+    const nlohmann::json session =
+        created.is_object() && created.contains("session") ? created["session"] : nlohmann::json();
+    const auto id = string(session, "id");
+    const auto status = string(session, "status");
+
+    if (!id)
+        throw MindvaultError::badResponse(u"建会话没返回 id"_s);
+    if (status == u"failed")
+        throw MindvaultError::badResponse(
+            u"Mindvault那边这条会话是 failed 状态（" + id.value_or(QString()) +
+            u"）。它挡着重传——换一个幂等键重推，或先在Mindvault里删掉这条会话。");
+    // Without an id nothing would tell which session holds the recording, and it would never
+    // be pushed again: an answer without one is an error, replay or not.
+    if (status && *status != u"recording" && *status != u"uploading") {
+        step(u"会话已是 " + *status + u"，无需重传");
+        co_return UploadResult{
+            *id, int(JsonFields::integer(session, "expected_chunk_count").value_or(0)), true};
     }
 
-    const QString sessionUrl = base + u'/' + session.id;
+    const QString sessionUrl = base + u'/' + *id;
     const qint64 length = audio.size();
     const ChunkPlan plan = planChunks(durationSec, length);
     for (qint64 i = 0; i < plan.count; ++i) {
@@ -95,10 +127,15 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
             step(u"分片 " + number + u" 已在服务端，跳过");
             continue;
         }
-        const auto uploadUrl =
-            MindvaultReplies::uploadUrl(json(r.status, r.data, u"申请上传地址"_s));
+        const auto uploadUrl = string(json(r.status, r.data, u"申请上传地址"_s), "uploadUrl");
         if (!uploadUrl)
             throw MindvaultError::badResponse(u"ticket 没有 uploadUrl"_s);
+        const QUrl target(*uploadUrl);
+        if (!safeUploadTarget(target)) {
+            // The address itself is a credential: only its scheme goes into the text.
+            throw MindvaultError::badResponse(u"ticket 给的上传地址不是 https（"_s +
+                                              target.scheme() + u"），没有上传"_s);
+        }
 
         // Straight to object storage: no service headers, its own long time-out. The chunk is
         // read only now, so at most one chunk of a file-backed recording is in memory.
@@ -119,7 +156,7 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
     requireSuccess(r, u"冻结清单"_s);
     r = co_await authed("POST", sessionUrl + u"/finalize", api);
     requireSuccess(r, u"收尾"_s);
-    co_return UploadResult{session.id, int(plan.count), false};
+    co_return UploadResult{*id, int(plan.count), false};
 }
 
 QCoro::Task<SessionState> Mindvault::sessionState(QString sessionId)
@@ -128,5 +165,11 @@ QCoro::Task<SessionState> Mindvault::sessionState(QString sessionId)
                                        [this]() { return authHeaders(); });
     if (r.status == 404)
         throw MindvaultError::notFound(u"查会话 " + sessionId);
-    co_return MindvaultReplies::sessionState(json(r.status, r.data, u"查会话"_s));
+    const nlohmann::json reply = json(r.status, r.data, u"查会话"_s);
+    if (!reply.is_object() || !reply.contains("session") || !reply["session"].is_object())
+        throw MindvaultError::badResponse(u"没有 session"_s);
+    const nlohmann::json& session = reply["session"];
+    co_return SessionState{string(session, "status").value_or(u"未知"_s),
+                           string(session, "final_transcript_id"),
+                           string(session, "last_error_code")};
 }
