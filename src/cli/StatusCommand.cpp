@@ -209,7 +209,8 @@ QCoro::Task<int> report(SyncPaths paths, bool offline)
 
     const SyncManifest manifest = SyncManifest::load(paths.manifest());
     if (!manifest.isTrustworthy) {
-        CommandLine::err(u"清单读不出来："_s + paths.manifest());
+        CommandLine::err(SyncManifest::unreadableReason(paths.manifest())
+                             .value_or(u"清单读不出来："_s + paths.manifest()));
         exit = CommandLine::failed;
     }
     std::map<QString, Row> rows = localRows(paths, manifest);

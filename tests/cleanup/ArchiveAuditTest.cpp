@@ -331,3 +331,22 @@ TEST(ArchiveAudit, AHealthyArchiveExitsWithZero)
     EXPECT_EQ(text, QStringLiteral("1 条：完好 1\n") + base +
                         QStringLiteral("\t完好\t完好（裸包 6000B ≈ 3.0s，ogg 可解码 3.0s）\n"));
 }
+
+TEST(ArchiveAudit, ARecordingArchivedUnderANumberedBaseIsFoundByItsLedgerFile)
+{
+    // The pen reused the name: the second recording was archived as base + "-2".
+    ArchiveFixture f;
+    const QString second = base + QStringLiteral("-2");
+    f.record(base, 150);
+    f.record(second, 100);
+    SyncManifest m;
+    m.imported[base + QStringLiteral(".opus|3|6000")] = {base + QStringLiteral(".ogg"), 6000, {}};
+    m.imported[base + QStringLiteral(".opus|2|4000")] = {second + QStringLiteral(".ogg"), 4000, {}};
+
+    const auto report = ArchiveAudit::run(f.paths.dest(), f.paths.rawPackets(), m);
+
+    ASSERT_EQ(report.total(), 2);
+    EXPECT_EQ(report.healthy(), 2) << report.items[0].detail.toStdString();
+    EXPECT_EQ(report.items[1].base, second);
+    EXPECT_TRUE(report.unlistedRawPackets.isEmpty());
+}

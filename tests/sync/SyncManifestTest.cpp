@@ -3,6 +3,7 @@
 #include "support/TestSupport.h"
 #include "sync/FileError.h"
 #include "sync/SyncLog.h"
+#include "sync/SyncPlanner.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,11 +59,11 @@ TEST(SyncManifest, LoadingIsLenientPerKeyButRefusesUnreadableFiles)
         {"not an object", "[1, 2]", false, 0, 0},
         {"empty file", "", false, 0, 0},
         {"damaged key", R"({"imported": 5, "uploaded": {"a": "s1"}})", true, 0, 1},
-        {"one bad entry empties its map only",
+        {"one bad entry costs only itself",
          R"({"imported": {"k|1|40": {"file": "k.ogg", "bytes": 40, "at": "t"},
                           "j|1|40": {"file": "j.ogg", "at": "t"}},
-             "uploaded": {"a": "s1", "b": "s2"}})",
-         true, 0, 2},
+             "uploaded": {"a": "s1", "b": 2, "c": "s3"}})",
+         true, 1, 2},
         {"some keys only", R"({"imported": {"k|1|40": {"file": "k.ogg", "bytes": 40, "at": "t"}}})",
          true, 1, 0},
     };
@@ -145,6 +146,42 @@ TEST(SyncManifest, SavesSortedPrettyAndKeepsOneBackup)
     EXPECT_TRUE(SyncManifest::load(a.path).pollFailures.empty());
 }
 
+TEST(SyncManifest, SavesNeverDropAnEntryThatCouldNotBeRead)
+{
+    Archive a;
+    TestSupport::writeFile(a.path, R"({
+        "imported": {"k|1|40": {"file": "k.ogg", "bytes": 40, "at": "t"},
+                     "j|1|40": {"file": "j.ogg", "at": "t", "extra": [1, 2]}},
+        "uploaded": {"a": "s1", "b": {"id": "s2"}},
+        "starred": ["a", 7, "b"]})");
+
+    SyncManifest m = SyncManifest::load(a.path);
+    EXPECT_EQ(m.starred, QStringList({u"a"_s, u"b"_s}));
+    m.uploaded[u"c"_s] = u"s3"_s;
+    ASSERT_TRUE(m.persist(a.path, a.log));
+    // A second save in the same round: neither the file nor its backup may have lost them.
+    ASSERT_TRUE(SyncManifest::modify(a.path, a.log, [](SyncManifest& mm) { mm.starred = {}; }));
+
+    for (const QString& path : QStringList{a.path, a.path + u".bak"_s}) {
+        SCOPED_TRACE(path.toStdString());
+        const auto doc = nlohmann::json::parse(TestSupport::readFile(path).toStdString());
+        EXPECT_EQ(doc["imported"]["j|1|40"],
+                  nlohmann::json::parse(R"({"file": "j.ogg", "at": "t", "extra": [1, 2]})"));
+        EXPECT_EQ(doc["imported"]["k|1|40"]["bytes"], 40);
+        EXPECT_EQ(doc["uploaded"],
+                  nlohmann::json::parse(R"({"a": "s1", "b": {"id": "s2"}, "c": "s3"})"));
+    }
+
+    // Writing the entry anew replaces what could not be read.
+    ASSERT_TRUE(SyncManifest::modify(a.path, a.log, [](SyncManifest& mm) {
+        mm.imported[u"j|1|40"_s] = {u"j.ogg"_s, 40, u"t2"_s};
+    }));
+    const SyncManifest after = SyncManifest::load(a.path);
+    EXPECT_FALSE(after.unread.contains(u"imported"_s));
+    EXPECT_EQ(after.imported.at(u"j|1|40"_s).at, u"t2"_s);
+    EXPECT_EQ(after.uploaded.size(), 2u);
+}
+
 TEST(SyncManifest, FailedWriteThrowsAndIsLogged)
 {
     Archive a;
@@ -161,14 +198,18 @@ TEST(SyncManifest, ModifyIsLoadChangeSave)
 {
     Archive a;
     sample().save(a.path);
-    EXPECT_TRUE(SyncManifest::modify(a.path, a.log, [](SyncManifest& m) {
+    // Same name, different size: a different recording under a key of its own.
+    const QString small = SyncPlanner::manifestKey({1, 80, u"y.opus"_s, {}});
+    const QString large = SyncPlanner::manifestKey({1, 120, u"y.opus"_s, {}});
+    EXPECT_TRUE(SyncManifest::modify(a.path, a.log, [&](SyncManifest& m) {
         m.downloadFailures[u"x.opus|1|40"_s] += 1;
-        m.imported[u"y.opus|1|80"_s] = {u"y.ogg"_s, 80, u"t"_s};
+        m.imported[small] = {u"y.ogg"_s, 80, u"t"_s};
+        m.imported[large] = {u"y-2.ogg"_s, 120, u"t"_s};
     }));
     const SyncManifest after = SyncManifest::load(a.path);
     EXPECT_EQ(after.downloadFailures.at(u"x.opus|1|40"_s), 3);
-    EXPECT_EQ(after.imported.size(), 2u);
-    // Same name, different size: a different recording.
-    EXPECT_FALSE(after.imported.contains(u"y.opus|1|120"_s));
+    EXPECT_EQ(after.imported.size(), 3u);
+    EXPECT_EQ(after.imported.at(small).bytes, 80);
+    EXPECT_EQ(after.imported.at(large).bytes, 120);
     EXPECT_TRUE(a.logText().isEmpty());
 }

@@ -101,6 +101,33 @@ TEST(SyncPlanner, WhatToDownloadRecordOrRewrap)
     EXPECT_TRUE(unrecorded(list, m, 3, std::nullopt, raw, ogg).isEmpty());
 }
 
+TEST(SyncPlanner, ARawFileTheLedgerGivesToAnotherRecordingIsNoCopy)
+{
+    // The pen's clock reset: "reused" is a new recording of the size of one archived earlier.
+    SyncManifest m;
+    m.imported[u"reused.opus|5|1440"_s] = {u"reused.ogg"_s, 1440, u"t"_s};
+    m.imported[u"moved.opus|5|80"_s] = {u"moved-2.ogg"_s, 80, u"t"_s};
+    const Entries list = {entry(u"reused.opus"_s, 1440, 9), entry(u"moved.opus"_s, 1440, 9)};
+    const Sizes raw = {{u"reused"_s, 1440}, {u"moved"_s, 1440}};
+
+    EXPECT_EQ(names(pending(list, m, 2, std::nullopt, raw)), QStringList{u"reused.opus"_s});
+    EXPECT_EQ(names(unrecorded(list, m, 2, std::nullopt, raw, raw)), QStringList{u"moved.opus"_s});
+    EXPECT_EQ(names(needsRewrap(list, m, 2, std::nullopt, raw, {})), QStringList{u"moved.opus"_s});
+
+    const std::pair<QString, QString> bases[] = {
+        {u"k-2.ogg"_s, u"k-2"_s}, {u"k-13.opus"_s, u"k-13"_s}, {u"k.OPUS"_s, u"k"_s},
+        {u""_s, u"k"_s},          {u"other.ogg"_s, u"k"_s}, // an Ogg file named otherwise: the raw
+                                                            // file keeps the base
+        {u"k-02.ogg"_s, u"k"_s},  {u"k-1.ogg"_s, u"k"_s},      {u"k-x.ogg"_s, u"k"_s},
+    };
+    for (const auto& [file, want] : bases) {
+        EXPECT_EQ(archivedBase(u"k.opus|1|40"_s, {file, 40, {}}), want) << file.toStdString();
+    }
+    EXPECT_EQ(archivedBase(u"a|b.opus|1|40"_s, {}), u"a|b"_s);
+    EXPECT_EQ(numberedBase(u"x"_s, 1), u"x"_s);
+    EXPECT_EQ(numberedBase(u"x"_s, 3), u"x-3"_s);
+}
+
 TEST(SyncPlanner, UnsafePenNamesNeverBecomePaths)
 {
     const Entries list = {

@@ -331,9 +331,13 @@ Report run(const QString& dest, const QString& rawDir, const SyncManifest& manif
     QSet<QString> accounted;
     for (const auto& [key, entry] : manifest.imported) {
         if (const auto parts = parseKey(key)) {
-            accounted.insert(parts->base);
+            // A recording archived under a numbered base (its pen name was taken) is found
+            // by its ledger file name.
+            const QString base =
+                entry.file.isEmpty() ? parts->base : SyncPlanner::archivedBase(key, entry);
+            accounted.insert(base);
             report.items.append(
-                audit(parts->base, parts->bytes, parts->seconds,
+                audit(base, parts->bytes, parts->seconds,
                       entry.file.isEmpty() ? std::nullopt : std::optional(entry.file), entry.bytes,
                       dest, rawDir));
         } else {

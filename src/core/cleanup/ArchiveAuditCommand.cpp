@@ -1,5 +1,6 @@
 #include "cleanup/ArchiveAuditCommand.h"
 
+#include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"
 
 #include <QTextStream>
@@ -25,6 +26,13 @@ int exitStatus(const ArchiveAudit::Report& report)
 
 int run(const SyncPaths& paths, QTextStream& out)
 {
+    // Without the ledger there is nothing to audit against: an empty report would read as
+    // "nothing imported" and every raw file as unaccounted for.
+    if (const std::optional<QString> reason = SyncManifest::unreadableReason(paths.manifest())) {
+        out << *reason << u'\n';
+        out.flush();
+        return 1;
+    }
     const ArchiveAudit::Report report = ArchiveAudit::run(paths);
     out << render(report);
     out.flush();

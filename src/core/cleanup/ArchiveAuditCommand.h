@@ -18,7 +18,8 @@ QString render(const ArchiveAudit::Report& report);
 // 0 when every item is ok and nothing is unaccounted for, else 2.
 int exitStatus(const ArchiveAudit::Report& report);
 
-// Audits the archive under paths, writes render() to out and returns exitStatus().
+// Audits the archive under paths, writes render() to out and returns exitStatus(). A ledger
+// that cannot be read is not audited: out gets why and what to do, and the result is 1.
 int run(const SyncPaths& paths, QTextStream& out);
 
 } // namespace ArchiveAuditCommand

@@ -33,42 +33,32 @@ std::optional<QDateTime> fromReference(const Json& v)
     return QDateTime::fromMSecsSinceEpoch(ms);
 }
 
-} // namespace
-
-std::optional<LiveWitness::Map> LiveWitness::decodeFile(const QByteArray& json)
+std::optional<LiveWitness> decodeOne(const Json& value)
 {
-    const Json doc = Json::parse(json.begin(), json.end(), nullptr, false);
-    if (!doc.is_object()) {
+    if (!value.is_object()) {
         return std::nullopt;
     }
-    Map out;
-    for (const auto& [key, value] : doc.items()) {
-        if (!value.is_object()) {
-            return std::nullopt;
-        }
-        const auto live = value.find("firstSeenLiveAt");
-        if (live == value.end()) {
-            return std::nullopt;
-        }
-        LiveWitness w;
-        const auto firstSeen = fromReference(*live);
-        if (!firstSeen) {
-            return std::nullopt;
-        }
-        w.firstSeenLiveAt = *firstSeen;
-        const auto notRec = value.find("notRecordingAt");
-        if (notRec != value.end() && !notRec->is_null()) {
-            w.notRecordingAt = fromReference(*notRec);
-            if (!w.notRecordingAt) {
-                return std::nullopt;
-            }
-        }
-        out.emplace(QString::fromStdString(key), w);
+    const auto live = value.find("firstSeenLiveAt");
+    if (live == value.end()) {
+        return std::nullopt;
     }
-    return out;
+    const auto firstSeen = fromReference(*live);
+    if (!firstSeen) {
+        return std::nullopt;
+    }
+    LiveWitness w;
+    w.firstSeenLiveAt = *firstSeen;
+    const auto notRec = value.find("notRecordingAt");
+    if (notRec != value.end() && !notRec->is_null()) {
+        w.notRecordingAt = fromReference(*notRec);
+        if (!w.notRecordingAt) {
+            return std::nullopt;
+        }
+    }
+    return w;
 }
 
-QByteArray LiveWitness::encodeFile(const Map& witnesses)
+Json toJson(const LiveWitness::Map& witnesses)
 {
     Json doc = Json::object();
     for (const auto& [base, w] : witnesses) {
@@ -79,7 +69,35 @@ QByteArray LiveWitness::encodeFile(const Map& witnesses)
         entry["firstSeenLiveAt"] = toReference(w.firstSeenLiveAt);
         doc[base.toStdString()] = std::move(entry);
     }
+    return doc;
+}
+
+QByteArray dump(const Json& doc)
+{
     return QByteArray::fromStdString(doc.dump(-1, ' ', false, Json::error_handler_t::replace));
+}
+
+} // namespace
+
+std::optional<LiveWitness::Map> LiveWitness::decodeFile(const QByteArray& json)
+{
+    const Json doc = Json::parse(json.begin(), json.end(), nullptr, false);
+    if (!doc.is_object()) {
+        return std::nullopt;
+    }
+    // A damaged entry costs only itself: the others are still evidence.
+    Map out;
+    for (const auto& [key, value] : doc.items()) {
+        if (std::optional<LiveWitness> w = decodeOne(value)) {
+            out.emplace(QString::fromStdString(key), *w);
+        }
+    }
+    return out;
+}
+
+QByteArray LiveWitness::encodeFile(const Map& witnesses)
+{
+    return dump(toJson(witnesses));
 }
 
 std::optional<LiveWitness::Map> LiveWitness::loadFile(const QString& path)
@@ -94,7 +112,23 @@ std::optional<LiveWitness::Map> LiveWitness::loadFile(const QString& path)
 bool LiveWitness::saveFile(const QString& path, const Map& witnesses) noexcept
 {
     try {
-        return AtomicFile::tryWrite(path, encodeFile(witnesses));
+        // Entries of the file that the map lacks (damaged ones this version cannot read, or
+        // ones another copy of the app added since) are carried over as they are: entries are
+        // never removed.
+        Json doc = toJson(witnesses);
+        QFile file(path);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray before = file.readAll();
+            const Json old = Json::parse(before.begin(), before.end(), nullptr, false);
+            if (old.is_object()) {
+                for (const auto& [key, value] : old.items()) {
+                    if (!doc.contains(key)) {
+                        doc[key] = value;
+                    }
+                }
+            }
+        }
+        return AtomicFile::tryWrite(path, dump(doc));
     } catch (...) {
         return false;
     }

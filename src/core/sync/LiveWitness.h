@@ -20,9 +20,10 @@ struct LiveWitness {
     // since 2001-01-01 00:00:00 UTC; "notRecordingAt" omitted when absent.
     static std::optional<Map> decodeFile(const QByteArray& json);
     static QByteArray encodeFile(const Map& witnesses);
-    // Absent when the file is missing or does not decode.
+    // Absent when the file is missing or is not a JSON object; a damaged entry is left out.
     static std::optional<Map> loadFile(const QString& path);
     // Atomic; failures are dropped (the whole map is written again at the next addition).
+    // Entries of the file that the map lacks, readable or not, are kept.
     static bool saveFile(const QString& path, const Map& witnesses) noexcept;
 
     // The pure part of noting a status read. status 2 moves lastNotRecordingAt to now;

@@ -53,7 +53,8 @@ void ManifestEdits::requestRedownload(const QString& name)
             // it, which may carry an extension.
             const auto parsed = ArchiveAudit::parseKey(key);
             if (key.startsWith(name + u'|') || key.startsWith(name + u".|"_s) ||
-                (parsed && parsed->base == name)) {
+                (parsed && parsed->base == name) ||
+                SyncPlanner::archivedBase(key, imported) == name) {
                 importKeys.append(key);
             }
         }

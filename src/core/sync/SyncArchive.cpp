@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -54,6 +55,32 @@ void SyncEngine::dropPartial(const QString& base)
     QFile::remove(partialPath(base, u".part.size"_s));
 }
 
+void SyncEngine::dropStalePartials(const QList<FileEntry>& entries, const QList<FileEntry>& pending,
+                                   bool listComplete)
+{
+    QSet<QString> waiting;
+    QSet<QString> listed;
+    for (const FileEntry& e : pending)
+        waiting.insert(SyncPlanner::normalizedBase(e.name));
+    for (const FileEntry& e : entries)
+        listed.insert(SyncPlanner::normalizedBase(e.name));
+    QStringList dropped;
+    const QString suffix = u".part"_s;
+    for (const QString& name :
+         QDir(paths.rawPackets()).entryList({u"*"_s + suffix}, QDir::Files | QDir::Hidden)) {
+        const QString base = name.chopped(suffix.size());
+        // A list cut short may lack a file that is still on the pen.
+        if (waiting.contains(base) || (!listComplete && !listed.contains(base)))
+            continue;
+        dropPartial(base);
+        dropped.append(base);
+    }
+    if (!dropped.isEmpty()) {
+        log(u"删掉用不上的断点："_s + dropped.join(u"、"_s) +
+            u"（录音已完整、已放弃或已不在录音笔上）"_s);
+    }
+}
+
 void SyncEngine::noteDownloadFailure(const FileEntry& entry)
 {
     const QString key = SyncPlanner::manifestKey(entry);
@@ -61,6 +88,8 @@ void SyncEngine::noteDownloadFailure(const FileEntry& entry)
     const int n = (manifest.downloadFailures.count(key) ? manifest.downloadFailures[key] : 0) + 1;
     manifest.downloadFailures[key] = n;
     persist(manifest);
+    if (n >= SyncPlanner::giveUpAfter)
+        dropPartial(SyncPlanner::normalizedBase(entry.name)); // nothing will resume it
     if (n == SyncPlanner::giveUpAfter) {
         const QString base = SyncPlanner::normalizedBase(entry.name);
         const QString limit = QString::number(SyncPlanner::giveUpAfter);
@@ -99,7 +128,9 @@ void SyncEngine::refreshLocalView()
         context.uploadAttempts.insert(u.base, u.attempts);
     context.skippedShort = skippedShort;
     context.pendingDelete = pendingDeviceDelete;
-    context.explainFailure = [](const QString& code) { return VaultFailure::explain(code); };
+    context.explainFailure = [](const QString& code) {
+        return VaultFailure::explain(code);
+    };
     QList<RecordingItem> items = SyncPlanner::buildItems(lastEntries, manifest, context);
     if (items == m_items)
         return;

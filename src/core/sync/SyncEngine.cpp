@@ -373,9 +373,9 @@ void SyncEngine::noteRoundOutcome(const QString& key, bool productive)
     }
     const int n = std::min(idleRounds.value(key, 0) + 1, 3);
     idleRounds.insert(key, n);
+    // The interval the loop will really wait: a download waiting to resume shortens it.
     log(u"空转第 "_s + QString::number(n) + u" 轮，下次重连间隔 "_s +
-        QString::number(static_cast<long long>(m_timing.backoffSteps[static_cast<size_t>(n)])) +
-        u"s"_s);
+        QString::number(static_cast<long long>(currentCooldown(key))) + u"s"_s);
 }
 
 // --- manual trigger ---

@@ -116,6 +116,11 @@ public:
     QByteArray loadPartial(const QString& base, uint32_t announced);
     void savePartial(const QString& base, uint32_t announced, const QByteArray& bytes);
     void dropPartial(const QString& base);
+    // Drops every partial that no pending download will resume: its recording is complete,
+    // imported, given up, or (with a complete list) no longer on the pen. A leftover partial
+    // would otherwise hold the reconnect interval at the short resume value for ever.
+    void dropStalePartials(const QList<FileEntry>& entries, const QList<FileEntry>& pending,
+                           bool listComplete);
     void noteDownloadFailure(const FileEntry& entry);
 
     // --- live witnesses ---

@@ -27,9 +27,11 @@ std::string ss(const QString& s)
 }
 
 // Each key decodes on its own: a value of the wrong shape yields an empty container for that
-// key only, so one damaged key does not cost the rest of the ledger.
+// key only, and a malformed entry is set aside in `unread`, so one damaged entry costs
+// neither the rest of its map nor (after the next save) its own bytes.
 template <typename T, typename F>
-std::map<QString, T> decodeMap(const Json& doc, const char* key, F decodeValue)
+std::map<QString, T> decodeMap(const Json& doc, const char* key, F decodeValue,
+                               std::map<QString, std::map<QString, QByteArray>>& unread)
 {
     std::map<QString, T> out;
     const auto it = doc.find(key);
@@ -37,11 +39,11 @@ std::map<QString, T> decodeMap(const Json& doc, const char* key, F decodeValue)
         return {};
     }
     for (const auto& [k, v] : it->items()) {
-        std::optional<T> value = decodeValue(v);
-        if (!value) {
-            return {};
+        if (std::optional<T> value = decodeValue(v)) {
+            out.emplace_hint(out.end(), qs(k), std::move(*value));
+        } else {
+            unread[qs(key)][qs(k)] = QByteArray::fromStdString(v.dump());
         }
-        out.emplace_hint(out.end(), qs(k), std::move(*value));
     }
     return out;
 }
@@ -91,6 +93,7 @@ std::optional<SyncManifest::Plan> asPlan(const Json& v)
     return plan;
 }
 
+// A list keeps its names; an element that is not a name means nothing and is dropped.
 QStringList decodeList(const Json& doc, const char* key)
 {
     const auto it = doc.find(key);
@@ -100,10 +103,9 @@ QStringList decodeList(const Json& doc, const char* key)
     QStringList out;
     out.reserve(static_cast<qsizetype>(it->size()));
     for (const auto& v : *it) {
-        if (!v.is_string()) {
-            return {};
+        if (v.is_string()) {
+            out.append(qs(v.get_ref<const std::string&>()));
         }
-        out.append(qs(v.get_ref<const std::string&>()));
     }
     return out;
 }
@@ -148,16 +150,17 @@ SyncManifest SyncManifest::decode(const QByteArray& json)
         m.isTrustworthy = false;
         return m;
     }
-    m.imported = decodeMap<Imported>(doc, "imported", asImported);
-    m.uploaded = decodeMap<QString>(doc, "uploaded", asString);
-    m.deleted = decodeMap<QString>(doc, "deleted", asString);
+    auto& u = m.unread;
+    m.imported = decodeMap<Imported>(doc, "imported", asImported, u);
+    m.uploaded = decodeMap<QString>(doc, "uploaded", asString, u);
+    m.deleted = decodeMap<QString>(doc, "deleted", asString, u);
     m.starred = decodeList(doc, "starred");
     m.dismissed = decodeList(doc, "dismissed");
-    m.missingOnServer = decodeMap<QString>(doc, "missingOnServer", asString);
-    m.pollFailures = decodeMap<int>(doc, "pollFailures", JsonRead::toInt);
-    m.plan = decodeMap<Plan>(doc, "plan", asPlan);
-    m.downloadFailures = decodeMap<int>(doc, "downloadFailures", JsonRead::toInt);
-    m.repushRounds = decodeMap<int>(doc, "repushRounds", JsonRead::toInt);
+    m.missingOnServer = decodeMap<QString>(doc, "missingOnServer", asString, u);
+    m.pollFailures = decodeMap<int>(doc, "pollFailures", JsonRead::toInt, u);
+    m.plan = decodeMap<Plan>(doc, "plan", asPlan, u);
+    m.downloadFailures = decodeMap<int>(doc, "downloadFailures", JsonRead::toInt, u);
+    m.repushRounds = decodeMap<int>(doc, "repushRounds", JsonRead::toInt, u);
     return m;
 }
 
@@ -200,6 +203,15 @@ QByteArray SyncManifest::encode() const
     });
     doc["downloadFailures"] = encodeMap(downloadFailures, plainInt);
     doc["repushRounds"] = encodeMap(repushRounds, plainInt);
+    for (const auto& [mapKey, entries] : unread) {
+        Json& map = doc[ss(mapKey)];
+        for (const auto& [k, raw] : entries) {
+            Json value = Json::parse(raw.begin(), raw.end(), nullptr, false);
+            if (!map.contains(ss(k)) && !value.is_discarded()) {
+                map[ss(k)] = std::move(value);
+            }
+        }
+    }
     return QByteArray::fromStdString(doc.dump(2, ' ', false, Json::error_handler_t::replace));
 }
 
@@ -220,6 +232,72 @@ void SyncManifest::save(const QString& path) const
         }
     }
     AtomicFile::write(path, bytes);
+}
+
+namespace {
+
+// Where the parser gave up, counted from 1 as an editor shows it ("第 3 行第 17 列（第 52
+// 字节）"); one past the end when the text was cut short.
+QString position(const QByteArray& text, size_t byte)
+{
+    const qsizetype at = std::min<qsizetype>(qsizetype(byte), text.size());
+    const QByteArray before = text.left(at);
+    const qsizetype lineStart = before.lastIndexOf('\n') + 1;
+    const qsizetype column = QString::fromUtf8(before.mid(lineStart)).size() + 1;
+    return u"第 %1 行第 %2 列（第 %3 字节）"_s.arg(before.count('\n') + 1).arg(column).arg(at + 1);
+}
+
+// What is wrong with the text as a ledger; empty when it reads.
+QString textProblem(const QByteArray& text)
+{
+    if (text.trimmed().isEmpty()) {
+        return u"文件是空的"_s;
+    }
+    try {
+        if (!Json::parse(text.begin(), text.end()).is_object()) {
+            return u"内容不是一个 JSON 对象"_s;
+        }
+    } catch (const Json::parse_error& e) {
+        return u"JSON 在"_s + position(text, e.byte > 0 ? e.byte - 1 : 0) + u"处断了或不合语法"_s;
+    }
+    return {};
+}
+
+} // namespace
+
+std::optional<QString> SyncManifest::unreadableReason(const QString& path)
+{
+    if (!QFileInfo::exists(path)) {
+        return std::nullopt;
+    }
+    QFile file(path);
+    QString problem;
+    if (!file.open(QIODevice::ReadOnly)) {
+        problem = u"打不开（"_s + file.errorString() + u"）"_s;
+    } else {
+        problem = textProblem(file.readAll());
+    }
+    if (problem.isEmpty()) {
+        return std::nullopt;
+    }
+
+    const QString bakPath = path + u".bak"_s;
+    const QString name = QFileInfo(path).fileName();
+    const QString bakName = QFileInfo(bakPath).fileName();
+    QString remedy;
+    if (!QFileInfo::exists(bakPath)) {
+        remedy = u"旁边没有 "_s + bakName + u"，只能照上面的位置手工修好 "_s + name + u"。"_s;
+    } else if (const SyncManifest bak = load(bakPath); !bak.isTrustworthy) {
+        remedy =
+            u"旁边的 "_s + bakName + u" 也读不出来，只能照上面的位置手工修好 "_s + name + u"。"_s;
+    } else {
+        remedy = u"旁边的 "_s + bakName + u" 是上一份能读的清单（记着 "_s +
+                 QString::number(bak.imported.size()) + u" 条导入）：把坏的 "_s + name +
+                 u" 挪到别处，再把 "_s + bakName + u" 复制一份改名为 "_s + name +
+                 u"，就能接着用；也可以照上面的位置手工修好它。"_s;
+    }
+    return u"清单 "_s + path + u" 读不出来："_s + problem + u"。"_s + remedy +
+           u"修好之前每一轮都照常下载落盘，但不记账，这份清单原样留着、不会被覆盖。"_s;
 }
 
 bool SyncManifest::persist(const QString& path, SyncLog& log) const noexcept

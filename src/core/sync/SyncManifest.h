@@ -52,15 +52,24 @@ struct SyncManifest {
     std::map<QString, int> downloadFailures;    // recording key -> count
     std::map<QString, int> repushRounds;        // base -> count
     bool isTrustworthy = true;                  // not stored
+    // Map entries this version could not read, kept verbatim (compact JSON) under the map's
+    // key, so a save never drops what another copy of the app wrote or a hand edit damaged.
+    // An entry the program writes again under the same key replaces its unread value.
+    std::map<QString, std::map<QString, QByteArray>> unread;
 
     bool operator==(const SyncManifest&) const = default;
 
     static SyncManifest fresh() { return {}; }
 
     // Never throws. No file: empty and trustworthy. Unreadable or not a JSON object: empty and
-    // untrustworthy. Otherwise each key decodes on its own; a malformed key comes back empty.
+    // untrustworthy. Otherwise each key decodes on its own: a key of the wrong type comes back
+    // empty, a malformed entry is kept aside in `unread` and the rest of its map is read.
     static SyncManifest load(const QString& path);
     static SyncManifest decode(const QByteArray& json);
+    // Why the ledger at path cannot be read, in one paragraph for the user: the file, where
+    // the parser stopped, whether path + ".bak" holds a good copy, and what to do. Absent when
+    // the file reads (or does not exist yet).
+    static std::optional<QString> unreadableReason(const QString& path);
     // Pretty-printed, keys sorted, all ten keys, slashes unescaped.
     QByteArray encode() const;
 

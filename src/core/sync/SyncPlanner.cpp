@@ -20,22 +20,35 @@ bool isWholePackets(qint64 bytes)
     return bytes > 0 && bytes % packetBytes == 0;
 }
 
+// Whether the raw file under the entry's base is a complete copy of this recording. A file the
+// ledger gives to another recording is not, however well its size fits: taking it would leave
+// this one never downloaded.
+bool completeRawCopy(const FileEntry& e, const QString& key, const Sizes& localRaw,
+                     const QHash<QString, QString>& claimed)
+{
+    const QString base = normalizedBase(e.name);
+    const auto raw = localRaw.constFind(base);
+    if (raw == localRaw.cend() || *raw != qint64(e.size) || !isWholePackets(*raw)) {
+        return false;
+    }
+    const auto owner = claimed.constFind(base);
+    return owner == claimed.cend() || *owner == key;
+}
+
 // Shared by unrecorded and needsRewrap: a complete raw copy exists, the ledger lacks it.
 template <typename Pred>
 Entries completeLocally(const Entries& entries, const SyncManifest& manifest, Status status,
                         const Current& current, const Sizes& localRaw, Pred wantOgg)
 {
+    const QHash<QString, QString> claimed = claimedBases(manifest);
     Entries out;
     for (const FileEntry& e : entries) {
-        if (!isSafeEntry(e) || manifest.imported.contains(manifestKey(e)) ||
-            isLive(e, status, current)) {
+        const QString key = manifestKey(e);
+        if (!isSafeEntry(e) || manifest.imported.contains(key) || isLive(e, status, current) ||
+            !completeRawCopy(e, key, localRaw, claimed)) {
             continue;
         }
         const QString base = normalizedBase(e.name);
-        const auto raw = localRaw.constFind(base);
-        if (raw == localRaw.cend() || *raw != qint64(e.size) || !isWholePackets(*raw)) {
-            continue;
-        }
         if (wantOgg(base)) {
             out.append(e);
         }
@@ -82,6 +95,39 @@ QString normalizedBase(const QString& name)
 QString manifestKey(const FileEntry& entry)
 {
     return entry.name + u'|' + QString::number(entry.time) + u'|' + QString::number(entry.size);
+}
+
+QString archivedBase(const QString& key, const SyncManifest::Imported& imported)
+{
+    const QString base = normalizedBase(key.section(u'|', 0, -3));
+    // Only a numbered base moves a recording's files; an Ogg file the ledger names otherwise
+    // leaves the raw file under the key's base.
+    const qsizetype dot = imported.file.lastIndexOf(u'.');
+    const QString stem = dot > 0 ? imported.file.left(dot) : QString();
+    const QString prefix = base + u'-';
+    if (stem.startsWith(prefix)) {
+        bool ok = false;
+        const int n = stem.mid(prefix.size()).toInt(&ok);
+        if (ok && n >= 2 && numberedBase(base, n) == stem) {
+            return stem;
+        }
+    }
+    return base;
+}
+
+QHash<QString, QString> claimedBases(const SyncManifest& manifest)
+{
+    QHash<QString, QString> out;
+    out.reserve(qsizetype(manifest.imported.size()));
+    for (const auto& [key, imported] : manifest.imported) {
+        out.insert(archivedBase(key, imported), key);
+    }
+    return out;
+}
+
+QString numberedBase(const QString& base, int n)
+{
+    return n <= 1 ? base : base + u'-' + QString::number(n);
 }
 
 bool isSafeBase(const QString& name)
@@ -138,6 +184,7 @@ bool isLive(const FileEntry& entry, Status status, const Current& current)
 Entries pending(const Entries& entries, const SyncManifest& manifest, Status status,
                 const Current& current, const Sizes& localRaw)
 {
+    const QHash<QString, QString> claimed = claimedBases(manifest);
     Entries out;
     for (const FileEntry& e : entries) {
         const QString key = manifestKey(e);
@@ -145,8 +192,7 @@ Entries pending(const Entries& entries, const SyncManifest& manifest, Status sta
             isLive(e, status, current)) {
             continue;
         }
-        const auto raw = localRaw.constFind(normalizedBase(e.name));
-        if (raw != localRaw.cend() && *raw == qint64(e.size) && isWholePackets(e.size)) {
+        if (completeRawCopy(e, key, localRaw, claimed)) {
             continue; // complete raw copy already archived
         }
         if (failures(manifest.downloadFailures, key) >= giveUpAfter) {

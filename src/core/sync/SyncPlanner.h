@@ -30,6 +30,15 @@ using Current = std::optional<QString>;
 QString normalizedBase(const QString& name);
 QString manifestKey(const FileEntry& entry);
 
+// The base a ledger entry's archive files go by: its file name without the extension (a
+// recording whose pen name was taken by an earlier one is archived under a numbered base),
+// or the normalized pen name of its key when the entry names no usable file.
+QString archivedBase(const QString& key, const SyncManifest::Imported& imported);
+// archived base -> a key whose files go by it.
+QHash<QString, QString> claimedBases(const SyncManifest& manifest);
+// The n-th name tried for a recording's archive files: the base itself, then base-2, base-3...
+QString numberedBase(const QString& base, int n);
+
 // Whether a name may become a local file name: not empty, not "." or "..", and no "/", "\",
 // NUL or other control characters. The pen's names are untrusted; every name that becomes a
 // path (base + ".ogg"/".opus"/".part", a received container name) goes through this.

@@ -16,6 +16,7 @@ namespace {
 
 const QString oggTag = u"QX27"_s;
 constexpr uint32_t sampleRate = 16000;
+const QString ledgerUnreadableText = u"清单读不出来，这一轮没记账"_s;
 
 } // namespace
 
@@ -145,6 +146,12 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
         log(unsafe);
 
     SyncManifest manifest = SyncManifest::load(paths.manifest());
+    if (!manifest.isTrustworthy) {
+        // Once per round, with what the user can do; every refused save below says only that.
+        round.ledgerUnreadable = true;
+        log(SyncManifest::unreadableReason(paths.manifest())
+                .value_or(u"清单 "_s + paths.manifest() + u" 读不出来"_s));
+    }
     const SyncPlanner::Sizes localRaw = scanLocal(paths.rawPackets(), u"opus"_s);
     const SyncPlanner::Sizes localOgg = scanLocal(paths.dest(), u"ogg"_s);
     backfillAndRewrap(round.entries, manifest, localRaw, localOgg);
@@ -152,6 +159,7 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     const QList<FileEntry> pending =
         SyncPlanner::pending(round.entries, manifest, lastStatus, lastCurrent, localRaw);
     round.pendingCount = int(pending.size());
+    dropStalePartials(round.entries, pending, round.gotDone);
     if (!pending.isEmpty()) {
         QStringList first;
         for (const FileEntry& e : pending.mid(0, 5))
@@ -258,15 +266,21 @@ QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
     if (round.pushedCount >= 1) {
         parts.append(u"入Mindvault "_s + QString::number(round.pushedCount) + u" 条"_s);
     } else if (parts.isEmpty()) {
-        // "No new recordings" would be false after a round whose downloads all broke off.
-        if (const int unfinished = round.pendingCount - round.importedCount; unfinished >= 1)
+        // "No new recordings" would be false after a round whose downloads broke off or
+        // failed; only those that broke off (or were never reached) resume next time.
+        const int unfinished = round.pendingCount - round.importedCount - round.failedCount;
+        if (unfinished >= 1)
             parts.append(u"还有 "_s + QString::number(unfinished) + u" 条没下完，下次连上接着下"_s);
-        else
+        if (round.failedCount >= 1)
+            parts.append(QString::number(round.failedCount) + u" 条没能导入（原因见各条录音）"_s);
+        if (parts.isEmpty())
             parts.append(u"没有新录音（设备内 "_s + QString::number(round.entries.size()) +
                          u" 条）"_s);
     }
     if (!round.note.isEmpty())
         parts.append(round.note);
+    if (round.ledgerUnreadable)
+        parts.append(ledgerUnreadableText);
     if (!round.gotDone)
         parts.append(u"列表未收到 2-18，按空闲收尾"_s);
     if (lastCurrent && !lastCurrent->isEmpty())
@@ -281,5 +295,10 @@ QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
 
     noteRoundOutcome(target.peripheral,
                      round.importedCount >= 1 || round.pushedCount >= 1 || round.progressed);
-    setPhase(m_monitoring ? SyncPhase::waitingForDevice() : SyncPhase::idle());
+    // The round's bookkeeping failed: that is a failed round (and --once says so), not a
+    // quiet wait for the next one.
+    if (round.ledgerUnreadable)
+        setPhase(SyncPhase::failed(ledgerUnreadableText + u"——详情见同步日志"_s));
+    else
+        setPhase(m_monitoring ? SyncPhase::waitingForDevice() : SyncPhase::idle());
 }

@@ -7,8 +7,10 @@ struct SyncEngine::Round {
     QList<FileEntry> entries;
     bool gotDone = false; // the list ended with the pen's end frame
     int pendingCount = 0;
-    int importedCount = 0;   // downloaded and archived in this round
-    int pushedCount = 0;     // pushed to the service by the closing flush
-    QString note;            // deletions and cleanup, for the summary
-    bool progressed = false; // a dropped download still left more bytes than it started with
+    int importedCount = 0;         // downloaded and archived in this round
+    int failedCount = 0;           // downloads that failed for good this round (not broken off)
+    int pushedCount = 0;           // pushed to the service by the closing flush
+    QString note;                  // deletions and cleanup, for the summary
+    bool progressed = false;       // a dropped download still left more bytes than it started with
+    bool ledgerUnreadable = false; // nothing this round did could be written to the ledger
 };

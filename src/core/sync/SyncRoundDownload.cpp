@@ -3,6 +3,7 @@
 #include "audio/OggWrap.h"
 #include "device/Proto.h"
 #include "device/ProtoError.h"
+#include "sync/ArchiveSlot.h"
 #include "sync/AtomicFile.h"
 #include "sync/Describe.h"
 #include "sync/ProgressThrottle.h"
@@ -91,6 +92,8 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
                                         int(got), int(size), pct));
         log(QString::asprintf("下载不完整 %s：收到 %d/%d 字节（%.1f%%）续传%d次，丢弃重来",
                               c(name).constData(), int(got), int(size), pct, result.resumes));
+        // What was kept to resume from led here: resuming from it again would repeat this.
+        dropPartial(base);
     } else {
         QString reason = u"无应答"_s;
         QString tried = u"（试过 "_s + result.tried.join(u"、"_s) + u"）"_s;
@@ -107,6 +110,7 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
                               c(reason).constData(), int(got), c(QString::number(size)).constData(),
                               result.resumes, result.seconds));
     }
+    ++round.failedCount;
     noteDownloadFailure(entry);
     refreshLocalView();
     co_return true;
@@ -115,31 +119,40 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
 void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, Round& round)
 {
     const QString base = SyncPlanner::normalizedBase(entry.name);
+    const QString key = SyncPlanner::manifestKey(entry);
     const QByteArray& data = result.data;
-    QString archivedName;
-    try {
-        AtomicFile::write(paths.rawPackets() + u'/' + base + u".opus"_s, data);
-        if (OggWrap::looksRaw(data)) {
-            archivedName = base + u".ogg"_s;
-            AtomicFile::write(paths.dest() + u'/' + archivedName,
-                              OggWrap::wrap(data, 16000, u"QX27"_s));
-        } else {
-            // The pen delivered a finished container: keep it as it came.
-            archivedName = result.filename;
-            if (!SyncPlanner::isSafeBase(archivedName))
-                archivedName = base + u".bin"_s;
-            AtomicFile::write(paths.dest() + u'/' + archivedName, data);
-        }
-    } catch (const std::exception& e) {
-        const QString text = u"落盘失败："_s + describe(e);
+    const auto fail = [&](const QString& text) {
         errors.insert(base, text);
         log(text);
+        ++round.failedCount;
         refreshLocalView();
+    };
+    SyncManifest manifest = SyncManifest::load(paths.manifest());
+    std::optional<QString> slot;
+    QString archivedName;
+    try {
+        // A finished container from the pen is kept as it came, under an audio extension.
+        const bool raw = OggWrap::looksRaw(data);
+        const QByteArray destBytes = raw ? OggWrap::wrap(data, 16000, u"QX27"_s) : data;
+        const QString destExt =
+            raw ? u".ogg"_s : ArchiveSlot::containerExtension(result.filename, data);
+        slot = ArchiveSlot::choose(paths, manifest, key, base, data, destExt, destBytes);
+        if (slot) {
+            archivedName = *slot + destExt;
+            AtomicFile::write(paths.rawPackets() + u'/' + *slot + u".opus"_s, data);
+            AtomicFile::write(paths.dest() + u'/' + archivedName, destBytes);
+        }
+    } catch (const std::exception& e) {
+        fail(u"落盘失败："_s + describe(e));
         return;
     }
+    if (!slot) {
+        fail(u"落盘失败："_s + base + u" 及其编号的名字都已归档了别的录音"_s);
+        return;
+    }
+    if (*slot != base)
+        log(base + u" 这个名字已归档了另一条录音，这一条存为 "_s + *slot);
 
-    const QString key = SyncPlanner::manifestKey(entry);
-    SyncManifest manifest = SyncManifest::load(paths.manifest());
     manifest.imported[key] = {archivedName, data.size(), stamp(now())};
     manifest.downloadFailures.erase(key);
     persist(manifest);
@@ -152,7 +165,7 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
         (result.resumes >= 1 ? u" 续传"_s + QString::number(result.resumes) + u"次"_s : QString()));
 
     if (archivedName.endsWith(u".ogg"_s))
-        screenSpeechLater(base, paths.dest() + u'/' + archivedName);
+        screenSpeechLater(*slot, paths.dest() + u'/' + archivedName);
     refreshLocalView();
 }
 
