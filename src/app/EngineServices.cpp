@@ -6,28 +6,16 @@
 #include "sync/ManifestEdits.h"
 #include "sync/SyncEngine.h"
 
-#include <QFileInfo>
-
-namespace {
-
-QCoro::Task<Mindvault*> noVault()
-{
-    co_return nullptr;
-}
-
-} // namespace
-
 EngineServices::EngineServices(SyncEngine& engine) : EngineServices(engine, Options()) {}
 
 EngineServices::EngineServices(SyncEngine& engine, Options options)
 {
-    // Without a service configuration the engine only archives; the queue would only ever
-    // report that it cannot connect.
-    if (QFileInfo::exists(engine.paths.mindvaultConfig())) {
-        m_uploadQueue = std::make_unique<UploadQueue>(engine, options.uploadTiming, options.store,
-                                                      options.nam, options.vaultTiming);
-        m_uploadQueue->install();
-    }
+    // Always there, configured or not: without "importer/mindvault.json" the queue tells the
+    // user that recordings stay local and why, and it reads the file again at every attempt,
+    // so a configuration added later is picked up without a restart.
+    m_uploadQueue = std::make_unique<UploadQueue>(engine, options.uploadTiming, options.store,
+                                                  options.nam, options.vaultTiming);
+    m_uploadQueue->install();
     m_penDeletions = std::make_unique<PenDeletions>(engine, vaultProvider());
     m_penDeletions->install();
     m_manifestEdits = std::make_unique<ManifestEdits>(engine);
@@ -43,9 +31,5 @@ EngineServices::~EngineServices() = default;
 
 VaultProvider EngineServices::vaultProvider() const
 {
-    if (m_uploadQueue)
-        return m_uploadQueue->provider();
-    return [] {
-        return noVault();
-    };
+    return m_uploadQueue->provider();
 }

@@ -15,9 +15,9 @@ class SyncEngine;
 class UploadQueue;
 
 // What the application attaches to its engine besides the pen: the service side (upload queue
-// and status polling) when the archive names a service, the pen deletions and the ledger edits
-// (with the archive audit after a round that imported something), and the pen's binding to the
-// signed-in account. Built right after the engine and destroyed before it; new pieces that hang
+// and status polling; offline until the archive names a service), the pen deletions and the ledger
+// edits (with the archive audit after a round that imported something), and the pen's binding to
+// the signed-in account. Built right after the engine and destroyed before it; new pieces that hang
 // off the engine are added here, borrowing the client through vaultProvider().
 class EngineServices {
 public:
@@ -35,9 +35,9 @@ public:
     EngineServices(const EngineServices&) = delete;
     EngineServices& operator=(const EngineServices&) = delete;
 
-    // nullptr when the archive has no "importer/mindvault.json".
+    // Never nullptr: without "importer/mindvault.json" the queue stays offline and says so.
     UploadQueue* uploadQueue() const { return m_uploadQueue.get(); }
-    // The connected client for borrowers; always answers nullptr without a service.
+    // The connected client for borrowers; nullptr without a service or a sign-in.
     VaultProvider vaultProvider() const;
     // The user's pen deletions and ledger edits; always present.
     PenDeletions& penDeletions() const { return *m_penDeletions; }

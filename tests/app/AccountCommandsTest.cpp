@@ -88,6 +88,16 @@ TEST_F(AccountCommands, SignInKeepsOnlyTheCredentialAndSignOutForgetsIt)
     EXPECT_EQ(kestrel({u"sign-out"_s}).out, u"本来就没有登录Mindvault\n"_s);
 }
 
+TEST_F(AccountCommands, ASignInThatCannotBeStoredIsReportedAsAFailure)
+{
+    // A file stands where the credential folder would go.
+    TestSupport::writeFile(dir.path() + u"/data/Mindvault"_s, "not a folder");
+    const Outcome r = signIn("pw 中文 with spaces\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(r.out.contains(u"已登录"_s)) << r.out.toStdString();
+    EXPECT_TRUE(r.err.contains(u"登录失败：登录凭据没能写进 "_s)) << r.err.toStdString();
+}
+
 TEST_F(AccountCommands, SignInRefusals)
 {
     struct Case {

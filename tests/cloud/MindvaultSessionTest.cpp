@@ -176,3 +176,88 @@ TEST_F(MindvaultSession, CheckSessionTellsExpiredFromUnreachable)
     EXPECT_EQ(TestSupport::run(Mindvault::checkSession(nowhere, store, &nam)),
               AuthState::unreachable);
 }
+
+TEST_F(MindvaultSession, SigningInAsAnotherAccountResolvesItsOwnOrganisation)
+{
+    signedIn();
+    ASSERT_EQ(store.get(u"org_id"_s), u"org-test"_s);
+    server.addUser("second@example.com", "pw2", "org-second");
+
+    auto other = makeClient();
+    TestSupport::run(other->signIn(u"second@example.com"_s, u"pw2"_s));
+    EXPECT_EQ(other->org(), u"org-second"_s);
+    EXPECT_EQ(store.get(u"org_id"_s), u"org-second"_s);
+    EXPECT_EQ(store.get(u"email"_s), u"second@example.com"_s);
+
+    // The same account again keeps what it knows.
+    const int lookups = server.requestCount("memberships");
+    TestSupport::run(makeClient()->signIn(u"second@example.com"_s, u"pw2"_s));
+    EXPECT_EQ(store.get(u"org_id"_s), u"org-second"_s);
+    EXPECT_EQ(server.requestCount("memberships"), lookups);
+}
+
+TEST_F(MindvaultSession, ASignInThisComputerCannotKeepIsAFailure)
+{
+    // The credential folder cannot be created: a file stands where it would go.
+    TestSupport::writeFile(store.folder(), "not a folder");
+    const MindvaultError e = errorOf(vault->signIn(email, password));
+    EXPECT_EQ(e.kind(), MindvaultError::Kind::credentialNotSaved);
+    EXPECT_EQ(e.description(), u"登录凭据没能写进 "_s + store.path() +
+                                   u"，这次登录没有生效：确认这个文件夹可以写入，再登录一次。"_s);
+    EXPECT_FALSE(vault->token());
+    EXPECT_FALSE(Mindvault::hasCredentials(store));
+}
+
+TEST_F(MindvaultSession, ATokenRotatedElsewhereWhileRefreshingIsNoRevocation)
+{
+    signedIn();
+    const QString spent = *store.get(u"refresh_token"_s);
+    TestSupport::run(makeClient()->connect()); // rotates: `spent` is dead now
+    const QString current = *store.get(u"refresh_token"_s);
+
+    // This client reads the old token and sends it; another process stores the current one
+    // while the refresh is on the wire.
+    store.set(spent, u"refresh_token"_s);
+    auto refreshing = vault->connect();
+    store.set(current, u"refresh_token"_s);
+    TestSupport::run(std::move(refreshing));
+    EXPECT_TRUE(vault->token());
+    EXPECT_FALSE(vault->refusedRefreshToken());
+
+    // A token that stays refused is recorded as the one refused.
+    server.revokeRefreshTokens();
+    const QString revoked = *store.get(u"refresh_token"_s);
+    EXPECT_EQ(errorOf(vault->connect()).kind(), MindvaultError::Kind::sessionRevoked);
+    EXPECT_EQ(vault->refusedRefreshToken(), revoked);
+}
+
+TEST_F(MindvaultSession, NoTokenReachesAnErrorText)
+{
+    signedIn();
+    struct Case {
+        const char* name;
+        int status;
+        nlohmann::json body;
+    };
+    const Case cases[] = {
+        {"success without a refresh token", 200, {{"access_token", "at-leaked"}}},
+        {"refusal echoing tokens", 500, {{"error", "boom"}, {"refresh_token", "rt-leaked"}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        server.answerStep("refresh", c.status, c.body);
+        const MindvaultError e = errorOf(makeClient()->connect());
+        EXPECT_EQ(e.whatText(), u"刷新登录"_s);
+        EXPECT_EQ(e.status(), c.status);
+        EXPECT_FALSE(e.description().contains(u"leaked"_s)) << e.what();
+    }
+
+    // A reply beyond the client's limit is not read to its end.
+    Mindvault::Timing small{5, 5, 4096};
+    Mindvault limited(config(), store, &nam, small);
+    TestSupport::run(limited.connect());
+    server.answerStep("status", 200, {{"session", {{"pad", std::string(100000, 'x')}}}});
+    const MindvaultError e = errorOf(limited.sessionState(u"rs-1"_s));
+    EXPECT_EQ(e.kind(), MindvaultError::Kind::badResponse);
+    EXPECT_TRUE(e.description().startsWith(u"应答不符合预期：应答超过"_s)) << e.what();
+}

@@ -2,6 +2,8 @@
 #include "audio/OggWrap.h"
 #include "cloud/VaultFailure.h"
 
+#include <QTimeZone>
+#include <QUrl>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -108,7 +110,7 @@ TEST_F(MindvaultUpload, ResumedUploadAfterAFailedPutSkipsVerifiedChunks)
     const QByteArray bytes = audio(MiB8 + 1);
     server.failStep("put", 500, 1, /*after=*/1); // the second chunk's PUT fails
     const MindvaultError e = errorOf(vault->upload(
-        bytes, u"周会"_s, 60, u"mac-ble-r"_s, u"audio/ogg"_s, QDateTime::currentDateTimeUtc()));
+        bytes, u"周会"_s, 95.5, u"mac-ble-r"_s, u"audio/ogg"_s, QDateTime::currentDateTimeUtc()));
     EXPECT_TRUE(e.description().startsWith(u"直传 COS 失败 HTTP 500："_s)) << e.what();
     const std::string session = sessionOf(u"mac-ble-r"_s);
     EXPECT_EQ(server.session(session)->value("status", ""), "uploading");
@@ -236,5 +238,126 @@ TEST_F(MindvaultUpload, WithSpeechDetectionOnlyRecordingsWithSpeechAreTranscribe
         }
         EXPECT_EQ(state, (SessionState{u"failed"_s, std::nullopt, c.code}));
         EXPECT_EQ(VaultFailure::isNoSpeech(state.errorCode), *c.code == u"ASR_NO_SPEECH");
+    }
+}
+
+TEST_F(MindvaultUpload, RequestBodiesAreExactlyWhatTheServiceExpects)
+{
+    signedIn();
+    // Milliseconds and a local offset: the service wants UTC to the second.
+    const QDateTime started(QDate(2024, 5, 1), QTime(16, 30, 0, 750), QTimeZone(8 * 3600));
+    TestSupport::run(vault->upload(audio(MiB8 + 1), u"周会"_s, 95.5, u"mac-ble-pin"_s,
+                                   u"audio/ogg"_s, started, u"pj-1"_s));
+
+    const auto bodies = [this](const char* step) {
+        std::vector<nlohmann::json> out;
+        for (const auto& seen : server.requests(step))
+            out.push_back(nlohmann::json::parse(seen.body));
+        return out;
+    };
+    using nlohmann::json;
+    EXPECT_EQ(bodies("create"), std::vector<json>{json::parse(R"({
+        "clientRequestId": "mac-ble-pin", "title": "周会", "captureClient": "macos",
+        "capabilities": ["mic"], "startedAt": "2024-05-01T08:30:00Z", "projectId": "pj-1"})")});
+    EXPECT_EQ(bodies("ticket"), (std::vector<json>{json::parse(R"({
+        "sequence": 0, "idempotencyKey": "mac-ble-pin-0", "mimeType": "audio/ogg",
+        "byteLength": 8388608, "startedAtMs": 0, "endedAtMs": 47750,
+        "uploadMode": "background"})"),
+                                                   json::parse(R"({
+        "sequence": 1, "idempotencyKey": "mac-ble-pin-1", "mimeType": "audio/ogg",
+        "byteLength": 1, "startedAtMs": 47750, "endedAtMs": 95500,
+        "uploadMode": "background"})")}));
+    EXPECT_EQ(bodies("stop"),
+              std::vector<json>{json::parse(R"({"durationMs": 95500, "expectedChunkCount": 2})")});
+}
+
+TEST_F(MindvaultUpload, TheStandInRefusesLooseDatesAndBrokenChunkSpans)
+{
+    Mindvault& v = signedIn();
+    const QString api = config().apiBase + u"/api/recordings"_s;
+    const auto post = [&](const QString& url, const nlohmann::json& body) {
+        return TestSupport::run(v.authed(
+                                    "POST", url, [&v] { return v.authHeaders(); }, body))
+            .status;
+    };
+    const auto create = [&](const std::string& id, const std::string& startedAt) {
+        return post(api, {{"clientRequestId", id},
+                          {"title", "t"},
+                          {"captureClient", "macos"},
+                          {"capabilities", {"mic"}},
+                          {"startedAt", startedAt}});
+    };
+    for (const char* loose : {"2024-05-01T08:30:00.000Z", "2024-05-01T16:30:00+08:00",
+                              "2024-05-01T08:30:00", "2024-05-01 08:30:00Z", ""}) {
+        SCOPED_TRACE(loose);
+        EXPECT_EQ(create("mac-ble-loose", loose), 400);
+    }
+    ASSERT_EQ(create("mac-ble-spans", "2024-05-01T08:30:00Z"), 201);
+
+    const QString session = api + u'/' + QString::fromStdString(sessionOf(u"mac-ble-spans"_s));
+    const auto ticket = [&](int seq, int from, int to) {
+        return post(session + u"/chunks/ticket"_s, {{"sequence", seq},
+                                                    {"idempotencyKey", "k" + std::to_string(seq)},
+                                                    {"mimeType", "audio/ogg"},
+                                                    {"byteLength", 10},
+                                                    {"startedAtMs", from},
+                                                    {"endedAtMs", to},
+                                                    {"uploadMode", "background"}});
+    };
+    const auto stop = [&](int durationMs) {
+        return post(session + u"/stop"_s, {{"durationMs", durationMs}, {"expectedChunkCount", 2}});
+    };
+    const struct {
+        const char* name;
+        std::function<int()> request;
+        int status;
+    } steps[] = {
+        {"first chunk not at 0", [&] { return ticket(0, 5, 100); }, 400},
+        {"first chunk", [&] { return ticket(0, 0, 100); }, 200},
+        {"gap after the first", [&] { return ticket(1, 150, 200); }, 400},
+        {"ends before it starts", [&] { return ticket(1, 100, 90); }, 400},
+        {"second chunk", [&] { return ticket(1, 100, 200); }, 200},
+        {"stop before the last chunk ends", [&] { return stop(150); }, 400},
+        {"stop after the last chunk ends", [&] { return stop(250); }, 400},
+        {"stop where it ends", [&] { return stop(200); }, 200},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.name);
+        EXPECT_EQ(step.request(), step.status);
+    }
+}
+
+TEST_F(MindvaultUpload, ChunksGoOnlyToObjectStorageOverASafeScheme)
+{
+    signedIn();
+    const QString victim = dir.path() + u"/victim.txt"_s;
+    TestSupport::writeFile(victim, "keep me");
+    int n = 0;
+    for (const QString& url : {QUrl::fromLocalFile(victim).toString(),
+                               u"http://example.com/_storage/abc"_s, u"ftp://127.0.0.1/abc"_s}) {
+        SCOPED_TRACE(url.toStdString());
+        server.answerStep("ticket", 200, {{"uploadUrl", url.toStdString()}});
+        const MindvaultError e =
+            errorOf(vault->upload(audio(100), u"t"_s, 1, u"mac-ble-url"_s + QString::number(n++),
+                                  u"audio/ogg"_s, QDateTime::currentDateTimeUtc()));
+        EXPECT_EQ(e.kind(), MindvaultError::Kind::badResponse);
+        EXPECT_TRUE(e.description().contains(u"上传地址不是 https"_s)) << e.what();
+        EXPECT_FALSE(e.description().contains(u"_storage"_s)); // the address is a credential
+    }
+    EXPECT_EQ(TestSupport::readFile(victim), "keep me");
+    EXPECT_EQ(server.requestCount("put"), 0);
+}
+
+TEST_F(MindvaultUpload, AnAnswerWithoutASessionIdIsAnError)
+{
+    signedIn();
+    // A replayed session that is done but has no id would be recorded as pushed to nowhere.
+    for (const char* status : {"ready", "processing", "recording"}) {
+        SCOPED_TRACE(status);
+        server.answerStep("create", 200, {{"session", {{"status", status}}}});
+        EXPECT_EQ(errorOf(vault->upload(audio(10), u"t"_s, 1, u"mac-ble-noid"_s, u"audio/ogg"_s,
+                                        QDateTime::currentDateTimeUtc()))
+                      .description(),
+                  u"应答不符合预期：建会话没返回 id"_s);
     }
 }

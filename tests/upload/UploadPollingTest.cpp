@@ -129,3 +129,47 @@ TEST_F(UploadPollingTest, AQueueDestroyedMidPushLeavesTheEngineUsable)
     // The push in flight finishes on the wire without touching the queue, then lets go.
     EXPECT_TRUE(TestSupport::spinUntil([&] { return !engine().isFlushing; }));
 }
+
+TEST_F(UploadPollingTest, TitlesAndSpeakerCountsAreAskedInSmallBatchesForWhatMayHaveChanged)
+{
+    pushed(); // a transcript with speakers waiting for confirmation follows shortly
+    ASSERT_TRUE(TestSupport::spinUntil([&] {
+        poll();
+        return engine().vaultState.value(base).transcriptId.has_value();
+    }));
+    const QString transcript = *engine().vaultState.value(base).transcriptId;
+    EXPECT_GT(engine().unconfirmedSpeakers.value(transcript), 0);
+    EXPECT_FALSE(engine().vaultTitles.value(transcript).isEmpty());
+    // Many more finished recordings, as after months of use.
+    for (int i = 0; i < 120; ++i) {
+        engine().vaultState.insert(
+            u"20250101-"_s + QString::number(100000 + i),
+            {u"ready"_s, u"tr-archive-"_s + QString::number(1000 + i), std::nullopt});
+    }
+    const auto asked = [&](size_t from, const char* table) {
+        QSet<QString> ids;
+        const auto seen = server.requests("rest");
+        for (size_t i = from; i < seen.size(); ++i) {
+            const QString target = QString::fromStdString(seen[i].target);
+            if (!target.startsWith(u"/rest/v1/"_s + QLatin1String(table)))
+                continue;
+            const QStringList inFilter =
+                target.section(u"in.("_s, 1).section(u')', 0, 0).split(u',', Qt::SkipEmptyParts);
+            EXPECT_LE(inFilter.size(), Mindvault::idsPerQuery) << target.toStdString();
+            for (const QString& id : inFilter)
+                ids.insert(id);
+        }
+        return ids;
+    };
+
+    size_t before = server.requests("rest").size();
+    poll();
+    EXPECT_EQ(asked(before, "transcripts").size(), 120); // the new ones, never the known one
+    EXPECT_EQ(asked(before, "speakers").size(), 121);    // the transcript still has open speakers
+
+    // Nothing new: only the counts that can still go down are asked again.
+    before = server.requests("rest").size();
+    poll();
+    EXPECT_TRUE(asked(before, "transcripts").isEmpty());
+    EXPECT_EQ(asked(before, "speakers"), QSet<QString>{transcript});
+}

@@ -159,6 +159,26 @@ TEST_F(UploadFixture, ASignInFromAnotherProcessEndsThePause)
     EXPECT_FALSE(engine().uploadBlocked());
 }
 
+TEST_F(UploadFixture, ATokenRotatedByAnotherProcessMidRefreshDoesNotPausePushes)
+{
+    signIn();
+    const QString spent = *store.get(u"refresh_token"_s);
+    {
+        Mindvault other(MindvaultConfig::load(h.paths().mindvaultConfig()), store, &nam);
+        TestSupport::run(other.connect()); // `spent` is dead from here on
+    }
+    const QString current = *store.get(u"refresh_token"_s);
+    addRecording(headBase, 600);
+
+    // The queue sends the old token; the status verb stores its rotation meanwhile.
+    store.set(spent, u"refresh_token"_s);
+    auto connecting = queue->ensureVault();
+    store.set(current, u"refresh_token"_s);
+    EXPECT_NE(TestSupport::run(std::move(connecting)), nullptr);
+    EXPECT_FALSE(engine().needsSignIn());
+    EXPECT_EQ(flush(), 1);
+}
+
 TEST_F(UploadFixture, WithoutAnyServiceTheBannerCountsTheWaitingRecordings)
 {
     // Never signed in: no credential to connect with.

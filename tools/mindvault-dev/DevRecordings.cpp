@@ -76,14 +76,15 @@ DevRecordings::Reply DevRecordings::create(const std::string& orgId, const json&
     const auto requestId = stringField(body, "clientRequestId");
     const auto title = stringField(body, "title");
     const auto startedAt = stringField(body, "startedAt");
-    static const std::regex isoDate(
-        R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}(\.\d+)?(Z|[+-]\d{2}:\d{2}))");
+    // An internet date-time in UTC to the second, nothing looser.
+    static const std::regex isoDate(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}Z)");
     if (!requestId || requestId->empty() || !title || !stringField(body, "captureClient") ||
         !body.contains("capabilities") || !body["capabilities"].is_array() || !startedAt ||
         !std::regex_match(*startedAt, isoDate))
         return error(400, "INVALID_REQUEST",
                      "clientRequestId, title, captureClient, "
-                     "capabilities and an ISO 8601 startedAt are required");
+                     "capabilities and startedAt (UTC, whole seconds, e.g. "
+                     "2024-05-01T08:30:00Z) are required");
     if (body.contains("projectId") && !body["projectId"].is_string())
         return error(400, "INVALID_REQUEST", "projectId must be a string");
 
@@ -103,6 +104,24 @@ DevRecordings::Reply DevRecordings::create(const std::string& orgId, const json&
     return {201, {{"session", out}}};
 }
 
+// The first chunk starts at 0; each chunk starts within its predecessor's span (equal spans
+// happen when a recording has fewer milliseconds than chunks), never before it or after a gap.
+bool DevRecordings::spanFits(const Session& s, int seq, int64_t from, int64_t to)
+{
+    if (from < 0 || to <= from || (seq == 0 && from != 0))
+        return false;
+    const auto follows = [](int64_t earlierFrom, int64_t earlierTo, int64_t start) {
+        return start >= earlierFrom && start <= earlierTo;
+    };
+    if (auto prev = s.chunks.find(seq - 1);
+        prev != s.chunks.end() && !follows(prev->second.startedAtMs, prev->second.endedAtMs, from))
+        return false;
+    if (auto next = s.chunks.find(seq + 1);
+        next != s.chunks.end() && !follows(from, to, next->second.startedAtMs))
+        return false;
+    return true;
+}
+
 DevRecordings::Reply DevRecordings::ticket(const std::string& orgId, const std::string& id,
                                            const json& body, const std::string& storageBase)
 {
@@ -116,11 +135,13 @@ DevRecordings::Reply DevRecordings::ticket(const std::string& orgId, const std::
     const auto from = intField(body, "startedAtMs");
     const auto to = intField(body, "endedAtMs");
     if (!seq || *seq < 0 || !key || key->empty() || !mime || mime->empty() || !length ||
-        *length < 0 || !from || !to || *from < 0 || *to <= *from ||
-        !stringField(body, "uploadMode"))
+        *length < 0 || !from || !to || !stringField(body, "uploadMode"))
         return error(400, "INVALID_REQUEST", "bad chunk ticket request");
     if (*length > maxChunkBytes)
         return error(400, "CHUNK_TOO_LARGE");
+    if (!spanFits(*s, int(*seq), *from, *to))
+        return error(400, "INVALID_CHUNK_SPAN",
+                     "chunk spans start at 0 and follow each other without gaps");
 
     auto existing = s->chunks.find(int(*seq));
     if (existing != s->chunks.end() && existing->second.verified)
@@ -135,6 +156,8 @@ DevRecordings::Reply DevRecordings::ticket(const std::string& orgId, const std::
 
     Chunk& chunk = s->chunks[int(*seq)];
     chunk.byteLength = *length;
+    chunk.startedAtMs = *from;
+    chunk.endedAtMs = *to;
     chunk.idempotencyKey = *key;
     chunk.uploaded = false; // a new ticket wants new bytes
     s->status = "uploading";
@@ -213,6 +236,12 @@ DevRecordings::Reply DevRecordings::stop(const std::string& orgId, const std::st
         return error(409, "SESSION_NOT_ACCEPTING_CHUNKS", "session is " + s->status);
     if (s->expectedChunks && *s->expectedChunks != *expected)
         return error(409, "MANIFEST_FROZEN");
+    for (const auto& [seq, chunk] : s->chunks) {
+        const bool last = seq == *expected - 1;
+        if (seq < *expected &&
+            (chunk.endedAtMs > *duration || (last && chunk.endedAtMs != *duration)))
+            return error(400, "INVALID_CHUNK_SPAN", "the chunks' spans must end at durationMs");
+    }
     s->expectedChunks = *expected;
     s->durationMs = *duration;
     return {200, {{"session", toJson(*s)}}};

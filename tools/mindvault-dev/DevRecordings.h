@@ -78,6 +78,8 @@ public:
 private:
     struct Chunk {
         int64_t byteLength = 0;
+        int64_t startedAtMs = 0; // the chunk's time span within the recording
+        int64_t endedAtMs = 0;
         std::string idempotencyKey;
         bool uploaded = false;
         bool verified = false;
@@ -108,6 +110,7 @@ private:
     };
 
     Session* find(const std::string& orgId, const std::string& id);
+    static bool spanFits(const Session& s, int seq, int64_t from, int64_t to);
     static nlohmann::json toJson(const Session& s);
     std::filesystem::path objectPath(const std::string& id, int seq) const;
     void makeTranscript(Session& s);

@@ -2,6 +2,7 @@
 
 #include "DevAuth.h"
 #include "DevRecordings.h"
+#include "DevRequestLog.h"
 #include "DevTables.h"
 #include "DevWebPage.h"
 
@@ -88,9 +89,11 @@ struct MindvaultDevServer::Impl {
         int status = 500;
         int after = 0;
         int count = 0;
+        std::optional<json> body; // absent: the fault marker
     };
     std::map<std::string, Failure> failures;
     std::map<std::string, int> counts;
+    DevRequestLog requests;
     int unauthorizedLeft = 0;
     std::chrono::milliseconds delay{0};
 
@@ -147,6 +150,7 @@ struct MindvaultDevServer::Impl {
         {
             std::lock_guard lock(mutex);
             ++counts[step];
+            requests.add(step, req.target, req.body);
             wait = delay;
         }
         if (wait.count() > 0)
@@ -164,7 +168,8 @@ struct MindvaultDevServer::Impl {
                 --f->second.after;
             } else {
                 --f->second.count;
-                send(res, f->second.status, {{"error", "INJECTED_FAULT"}, {"step", step}});
+                send(res, f->second.status,
+                     f->second.body.value_or(json{{"error", "INJECTED_FAULT"}, {"step", step}}));
                 return nullptr;
             }
         }
@@ -440,9 +445,12 @@ void MindvaultDevServer::Impl::controlRoutes()
     auto* self = this;
     control("fail", [self, num](Req req) {
         std::lock_guard lock(self->mutex);
-        self->failures[req.get_param_value("step")] = {int(num(req, "status", "500")),
-                                                       int(num(req, "after", "0")),
-                                                       int(num(req, "count", "1"))};
+        std::optional<json> body;
+        if (req.has_param("body"))
+            body = json::parse(req.get_param_value("body"));
+        self->failures[req.get_param_value("step")] = {
+            int(num(req, "status", "500")), int(num(req, "after", "0")),
+            int(num(req, "count", "1")), std::move(body)};
         return true;
     });
     control("unauthorized", [self, num](Req req) {
@@ -575,7 +583,13 @@ std::string MindvaultDevServer::clientConfigJson() const
 void MindvaultDevServer::failStep(const std::string& step, int status, int count, int after)
 {
     std::lock_guard lock(d->mutex);
-    d->failures[step] = {status, after, count};
+    d->failures[step] = {status, after, count, std::nullopt};
+}
+
+void MindvaultDevServer::answerStep(const std::string& step, int status, json body, int count)
+{
+    std::lock_guard lock(d->mutex);
+    d->failures[step] = {status, 0, count, std::move(body)};
 }
 
 void MindvaultDevServer::unauthorizedNext(int count)
@@ -656,6 +670,12 @@ int MindvaultDevServer::requestCount(const std::string& step) const
     std::lock_guard lock(d->mutex);
     auto it = d->counts.find(step);
     return it == d->counts.end() ? 0 : it->second;
+}
+
+std::vector<MindvaultDevServer::Seen> MindvaultDevServer::requests(const std::string& step) const
+{
+    std::lock_guard lock(d->mutex);
+    return d->requests.latest(step);
 }
 
 std::optional<std::string>

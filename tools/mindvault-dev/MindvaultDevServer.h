@@ -1,10 +1,13 @@
 #pragma once
 
+#include "DevRequestLog.h"
+
 #include <chrono>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <vector>
 
 // A stand-in for the Mindvault service on 127.0.0.1: the authentication gateway, the table
 // reads, the application API, object storage for chunk uploads and a minimal web page per
@@ -52,6 +55,9 @@ public:
     // password, refresh, memberships, create, ticket, put, complete, stop, finalize, status,
     // speakers, register, rest, rest-patch.
     void failStep(const std::string& step, int status, int count = 1, int after = 0);
+    // The same, answering `body` instead of the fault marker: a reply the service would never
+    // send, to see what the client makes of it.
+    void answerStep(const std::string& step, int status, nlohmann::json body, int count = 1);
     // The next `count` application API or table requests answer 401 (as for an expired token).
     void unauthorizedNext(int count = 1);
     // Every answer waits this long first.
@@ -78,6 +84,10 @@ public:
     // --- inspection ---
     // Requests seen per step (same names as failStep).
     int requestCount(const std::string& step) const;
+    // The latest requests of a step (at most 256 are kept), oldest first: the request target
+    // (path and query) and the body as received.
+    using Seen = DevRequestLog::Seen;
+    std::vector<Seen> requests(const std::string& step) const;
     std::optional<std::string> sessionIdFor(const std::string& clientRequestId) const;
     // The session as GET /api/recordings/{id} would show it.
     std::optional<nlohmann::json> session(const std::string& sessionId) const;

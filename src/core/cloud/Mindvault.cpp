@@ -34,6 +34,25 @@ QString trimOneSlash(QString s)
     return s;
 }
 
+// A gateway reply for an error text: whatever it says about tokens stays out, since error texts
+// reach the log and the screen.
+QString withoutTokens(const QByteArray& data)
+{
+    auto parsed = JsonFields::parse(data);
+    if (!parsed || !parsed->is_object())
+        return bodyText(data);
+    for (auto& [key, value] : parsed->items()) {
+        if (key.find("token") != std::string::npos)
+            value = "…";
+    }
+    return QString::fromStdString(parsed->dump());
+}
+
+bool sameAccount(const std::optional<QString>& stored, const QString& email)
+{
+    return stored && stored->trimmed().compare(email.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
 } // namespace
 
 Mindvault::Mindvault(MindvaultConfig config, TokenStore store, QNetworkAccessManager* nam,
@@ -72,8 +91,23 @@ QCoro::Task<Mindvault::Response> Mindvault::send(QByteArray method, QString url,
                    : m_nam->sendCustomRequest(request, method);
     std::unique_ptr<QNetworkReply, void (*)(QNetworkReply*)> reply(
         raw, [](QNetworkReply* r) { r->deleteLater(); });
+    // Reply bodies are read with a limit; the flag lives on the reply, which outlives the
+    // connection whatever happens to this coroutine.
+    constexpr const char* tooLarge = "kestrelTooLarge";
+    QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(),
+                     [r = reply.get(), limit = m_timing.replyLimit](qint64 received, qint64 total) {
+                         if (received > limit || total > limit) {
+                             r->setProperty(tooLarge, true);
+                             r->abort();
+                         }
+                     });
     co_await reply.get();
 
+    if (reply->property(tooLarge).toBool()) {
+        throw MindvaultError::badResponse(u"应答超过 "_s +
+                                          QString::number(m_timing.replyLimit / 1024 / 1024) +
+                                          u" MiB，没有读下去"_s);
+    }
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid())
         throw NetworkError(int(reply->error()), reply->errorString());
@@ -152,8 +186,14 @@ QCoro::Task<> Mindvault::signIn(QString email, QString password)
                                    r.data.contains("Invalid login") ? u"邮箱或密码不对"_s
                                                                     : u"登录失败"_s);
 
-    m_store.set(*refresh, u"refresh_token"_s);
-    m_store.set(email, u"email"_s);
+    // One write for the whole credential. The organisation belongs to the account: another
+    // account resolves its own, or every push would go to an organisation it is not in.
+    const TokenStore::Blob previous = m_store.read();
+    TokenStore::Blob blob{*refresh, email, std::nullopt};
+    if (sameAccount(previous.email, email))
+        blob.orgId = previous.orgId;
+    if (!m_store.write(blob))
+        throw MindvaultError::credentialNotSaved(m_store.path());
     const QString org = co_await resolveOrg(*access);
     m_token = *access;
     m_org = org;
@@ -183,21 +223,33 @@ QCoro::Task<> Mindvault::connect()
 
 QCoro::Task<> Mindvault::refreshGrant()
 {
-    const auto stored = m_store.get(u"refresh_token"_s);
+    std::optional<QString> stored = m_store.get(u"refresh_token"_s);
     if (!stored)
         throw MindvaultError::notLoggedIn();
     const QString url = m_config.supabaseUrl + u"/auth/v1/token?grant_type=refresh_token";
-    const nlohmann::json request = {{"refresh_token", stored->toStdString()}};
-    const Response r =
-        co_await send("POST", url, gatewayHeaders(), dumpJson(request), m_timing.request);
-
-    if (r.status == 400 || r.status == 401)
-        throw MindvaultError::sessionRevoked();
+    Response r;
+    for (bool retried = false;; retried = true) {
+        const nlohmann::json request = {{"refresh_token", stored->toStdString()}};
+        r = co_await send("POST", url, gatewayHeaders(), dumpJson(request), m_timing.request);
+        if (r.status != 400 && r.status != 401)
+            break;
+        // Another process (a sign-in, the status verb) may have stored a new token while this
+        // one was on the wire: that one gets a try of its own before the sign-in counts as lost.
+        const std::optional<QString> now = m_store.get(u"refresh_token"_s);
+        if (retried || !now || now == stored) {
+            m_refusedRefreshToken = stored;
+            throw MindvaultError::sessionRevoked();
+        }
+        stored = now;
+    }
     const auto reply = JsonFields::parse(r.data);
     const auto access = reply ? string(*reply, "access_token") : std::nullopt;
     const auto refresh = reply ? string(*reply, "refresh_token") : std::nullopt;
-    if (r.status >= 400 || !access || !refresh)
-        throw MindvaultError::http(u"刷新登录"_s, r.status, bodyText(r.data));
+    if (r.status >= 400)
+        throw MindvaultError::http(u"刷新登录"_s, r.status, withoutTokens(r.data));
+    if (!access || !refresh)
+        throw MindvaultError::http(u"刷新登录"_s, r.status,
+                                   u"应答里缺少 access_token 或 refresh_token"_s);
 
     m_token = *access;
     // The gateway rotates refresh tokens: the old one is dead now, so losing the new one means

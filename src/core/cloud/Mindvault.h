@@ -51,6 +51,8 @@ public:
 
     // Size of every chunk but the last (8 MiB).
     static constexpr qint64 maxChunkBytes = 8 * 1024 * 1024;
+    // Ids per "in.(...)" table query; more are asked in several queries.
+    static constexpr int idsPerQuery = 40;
     // The database's insufficient-privilege code, returned for writes to canonical speakers.
     static constexpr const char* canonicalGuardCode = "42501";
 
@@ -67,6 +69,9 @@ public:
     const std::optional<QString>& org() const { return m_org; }
     // A refresh obtained a rotated refresh token but could not store it.
     bool credentialWriteFailed() const { return m_credentialWriteFailed; }
+    // The stored refresh token the gateway last refused: a token rotated into the credential by
+    // another process meanwhile is not the one that was refused.
+    const std::optional<QString>& refusedRefreshToken() const { return m_refusedRefreshToken; }
 
     // --- sign-in and session ---
 
@@ -156,6 +161,7 @@ private:
 
     std::optional<QString> m_token;
     bool m_credentialWriteFailed = false;
+    std::optional<QString> m_refusedRefreshToken;
     bool m_refreshing = false;         // a refresh grant is on the wire
     std::exception_ptr m_refreshError; // how the last refresh ended
     std::optional<QString> m_org;

@@ -1,5 +1,7 @@
 #include "cloud/MindvaultError.h"
 
+using namespace Qt::Literals::StringLiterals;
+
 namespace {
 
 // The first n characters (code points, so a surrogate pair is never cut in half).
@@ -45,6 +47,10 @@ MindvaultError MindvaultError::alreadyAnalyzed()
 {
     return MindvaultError(Kind::alreadyAnalyzed);
 }
+MindvaultError MindvaultError::credentialNotSaved(QString path)
+{
+    return MindvaultError(Kind::credentialNotSaved, std::move(path));
+}
 
 QString MindvaultError::description() const
 {
@@ -67,6 +73,9 @@ QString MindvaultError::description() const
     case Kind::alreadyAnalyzed:
         return QStringLiteral(
             "这条已经分析过了，改名要连洞察里的归属一起重挂，得在Mindvault网页里改。");
+    case Kind::credentialNotSaved:
+        return u"登录凭据没能写进 "_s + m_text +
+               u"，这次登录没有生效：确认这个文件夹可以写入，再登录一次。"_s;
     }
     return {};
 }

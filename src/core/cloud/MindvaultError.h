@@ -15,6 +15,7 @@ public:
         sessionRevoked,
         canonicalReadOnly,
         alreadyAnalyzed,
+        credentialNotSaved,
     };
 
     static MindvaultError notFound(QString what);
@@ -25,9 +26,11 @@ public:
     static MindvaultError sessionRevoked();
     static MindvaultError canonicalReadOnly();
     static MindvaultError alreadyAnalyzed();
+    // A sign-in the service accepted but this computer could not keep (path: the credential).
+    static MindvaultError credentialNotSaved(QString path);
 
     Kind kind() const { return m_kind; }
-    // notFound/http: the step label; badResponse: the detail.
+    // notFound/http: the step label; badResponse: the detail; credentialNotSaved: the path.
     const QString& whatText() const { return m_text; }
     int status() const { return m_status; }        // http only, else 0
     const QString& body() const { return m_body; } // http only

@@ -19,6 +19,16 @@ std::optional<QString> shownTitle(const std::optional<QString>& title)
     return title;
 }
 
+// Ids for an "in.(...)" filter, a bounded number per query: the URL would otherwise grow
+// with the archive until the gateway refuses it.
+QList<QStringList> batches(const QStringList& ids)
+{
+    QList<QStringList> out;
+    for (qsizetype i = 0; i < ids.size(); i += Mindvault::idsPerQuery)
+        out.append(ids.mid(i, Mindvault::idsPerQuery));
+    return out;
+}
+
 nlohmann::json nullable(const std::optional<QString>& s)
 {
     return s ? nlohmann::json(s->toStdString()) : nlohmann::json(nullptr);
@@ -44,28 +54,28 @@ QCoro::Task<QList<nlohmann::json>> Mindvault::restGet(QString path)
 QCoro::Task<QMap<QString, int>> Mindvault::unconfirmedSpeakerCounts(QStringList transcriptIds)
 {
     QMap<QString, int> counts;
-    if (transcriptIds.isEmpty())
-        co_return counts;
-    const auto rows = co_await restGet(u"speakers?transcript_id=in.(" + transcriptIds.join(u',') +
-                                       u")&confirmed=is.false&select=transcript_id");
-    for (const auto& row : rows)
-        if (auto id = string(row, "transcript_id"))
-            ++counts[*id];
+    for (const QStringList& batch : batches(transcriptIds)) {
+        const auto rows = co_await restGet(u"speakers?transcript_id=in.(" + batch.join(u',') +
+                                           u")&confirmed=is.false&select=transcript_id");
+        for (const auto& row : rows)
+            if (auto id = string(row, "transcript_id"))
+                ++counts[*id];
+    }
     co_return counts;
 }
 
 QCoro::Task<QMap<QString, QString>> Mindvault::transcriptTitles(QStringList ids)
 {
     QMap<QString, QString> titles;
-    if (ids.isEmpty())
-        co_return titles;
-    const auto rows =
-        co_await restGet(u"transcripts?id=in.(" + ids.join(u',') + u")&select=id,title");
-    for (const auto& row : rows) {
-        const auto id = string(row, "id");
-        const auto title = shownTitle(string(row, "title"));
-        if (id && title)
-            titles.insert(*id, *title);
+    for (const QStringList& batch : batches(ids)) {
+        const auto rows =
+            co_await restGet(u"transcripts?id=in.(" + batch.join(u',') + u")&select=id,title");
+        for (const auto& row : rows) {
+            const auto id = string(row, "id");
+            const auto title = shownTitle(string(row, "title"));
+            if (id && title)
+                titles.insert(*id, *title);
+        }
     }
     co_return titles;
 }

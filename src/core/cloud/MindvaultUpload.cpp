@@ -3,6 +3,8 @@
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultError.h"
 
+#include <QHostAddress>
+#include <QUrl>
 #include <algorithm>
 #include <cmath>
 
@@ -32,6 +34,22 @@ ChunkPlan planChunks(double durationSec, qint64 length)
     plan.count =
         std::max<qint64>(1, (length + Mindvault::maxChunkBytes - 1) / Mindvault::maxChunkBytes);
     return plan;
+}
+
+// Object storage is reached over https; plain http only to this computer, where the stand-in
+// service runs. Anything else (file:, ftp:, http to another host) would let a reply write
+// local files or send the recording in the clear.
+bool safeUploadTarget(const QUrl& url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || url.host().isEmpty())
+        return false;
+    if (scheme == u"https")
+        return true;
+    if (scheme != u"http")
+        return false;
+    const QString host = url.host().toLower();
+    return host == u"localhost" || QHostAddress(host).isLoopback();
 }
 
 // These steps promise only a status below 400; their body (if any) carries nothing we use.
@@ -73,18 +91,19 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
     const auto id = string(session, "id");
     const auto status = string(session, "status");
 
+    if (!id)
+        throw MindvaultError::badResponse(u"建会话没返回 id"_s);
     if (status == u"failed")
         throw MindvaultError::badResponse(
             u"Mindvault那边这条会话是 failed 状态（" + id.value_or(QString()) +
             u"）。它挡着重传——换一个幂等键重推，或先在Mindvault里删掉这条会话。");
+    // Without an id nothing would tell which session holds the recording, and it would never
+    // be pushed again: an answer without one is an error, replay or not.
     if (status && *status != u"recording" && *status != u"uploading") {
         step(u"会话已是 " + *status + u"，无需重传");
         co_return UploadResult{
-            id.value_or(QString()),
-            int(JsonFields::integer(session, "expected_chunk_count").value_or(0)), true};
+            *id, int(JsonFields::integer(session, "expected_chunk_count").value_or(0)), true};
     }
-    if (!id)
-        throw MindvaultError::badResponse(u"建会话没返回 id"_s);
 
     const QString sessionUrl = base + u'/' + *id;
     const qint64 length = audio.size();
@@ -111,6 +130,12 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
         const auto uploadUrl = string(json(r.status, r.data, u"申请上传地址"_s), "uploadUrl");
         if (!uploadUrl)
             throw MindvaultError::badResponse(u"ticket 没有 uploadUrl"_s);
+        const QUrl target(*uploadUrl);
+        if (!safeUploadTarget(target)) {
+            // The address itself is a credential: only its scheme goes into the text.
+            throw MindvaultError::badResponse(u"ticket 给的上传地址不是 https（"_s +
+                                              target.scheme() + u"），没有上传"_s);
+        }
 
         // Straight to object storage: no service headers, its own long time-out. The chunk is
         // read only now, so at most one chunk of a file-backed recording is in memory.

@@ -131,7 +131,7 @@ QCoro::Task<Mindvault*> UploadQueue::ensureVault()
         co_return client.get();
     }
     if (revoked)
-        markSessionRevoked();
+        markSessionRevoked(*client);
     co_return nullptr;
 }
 
@@ -230,12 +230,22 @@ QString UploadQueue::titleFor(const QString& base, const std::optional<QDateTime
 
 void UploadQueue::markSessionRevoked()
 {
+    markSessionRevoked(std::nullopt);
+}
+
+void UploadQueue::markSessionRevoked(const Mindvault& client)
+{
+    markSessionRevoked(client.refusedRefreshToken());
+}
+
+void UploadQueue::markSessionRevoked(std::optional<QString> refusedToken)
+{
     if (!alive() || engine().needsSignIn())
         return;
     SyncEngine& e = engine();
     e.setNeedsSignIn(true);
     m_connected = false;
-    m_rejectedToken = m_store.get(u"refresh_token"_s);
+    m_rejectedToken = refusedToken ? refusedToken : m_store.get(u"refresh_token"_s);
     for (PendingUpload& u : e.uploadQueue) {
         u.attempts = 0;
         u.lastError.reset();

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -97,6 +98,8 @@ public:
 
     // --- sign-in ---
 
+    // Pauses every push until a new sign-in. The credential now on disk counts as refused
+    // unless a client says which token the service refused.
     void markSessionRevoked();
     // The user signed out here: the client's tokens in memory must not push anything more.
     void signedOut();
@@ -174,6 +177,10 @@ private:
     void showStep(const QString& title, const QString& step);
     void endUploadingPhase();
     void blockUploads(bool signInLost);
+    // client: the one the service refused; its spent token, not what is on disk by now, is what
+    // a new sign-in must replace.
+    void markSessionRevoked(const Mindvault& client);
+    void markSessionRevoked(std::optional<QString> refusedToken);
     // Leaves the paused state after a new sign-in.
     void resume();
 
@@ -190,6 +197,7 @@ private:
     std::optional<QString> m_rejectedToken; // the stored refresh token the service refused
     // Clients replaced after a configuration change stay alive for borrowers until the end.
     QList<std::shared_ptr<Mindvault>> m_retired;
+    QSet<QString> m_described; // transcripts whose title has been asked for since start
     bool m_polling = false;
     int m_pollGeneration = 0;
     int m_retryGeneration = 0;

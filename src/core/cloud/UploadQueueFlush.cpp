@@ -289,7 +289,7 @@ QCoro::Task<UploadQueue::Outcome> UploadQueue::upload(QStringList bases, AudioSo
     if (!self || !alive())
         co_return Outcome::stop;
     if (answer.revoked) {
-        markSessionRevoked();
+        markSessionRevoked(*client);
         co_return Outcome::stop;
     }
     if (answer.error) {

@@ -59,7 +59,7 @@ QCoro::Task<> UploadQueue::refreshVaultStatus(SyncManifest manifest, int limit)
         SyncEngine& e = engine();
         if (answer == Answer::revoked) {
             m_polling = false;
-            markSessionRevoked();
+            markSessionRevoked(*client);
             co_return;
         }
         // A repush while we waited moved the recording to a new session: this answer is stale.
@@ -110,29 +110,45 @@ QCoro::Task<> UploadQueue::refreshVaultStatus(SyncManifest manifest, int limit)
 QCoro::Task<> UploadQueue::fetchSpeakersAndTitles(std::shared_ptr<Mindvault> client)
 {
     QPointer<UploadQueue> self(this);
-    QStringList ids;
+    // Only what may have changed: transcripts not described yet, and speaker counts that still
+    // wait for a confirmation on the web. The rest would cost requests for the same answers.
+    QStringList fresh;
+    QStringList counted;
     for (const SyncPlanner::VaultState& state : engine().vaultState) {
-        if (state.transcriptId && !ids.contains(*state.transcriptId))
-            ids.append(*state.transcriptId);
+        if (!state.transcriptId)
+            continue;
+        const QString& id = *state.transcriptId;
+        if (!m_described.contains(id)) {
+            if (!fresh.contains(id))
+                fresh.append(id);
+        } else if (engine().unconfirmedSpeakers.value(id, 0) > 0 && !counted.contains(id)) {
+            counted.append(id);
+        }
     }
-    if (ids.isEmpty())
+    counted += fresh;
+    if (counted.isEmpty())
         co_return;
-    std::sort(ids.begin(), ids.end());
+    std::sort(fresh.begin(), fresh.end());
+    std::sort(counted.begin(), counted.end());
     try {
-        const QMap<QString, int> counts = co_await client->unconfirmedSpeakerCounts(ids);
+        const QMap<QString, int> counts = co_await client->unconfirmedSpeakerCounts(counted);
         if (!self || !alive())
             co_return;
-        // The query covers every known transcript: one without a row has nothing to confirm.
-        for (const QString& id : ids)
+        // The query covers every id asked: one without a row has nothing to confirm.
+        for (const QString& id : counted)
             engine().unconfirmedSpeakers.insert(id, counts.value(id, 0));
-        const QMap<QString, QString> titles = co_await client->transcriptTitles(ids);
+        if (fresh.isEmpty())
+            co_return;
+        const QMap<QString, QString> titles = co_await client->transcriptTitles(fresh);
         if (!self || !alive())
             co_return;
         for (auto it = titles.cbegin(); it != titles.cend(); ++it)
             engine().vaultTitles.insert(it.key(), it.value());
+        for (const QString& id : fresh)
+            m_described.insert(id);
     } catch (const MindvaultError& e) {
         if (self && alive() && e.kind() == MindvaultError::Kind::sessionRevoked)
-            markSessionRevoked();
+            markSessionRevoked(*client);
     } catch (const std::exception&) {
         // Counts and titles are decoration; the next round asks again.
     }
@@ -215,7 +231,7 @@ QCoro::Task<> UploadQueue::manualPush(QString base, bool newRound)
         co_return;
     endUploadingPhase();
     if (answer.revoked) {
-        markSessionRevoked();
+        markSessionRevoked(*client);
         co_return;
     }
     if (answer.error) {
