@@ -5,6 +5,8 @@ set -euo pipefail
 packages=(
   # toolchain
   g++ cmake ninja-build pkg-config ccache clang-format git
+  # fuzzing (libFuzzer and its sanitizers come with clang)
+  clang-14 libclang-rt-14-dev
   # Qt 6 and coroutines; SVG for the application's symbols; a CJK font for its Chinese texts
   qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev qt6-svg-dev fonts-noto-cjk
   # the listen player's sound output

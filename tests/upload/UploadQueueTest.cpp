@@ -19,9 +19,11 @@ TEST_F(UploadFixture, ImportIsPushedByTheRoundAndFollowedToItsTranscript)
 {
     signIn();
     h.pen().addFile(headBase + u".opus"_s, VirtualPen::generatePackets(50, 1));
-    queue->startBackgroundLoops();
 
+    // The round pushes what it imported itself; the loops only follow it afterwards (started
+    // before, their first flush could take the recording and the round would report none).
     h.round();
+    queue->startBackgroundLoops();
 
     const std::optional<std::string> session = sessionFor("mac-ble-20251203-090000");
     ASSERT_TRUE(session);

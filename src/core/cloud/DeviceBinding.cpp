@@ -19,11 +19,16 @@ QString DeviceBinding::path() const
 
 DeviceBinding::Map DeviceBinding::readAll() const
 {
-    Map out;
     QFile file(path());
     if (!file.open(QIODevice::ReadOnly))
-        return out;
-    const auto root = JsonFields::parse(file.readAll());
+        return {};
+    return decode(file.readAll());
+}
+
+DeviceBinding::Map DeviceBinding::decode(const QByteArray& json)
+{
+    Map out;
+    const auto root = JsonFields::parse(json);
     if (!root || !root->is_object())
         return out;
     for (const auto& [key, value] : root->items()) {
@@ -56,12 +61,16 @@ void DeviceBinding::bind(const QString& peripheralId, const QString& orgId, cons
 void DeviceBinding::writeAll(const Map& bindings) const
 {
     FolderSync::makePrivate(m_folder); // a failure shows up as a failed write, ignored too
+    AtomicFile::tryWrite(path(), encode(bindings), AtomicFile::Access::OwnerOnly);
+}
+
+QByteArray DeviceBinding::encode(const Map& bindings)
+{
     nlohmann::json root = nlohmann::json::object();
     for (auto it = bindings.cbegin(); it != bindings.cend(); ++it) {
         root[it.key().toStdString()] = {{"orgId", it->orgId.toStdString()},
                                         {"email", it->email.toStdString()},
                                         {"deviceNo", it->deviceNo.toStdString()}};
     }
-    AtomicFile::tryWrite(path(), QByteArray::fromStdString(root.dump(2)),
-                         AtomicFile::Access::OwnerOnly);
+    return QByteArray::fromStdString(root.dump(2));
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QMap>
 #include <QString>
 #include <optional>
@@ -31,6 +32,9 @@ public:
     // Entries that lack a field or have the wrong types are left out; the others stand.
     Map readAll() const;
     void writeAll(const Map& bindings) const;
+    // The file's content; what does not decode reads as no bindings.
+    static Map decode(const QByteArray& json);
+    static QByteArray encode(const Map& bindings);
 
     QString path() const;
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <optional>
 
@@ -23,6 +24,15 @@ inline std::optional<QString> string(const nlohmann::json& obj, const char* key)
     return toQString(it->get<std::string>());
 }
 
+// A whole number that fits in qint64 (fractions are cut); anything else is absent.
+inline std::optional<qint64> toInteger(double d)
+{
+    // The negated test also turns NaN away; converting a double outside the range is undefined.
+    if (!(d >= -9223372036854775808.0 && d < 9223372036854775808.0))
+        return std::nullopt;
+    return qint64(d);
+}
+
 // A JSON number or a numeric string.
 inline std::optional<qint64> integer(const nlohmann::json& obj, const char* key)
 {
@@ -31,18 +41,24 @@ inline std::optional<qint64> integer(const nlohmann::json& obj, const char* key)
     auto it = obj.find(key);
     if (it == obj.end())
         return std::nullopt;
+    if (it->is_number_unsigned()) {
+        const auto u = it->get<uint64_t>();
+        return u <= uint64_t(std::numeric_limits<qint64>::max()) ? std::optional<qint64>(qint64(u))
+                                                                 : std::nullopt;
+    }
     if (it->is_number_integer())
         return it->get<qint64>();
     if (it->is_number_float())
-        return qint64(it->get<double>());
+        return toInteger(it->get<double>());
     if (it->is_string()) {
+        const QString text = toQString(it->get<std::string>()).trimmed();
         bool ok = false;
-        const qint64 v = toQString(it->get<std::string>()).trimmed().toLongLong(&ok);
+        const qint64 v = text.toLongLong(&ok);
         if (ok)
             return v;
-        const double d = toQString(it->get<std::string>()).trimmed().toDouble(&ok);
+        const double d = text.toDouble(&ok);
         if (ok)
-            return qint64(d);
+            return toInteger(d);
     }
     return std::nullopt;
 }

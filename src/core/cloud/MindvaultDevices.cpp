@@ -1,6 +1,6 @@
 // Mindvault: registering the pen under a device number.
-#include "cloud/JsonFields.h"
 #include "cloud/Mindvault.h"
+#include "cloud/MindvaultReplies.h"
 #include "sync/Describe.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -22,8 +22,7 @@ QCoro::Task<DeviceBindOutcome> Mindvault::selfRegisterDevice(QString provider, Q
         co_return DeviceBindOutcome::ok();
     if (r.status == 401 || r.status == 403)
         co_return DeviceBindOutcome::unauthorized();
-    const auto reply = JsonFields::parse(r.data);
-    const auto error = reply ? JsonFields::string(*reply, "error") : std::nullopt;
+    const auto error = MindvaultReplies::errorCode(r.data);
     if (error == u"device_taken")
         co_return DeviceBindOutcome::deviceTaken();
     if (error == u"device_no_invalid")

@@ -15,7 +15,14 @@ struct TranscriptSegment {
     int64_t endMs = 0;
 
     double startSeconds() const { return double(startMs) / 1000.0; }
-    int64_t durationMs() const { return endMs > startMs ? endMs - startMs : 0; }
+    int64_t durationMs() const
+    {
+        if (endMs <= startMs)
+            return 0;
+        // In unsigned arithmetic: the service's extremes must not overflow the difference.
+        const uint64_t d = uint64_t(endMs) - uint64_t(startMs);
+        return d > uint64_t(INT64_MAX) ? INT64_MAX : int64_t(d);
+    }
     bool operator==(const TranscriptSegment&) const = default;
 };
 

@@ -24,11 +24,28 @@ TokenStore::Blob TokenStore::read() const
     QFile file(path());
     if (!file.open(QIODevice::ReadOnly))
         return {};
-    const auto root = JsonFields::parse(file.readAll());
+    return decode(file.readAll());
+}
+
+TokenStore::Blob TokenStore::decode(const QByteArray& json)
+{
+    const auto root = JsonFields::parse(json);
     if (!root || !root->is_object())
         return {};
     return Blob{JsonFields::string(*root, "refreshToken"), JsonFields::string(*root, "email"),
                 JsonFields::string(*root, "orgId")};
+}
+
+QByteArray TokenStore::encode(const Blob& blob)
+{
+    nlohmann::json j = nlohmann::json::object();
+    if (blob.refreshToken)
+        j["refreshToken"] = blob.refreshToken->toStdString();
+    if (blob.email)
+        j["email"] = blob.email->toStdString();
+    if (blob.orgId)
+        j["orgId"] = blob.orgId->toStdString();
+    return QByteArray::fromStdString(j.dump(2));
 }
 
 namespace {
@@ -65,14 +82,7 @@ bool TokenStore::write(const Blob& blob) const
 {
     FolderSync::makePrivate(m_folder); // failure shows up when the file cannot be created
 
-    nlohmann::json j = nlohmann::json::object();
-    if (blob.refreshToken)
-        j["refreshToken"] = blob.refreshToken->toStdString();
-    if (blob.email)
-        j["email"] = blob.email->toStdString();
-    if (blob.orgId)
-        j["orgId"] = blob.orgId->toStdString();
-    const std::string text = j.dump(2);
+    const QByteArray text = encode(blob);
 
     // The temporary file is created owner-only (and set so explicitly, whatever the umask) before
     // a byte of the secret goes in; the rename then swaps it in atomically with those bits.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -32,6 +33,10 @@ public:
     const QString& folder() const { return m_folder; }
 
     Blob read() const;
+    // The file's content: a corrupt one decodes as an empty blob, a field of the wrong type as
+    // absent.
+    static Blob decode(const QByteArray& json);
+    static QByteArray encode(const Blob& blob);
     // Atomic replacement; the secret never sits in a file other users may read, not even for a
     // moment. Returns whether the file was written.
     bool write(const Blob& blob) const;

@@ -9,6 +9,7 @@
 #include "sync/SyncEngine.h"
 #include "sync/SyncPlanner.h"
 
+#include <QCoro/QCoroTimer>
 #include <QFile>
 
 using namespace Qt::Literals::StringLiterals;
@@ -51,10 +52,14 @@ QList<UploadQueue::Unit> UploadQueue::planUnits() const
 
 QCoro::Task<int> UploadQueue::flushUploadQueue(bool force)
 {
-    if (!alive() || engine().isFlushing)
-        co_return 0;
     QPointer<SyncEngine> owner = m_engine;
     QPointer<UploadQueue> self(this);
+    // A flush that started before a round archived its recordings did not see them: wait for
+    // it to end and flush again, rather than leave them for the next retry ten minutes later.
+    while (self && alive() && engine().isFlushing)
+        co_await QCoro::sleepFor(std::chrono::milliseconds(20));
+    if (!self || !alive())
+        co_return 0;
     owner->isFlushing = true;
     int pushed = 0;
     try {

@@ -7,6 +7,7 @@
 #include "device/FileEntry.h"
 #include "device/FrameParser.h"
 #include "device/OnceResume.h"
+#include "device/PenReadings.h"
 #include "device/Proto.h"
 #include "device/ProtoError.h"
 
@@ -61,11 +62,7 @@ public:
         QString source; // "AE22" or "AE23"
         Proto::Frame frame;
     };
-    struct Capacity {
-        uint32_t remain = 0;
-        uint32_t total = 0;
-        bool operator==(const Capacity&) const = default;
-    };
+    using Capacity = PenReadings::Capacity;
     struct FileList {
         QList<FileEntry> entries;
         bool gotDone = false; // the pen's end-of-list frame arrived

@@ -3,6 +3,7 @@
 #include "device/BLEError.h"
 #include "device/DeviceTimer.h"
 #include "device/FileListDecoder.h"
+#include "device/PenReadings.h"
 #include "device/ProtoError.h"
 
 #include <QDate>
@@ -12,25 +13,10 @@
 
 namespace {
 
-QString utf8UpToNul(const QByteArray& body)
-{
-    const qsizetype nul = body.indexOf('\0');
-    return QString::fromUtf8(nul < 0 ? body : body.left(nul));
-}
-
-uint32_t readLe32(const QByteArray& b, int at)
-{
-    const auto* p = reinterpret_cast<const uint8_t*>(b.constData()) + at;
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-
 std::optional<uint8_t> firstByte(const std::optional<Proto::Frame>& f)
 {
     const QByteArray body = f ? f->body() : QByteArray();
-    if (body.isEmpty()) {
-        return std::nullopt;
-    }
-    return uint8_t(body[0]);
+    return PenReadings::firstByte(body);
 }
 
 } // namespace
@@ -55,10 +41,7 @@ QCoro::Task<std::optional<BLEClient::Capacity>> BLEClient::capacity(double timeo
     const auto f = co_await request(Proto::T::ctrl, Proto::CtrlCmd::capacityReq,
                                     Proto::CtrlCmd::capacityAck, timeout);
     const QByteArray body = f ? f->body() : QByteArray();
-    if (body.size() < 8) {
-        co_return std::nullopt;
-    }
-    co_return Capacity{readLe32(body, 0), readLe32(body, 4)};
+    co_return PenReadings::capacity(body);
 }
 
 QCoro::Task<std::optional<QString>> BLEClient::firmware(double timeout)
@@ -68,7 +51,8 @@ QCoro::Task<std::optional<QString>> BLEClient::firmware(double timeout)
     if (!f) {
         co_return std::nullopt;
     }
-    co_return utf8UpToNul(f->body());
+    const QByteArray body = f->body();
+    co_return PenReadings::text(body);
 }
 
 QCoro::Task<std::optional<uint8_t>> BLEClient::gain(double timeout)
@@ -89,14 +73,8 @@ QCoro::Task<std::optional<QString>> BLEClient::currentFilename(double timeout)
 {
     const auto f = co_await request(Proto::T::key, Proto::KeyCmd::curNameReq,
                                     Proto::KeyCmd::curNameAck, timeout);
-    if (!f) {
-        co_return std::nullopt;
-    }
-    const QString name = utf8UpToNul(f->body());
-    if (name.isEmpty()) {
-        co_return std::nullopt;
-    }
-    co_return name;
+    const QByteArray body = f ? f->body() : QByteArray();
+    co_return PenReadings::currentName(body);
 }
 
 void BLEClient::setTime(const QDateTime& date)

@@ -359,9 +359,10 @@ QList<RecordingItem> buildItems(const Entries& entries, const SyncManifest& mani
         withItem(it.key(), [&](RecordingItem& i) { i.uploadAttempts = it.value(); });
     }
     for (const auto& [base, plan] : manifest.plan) {
-        withItem(base, [&](RecordingItem& i) {
-            i.plannedTitle = plan.title;
-            i.plannedProjectId = plan.projectId;
+        // Captured by name: clang 14 (the fuzz build) cannot capture a structured binding.
+        withItem(base, [&p = plan](RecordingItem& i) {
+            i.plannedTitle = p.title;
+            i.plannedProjectId = p.projectId;
         });
     }
     for (auto it = ctx.errors.cbegin(); it != ctx.errors.cend(); ++it) {
