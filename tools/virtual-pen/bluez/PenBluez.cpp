@@ -4,6 +4,7 @@
 #include "device/Proto.h"
 
 #include <QDBusObjectPath>
+#include <QTimer>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -327,11 +328,16 @@ void PenBluez::onNotifyState(const QString&, const QString& characteristic,
 
 void PenBluez::onValue(const QString&, const QString& characteristic, const QByteArray& value)
 {
+    if (m_crashing)
+        return; // nothing more goes out
     const QString charPath = m_charPath.value(characteristic.toLower());
     if (!charPath.isEmpty())
         m_tree.setProperty(charPath, kChar, u"Value"_s, value);
     if (m_options.exitAfterBytes && m_pen.contentBytesSent() >= *m_options.exitAfterBytes) {
-        ::_exit(3); // a crash, not a shutdown: nothing more goes out
+        // A crash, not a shutdown. The values already queued on the bus leave first, so the
+        // client has really received the bytes counted here before the service vanishes.
+        m_crashing = true;
+        QTimer::singleShot(std::chrono::milliseconds(300), [] { ::_exit(3); });
     }
 }
 

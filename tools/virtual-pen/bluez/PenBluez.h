@@ -82,6 +82,7 @@ private:
     QStringList m_servicesPending;
     int m_nextHandle = 1;
     bool m_rssiFlip = false;
+    bool m_crashing = false;
     std::optional<Advertisement> m_lastAdvertisement;
     std::optional<QDBusMessage> m_connectCall;
     std::optional<QDBusMessage> m_disconnectCall;
