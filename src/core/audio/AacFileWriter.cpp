@@ -6,6 +6,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
+#include <libavutil/dict.h>
 #include <libavutil/error.h>
 }
 #include <algorithm>
@@ -106,7 +107,13 @@ AacFileWriter::AacFileWriter(const QString& path, int sampleRate, int bitrate)
     c->time_base = {1, sampleRate};
     if (d->format->oformat->flags & AVFMT_GLOBALHEADER)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    check(avcodec_open2(c, encoder, nullptr), "AAC 编码器不接受这个设置");
+    // The fast coder encodes about four times quicker than the default search, which matters for
+    // hours-long recordings, and speech loses nothing audible by it.
+    AVDictionary* options = nullptr;
+    av_dict_set(&options, "aac_coder", "fast", 0);
+    const int opened = avcodec_open2(c, encoder, &options);
+    av_dict_free(&options);
+    check(opened, "AAC 编码器不接受这个设置");
 
     d->stream = avformat_new_stream(d->format, nullptr);
     if (!d->stream)
