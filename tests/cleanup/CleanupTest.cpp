@@ -5,6 +5,7 @@
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultConfig.h"
 #include "cloud/TokenStore.h"
+#include "sync/SyncPlanner.h"
 
 #include <MindvaultDevServer.h>
 #include <functional>
@@ -74,6 +75,16 @@ struct Pass {
         context.coolingDays = 3;
         context.now = Cleanup::recordedAt(name)->addDays(5);
         context.recordStatus = 2;
+        ledger({entry(name)});
+    }
+
+    // The ledger holds these recordings, archived under their own names.
+    void ledger(const QList<FileEntry>& entries)
+    {
+        for (const FileEntry& e : entries) {
+            context.imported.try_emplace(SyncPlanner::manifestKey(e),
+                                         SyncManifest::Imported{e.base() + u".ogg", e.size, {}});
+        }
     }
 
     Decision judge(const FileEntry& e)
@@ -233,6 +244,7 @@ TEST(Cleanup, JudgesOneFileByTheFirstConditionThatFails)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         Pass pass;
+        pass.ledger({c.entry});
         c.change(pass);
         const Decision d = pass.judge(c.entry);
         EXPECT_EQ(d.name, c.entry.base());
@@ -250,6 +262,7 @@ TEST(Cleanup, AsksTheServiceOncePerSessionAndAgainAfterAFailure)
     const QList<FileEntry> entries{entry(name), entry(QStringLiteral("20240501-100000")),
                                    entry(QStringLiteral("20240501-110000")),
                                    entry(QStringLiteral("20240501-120000"))};
+    pass.ledger(entries);
 
     Cleanup::Planner planner(pass.service.lookup());
     const auto plan = TestSupport::run(planner.plan(entries, pass.context));
@@ -270,6 +283,49 @@ TEST(Cleanup, AsksTheServiceOncePerSessionAndAgainAfterAFailure)
     const auto failed = TestSupport::run(failing.plan(entries.mid(0, 2), pass.context));
     EXPECT_EQ(failed[1].reason, QStringLiteral("查Mindvault失败：连不上"));
     EXPECT_EQ(pass.service.calls, 4);
+}
+
+// A later recording that reuses an archived name is archived as name-2: it is judged by its own
+// ledger entry, upload and files, never by the earlier recording's.
+TEST(Cleanup, JudgesEachPenFileAsTheRecordingTheLedgerKeysItBy)
+{
+    const QString second = name + QStringLiteral("-2");
+    const FileEntry earlier = entry(name, 3, 6000);
+    const FileEntry later = entry(name, 4, 6000); // same bytes, another length: another key
+    const QString deleted = QStringLiteral("已入Mindvault并转写完成，本地留档完整，录于 5 天前");
+    const struct {
+        const char* what;
+        std::function<void(Pass&)> change;
+        FileEntry entry;
+        bool shouldDelete;
+        QString reason;
+    } cases[] = {
+        {"the earlier recording itself", [](Pass&) {}, earlier, true, deleted},
+        {"the later one is not uploaded, the earlier one is", [](Pass&) {}, later, false,
+         QStringLiteral("没同步过Mindvault")},
+        {"the later one is not in the ledger at all",
+         [&](Pass& p) { p.context.imported.erase(SyncPlanner::manifestKey(later)); }, later, false,
+         QStringLiteral("没同步过Mindvault")},
+        {"the later one is transcribed too",
+         [&](Pass& p) { p.context.uploaded[second] = QStringLiteral("s1"); }, later, true, deleted},
+        {"the later one's own Ogg file is missing",
+         [&](Pass& p) {
+             p.context.uploaded[second] = QStringLiteral("s1");
+             QFile::remove(p.archive.oggPath(second));
+         },
+         later, false, QStringLiteral("本地留档不全")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Pass pass;
+        pass.archive.record(second, 150);
+        pass.context.imported[SyncPlanner::manifestKey(later)] = {second + u".ogg", 6000, {}};
+        c.change(pass);
+        const Decision d = pass.judge(c.entry);
+        EXPECT_EQ(d.name, name);
+        EXPECT_EQ(d.shouldDelete, c.shouldDelete);
+        EXPECT_EQ(d.reason, c.reason);
+    }
 }
 
 // Against the stand-in service: a session it does not know is "unknown", a failing service is a

@@ -5,6 +5,7 @@
 #include "device/BLEError.h"
 #include "engine/EngineHarness.h"
 #include "support/TestSupport.h"
+#include "sync/SyncPlanner.h"
 
 #include <QDate>
 #include <QTime>
@@ -25,6 +26,16 @@ struct DeletionBench {
     {
         const QByteArray raw = name.toUtf8().leftJustified(20, '\0', true);
         return FileEntry{uint32_t(packets * 20 / 1000), uint32_t(packets * 40), name, raw};
+    }
+
+    // The ledger's entries for these recordings, each archived under its own name.
+    static PenDeletions::Imported ledgerOf(const QList<FileEntry>& entries)
+    {
+        PenDeletions::Imported out;
+        for (const FileEntry& e : entries) {
+            out[SyncPlanner::manifestKey(e)] = {e.base() + QStringLiteral(".ogg"), e.size, {}};
+        }
+        return out;
     }
 
     DeletionBench()

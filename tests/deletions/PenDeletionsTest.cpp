@@ -90,8 +90,8 @@ TEST(PenDeletions, ExecuteDeletesOnlyWhatStillAuditsWholeAndCountsTheRest)
             decisions.append({f.name, f.decided, u"…"_s});
         }
 
-        const PenDeletions::Outcome outcome =
-            TestSupport::run(bench.deletions.execute(decisions, entries, bench.deleteOne));
+        const PenDeletions::Outcome outcome = TestSupport::run(bench.deletions.execute(
+            decisions, entries, DeletionBench::ledgerOf(entries), bench.deleteOne));
 
         EXPECT_EQ(outcome.note, row.note);
         EXPECT_EQ(outcome.deleted, row.deleted.size());
@@ -111,8 +111,9 @@ TEST(PenDeletions, AFailedAuditSaysWhatIsWrong)
     DeletionBench bench;
     bench.archive(b);
     TestSupport::writeFile(bench.rawPath(b), ArchiveFixture::packets(249));
-    TestSupport::run(
-        bench.deletions.execute({{b, true, u"…"_s}}, {DeletionBench::entry(b)}, bench.deleteOne));
+    const QList<FileEntry> entries{DeletionBench::entry(b)};
+    TestSupport::run(bench.deletions.execute({{b, true, u"…"_s}}, entries,
+                                             DeletionBench::ledgerOf(entries), bench.deleteOne));
     EXPECT_TRUE(bench.harness.logged(
         u"删除前体检不过，跳过 20251102-080000：裸包 9960 字节，清单记 10000 字节，少了 40 "
         u"字节——传输没传完或文件被动过"_s));

@@ -2,6 +2,7 @@
 
 #include "audio/OggWrap.h"
 #include "cleanup/ArchiveAudit.h"
+#include "sync/SyncPlanner.h"
 
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -72,6 +73,17 @@ bool isDeviceCurrent(const QString& name, const std::optional<QString>& deviceCu
 {
     return deviceCurrent && !deviceCurrent->isEmpty() && !name.isEmpty() &&
            deviceCurrent->contains(name);
+}
+
+std::optional<QString> archivedBase(const FileEntry& entry,
+                                    const std::map<QString, SyncManifest::Imported>& imported)
+{
+    const QString key = SyncPlanner::manifestKey(entry);
+    const auto found = imported.find(key);
+    if (found == imported.end()) {
+        return std::nullopt;
+    }
+    return SyncPlanner::archivedBase(key, found->second);
 }
 
 std::optional<Decision> checkLocalArchive(const QString& name, const FileEntry& entry,

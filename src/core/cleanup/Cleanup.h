@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/FileEntry.h"
+#include "sync/SyncManifest.h"
 
 #include <QDateTime>
 #include <QList>
@@ -24,7 +25,8 @@ struct Decision {
 
 // What one cleanup pass judges against.
 struct Context {
-    std::map<QString, QString> uploaded; // the ledger's base name -> service session id
+    std::map<QString, SyncManifest::Imported> imported; // the ledger's recording key -> archive
+    std::map<QString, QString> uploaded; // the ledger's archived base -> service session id
     QString dest;                        // Ogg folder: <name>.ogg
     QString rawDir;                      // raw packet folder: <name>.opus
     int coolingDays = 3;
@@ -54,9 +56,15 @@ std::optional<QList<Decision>> deviceVeto(const QList<FileEntry>& entries,
 // in an extension or a path.
 bool isDeviceCurrent(const QString& name, const std::optional<QString>& deviceCurrent);
 
+// The base the ledger archived this very pen recording under, found by its recording key: a
+// later recording that reuses an archived name is stored under a numbered base, and must never
+// be judged by the earlier one's upload and files. Absent when the ledger has no such recording.
+std::optional<QString> archivedBase(const FileEntry& entry,
+                                    const std::map<QString, SyncManifest::Imported>& imported);
+
 // The local archive check: nullopt when the archive holds a complete copy of the entry, else
-// the keep decision saying what is wrong. Reads only the Ogg file's first four bytes and the
-// raw file's size.
+// the keep decision saying what is wrong. name is the archived base the files go by. Reads only the
+// Ogg file's first four bytes and the raw file's size.
 std::optional<Decision> checkLocalArchive(const QString& name, const FileEntry& entry,
                                           const QString& dest, const QString& rawDir);
 

@@ -80,7 +80,9 @@ QCoro::Task<Decision> Planner::judgeIn(const FileEntry& entry, const Context& co
     if (isDeviceCurrent(name, context.deviceCurrent)) {
         co_return keep(QStringLiteral("是设备当前文件"));
     }
-    const auto uploaded = context.uploaded.find(name);
+    // Everything below is about this very recording, which may be archived under another base.
+    const std::optional<QString> archived = archivedBase(entry, context.imported);
+    const auto uploaded = archived ? context.uploaded.find(*archived) : context.uploaded.end();
     if (uploaded == context.uploaded.end() || uploaded->second.isEmpty()) {
         co_return keep(QStringLiteral("没同步过Mindvault"));
     }
@@ -112,7 +114,8 @@ QCoro::Task<Decision> Planner::judgeIn(const FileEntry& entry, const Context& co
     if (!state->transcriptId || state->transcriptId->isEmpty()) {
         co_return keep(QStringLiteral("Mindvault没有转写结果"));
     }
-    if (auto failed = checkLocalArchive(name, entry, context.dest, context.rawDir)) {
+    if (auto failed = checkLocalArchive(*archived, entry, context.dest, context.rawDir)) {
+        failed->name = name;
         co_return *failed;
     }
     co_return judgeAge(name, context.coolingDays, context.now);

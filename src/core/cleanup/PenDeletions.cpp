@@ -115,6 +115,7 @@ PenDeletions::performCleanup(DeleteFn deleteOne, QList<FileEntry> entries,
     Cleanup::Planner planner(lookup);
 
     Cleanup::Context context;
+    context.imported = manifest.imported;
     context.uploaded = manifest.uploaded;
     context.dest = m_engine.paths.dest();
     context.rawDir = m_engine.paths.rawPackets();
@@ -142,19 +143,21 @@ PenDeletions::performCleanup(DeleteFn deleteOne, QList<FileEntry> entries,
             continue;
         }
         const std::optional<FileEntry> entry = find(candidates, d.name, false);
+        const std::optional<QString> archived =
+            entry ? Cleanup::archivedBase(*entry, context.imported) : std::nullopt;
         const std::optional<Cleanup::Decision> archive =
-            entry ? Cleanup::checkLocalArchive(d.name, *entry, context.dest, context.rawDir)
-                  : std::nullopt;
+            archived ? Cleanup::checkLocalArchive(*archived, *entry, context.dest, context.rawDir)
+                     : std::nullopt;
         if (archive && archive->reason == d.reason) {
             m_engine.log(u"不删 "_s + d.name + u"："_s + d.reason);
         }
     }
-    co_return co_await execute(decisions, candidates, deleteOne);
+    co_return co_await execute(decisions, candidates, context.imported, deleteOne);
 }
 
 QCoro::Task<PenDeletions::Outcome> PenDeletions::execute(QList<Cleanup::Decision> decisions,
                                                          QList<FileEntry> entries,
-                                                         DeleteFn deleteOne)
+                                                         Imported imported, DeleteFn deleteOne)
 {
     int deleted = 0;
     int failed = 0;
@@ -163,14 +166,16 @@ QCoro::Task<PenDeletions::Outcome> PenDeletions::execute(QList<Cleanup::Decision
             continue;
         }
         const std::optional<FileEntry> entry = find(entries, decision.name, false);
-        if (!entry || !SyncPlanner::isSafeEntry(*entry) || !alive()) {
+        const std::optional<QString> archived =
+            entry ? Cleanup::archivedBase(*entry, imported) : std::nullopt;
+        if (!entry || !archived || !SyncPlanner::isSafeEntry(*entry) || !alive()) {
             continue;
         }
         // The policy looked at the archive a moment ago; look again, fully, right before the
         // one step that cannot be undone.
-        const ArchiveAudit::Item audit = ArchiveAudit::audit(
-            decision.name, qint64(entry->size), qint64(entry->time), std::nullopt, std::nullopt,
-            m_engine.paths.dest(), m_engine.paths.rawPackets());
+        const ArchiveAudit::Item audit =
+            ArchiveAudit::audit(*archived, qint64(entry->size), qint64(entry->time), std::nullopt,
+                                std::nullopt, m_engine.paths.dest(), m_engine.paths.rawPackets());
         if (audit.status != ArchiveAudit::Status::ok) {
             m_engine.log(u"删除前体检不过，跳过 "_s + decision.name + u"："_s + audit.detail);
             ++failed;

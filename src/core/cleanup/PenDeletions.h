@@ -53,9 +53,12 @@ public:
                                         std::optional<uint8_t> recordStatus,
                                         std::optional<QString> deviceCurrent,
                                         CleanupSettings settings);
-    // Carries out the decisions marked for deletion, each after a fresh audit of its archive.
+    // The ledger's recording key -> what was archived.
+    using Imported = std::map<QString, SyncManifest::Imported>;
+    // Carries out the decisions marked for deletion, each after a fresh audit of the archive
+    // files of that very recording.
     QCoro::Task<Outcome> execute(QList<Cleanup::Decision> decisions, QList<FileEntry> entries,
-                                 DeleteFn deleteOne);
+                                 Imported imported, DeleteFn deleteOne);
     // The user's queue; returns how many files left the pen.
     QCoro::Task<int> runPendingDeletes(DeleteFn deleteOne, QList<FileEntry> entries,
                                        std::optional<uint8_t> recordStatus, bool listComplete);
