@@ -71,6 +71,8 @@ AppActions AppActions::unwired()
     };
     a.dismissBindMismatch = [] {
     };
+    a.speakersNamed = [](QString, int) {
+    };
     a.checkSession = []() -> QCoro::Task<Mindvault::AuthState> {
         co_return Mindvault::AuthState::none;
     };

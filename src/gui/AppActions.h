@@ -42,6 +42,9 @@ struct AppActions {
     std::function<QCoro::Task<bool>(std::optional<QString> newDeviceName)> resolveBindMismatch;
     std::function<QCoro::Task<ErrorText>(QString name)> renameDevice;
     std::function<void()> dismissBindMismatch;
+    // The service took a speaker's name: the transcript now has this many unnamed speakers,
+    // which the recording list shows at once instead of at the next status poll.
+    std::function<void(QString transcriptId, int unconfirmed)> speakersNamed;
     std::function<QCoro::Task<Mindvault::AuthState>()> checkSession;
 
     // The unwired set: every closure does nothing, except that quit ends the application,

@@ -15,7 +15,9 @@ class UploadQueue;
 // (main's assembly) owns all of them and keeps them alive while the application runs.
 struct AppServices {
     SyncEngine& engine;
-    UploadQueue* uploadQueue; // nullptr when the archive names no service
+    // The application always has one, even while the archive names no service (it then tells
+    // the user why recordings stay local); only tests that need no service leave it nullptr.
+    UploadQueue* uploadQueue;
     PenDeletions& penDeletions;
     ManifestEdits& manifestEdits;
     DeviceBinder& deviceBinder;

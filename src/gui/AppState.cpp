@@ -149,6 +149,10 @@ void AppState::installWiredActions()
     a.checkSession = [this] {
         return checkSession();
     };
+    a.speakersNamed = [engine](QString transcriptId, int unconfirmed) {
+        engine->unconfirmedSpeakers.insert(transcriptId, unconfirmed);
+        engine->refreshLocalView();
+    };
 
     const TokenStore store = m_services.store;
     const LoginItem loginItem = m_services.loginItem;

@@ -115,6 +115,7 @@ QCoro::Task<std::optional<QString>> TranscriptReader::nameSpeaker(QString transc
     if (!self) {
         co_return std::nullopt;
     }
+    Q_EMIT speakersNamed(transcriptId, Transcript{{}, speakers, {}}.unconfirmed());
     if (auto it = m_cache.find(transcriptId); it != m_cache.end()) {
         it->speakers = speakers;
         Q_EMIT loaded(transcriptId);

@@ -55,6 +55,8 @@ public:
 Q_SIGNALS:
     void loaded(const QString& transcriptId);
     void failed(const QString& transcriptId, const QString& reason);
+    // A name was taken; unconfirmed speakers are left in that transcript.
+    void speakersNamed(const QString& transcriptId, int unconfirmed);
 
 private:
     QCoro::Task<> read(QString transcriptId);

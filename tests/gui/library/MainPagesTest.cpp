@@ -6,8 +6,10 @@
 #include "device/BindMismatchCard.h"
 #include "device/DevicePage.h"
 #include "device/SideRail.h"
+#include "library/TranscriptReader.h"
 #include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
+#include "sync/SyncManifest.h"
 #include "window/MainWindowView.h"
 
 #include <QLabel>
@@ -110,6 +112,26 @@ TEST_F(MainPagesTest, RailNamesThePenStateAndTheDevicePageOpensRecordingsInTheLi
     Q_EMIT pages().device().openRecording(u"20240301-090000"_s);
     EXPECT_EQ(pages().rail().section(), SideRail::Section::library);
     EXPECT_EQ(h.model().selection(), u"20240301-090000"_s);
+}
+
+TEST_F(MainPagesTest, NamingTheLastSpeakerClearsTheListCounterWithoutWaitingForAPoll)
+{
+    h.state().wire();
+    const QString base = u"20240301-090000"_s;
+    SyncEngine& engine = h.engine();
+    TestSupport::writeFile(engine.paths.dest() + u'/' + base + u".ogg"_s, "OggS");
+    SyncManifest ledger;
+    ledger.uploaded[base] = u"s1"_s;
+    ledger.save(engine.paths.manifest());
+    engine.vaultState.insert(base, {u"ready"_s, u"t1"_s, std::nullopt});
+    engine.unconfirmedSpeakers.insert(u"t1"_s, 2);
+    engine.refreshLocalView();
+    auto* counter = view.findChild<QToolButton*>(u"speakersCounter"_s);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !counter->isHidden(); }));
+    EXPECT_EQ(counter->text(), u"待认人 1"_s);
+
+    Q_EMIT view.findChild<TranscriptReader*>()->speakersNamed(u"t1"_s, 0);
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return counter->isHidden(); }));
 }
 
 TEST_F(MainPagesTest, BlockedBannerOffersSigningInAgainWhenTheLoginExpired)

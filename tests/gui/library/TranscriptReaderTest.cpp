@@ -53,8 +53,10 @@ TEST_F(TranscriptReaderTest, ReadsOncePerSessionAndNamingClearsASpeaker)
     EXPECT_FALSE(reader.isLoading(tid));
     EXPECT_EQ(server.requestCount("rest"), reads);
 
+    QSignalSpy named(&reader, &TranscriptReader::speakersNamed);
     EXPECT_EQ(TestSupport::run(reader.nameSpeaker(tid, t->speakers[0], u"  "_s, std::nullopt)),
               u"名字不能是空的。"_s);
+    EXPECT_TRUE(named.isEmpty());
     EXPECT_EQ(TestSupport::run(reader.nameSpeaker(tid, t->speakers[0], u" 张三 "_s, std::nullopt)),
               std::nullopt);
     t = reader.cached(tid);
@@ -62,6 +64,8 @@ TEST_F(TranscriptReaderTest, ReadsOncePerSessionAndNamingClearsASpeaker)
     EXPECT_EQ(t->nameOf(u"S1"_s), u"张三"_s);
     EXPECT_EQ(t->nameOf(u"S2"_s), u"S2"_s);
     EXPECT_EQ(loaded.size(), 2);
+    ASSERT_EQ(named.size(), 1); // the list's count follows at once
+    EXPECT_EQ(named[0], (QVariantList{tid, 1}));
 
     // A refused write comes back as the service's sentence.
     server.markAnalyzed(server.sessionIdFor("mac-ble-r").value());
