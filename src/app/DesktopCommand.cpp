@@ -1,22 +1,16 @@
 #include "DesktopCommand.h"
 
 #include "AppState.h"
+#include "AssembledEngine.h"
 #include "CommandLine.h"
 #include "DesktopShell.h"
 #include "Dialogs.h"
-#include "EngineServices.h"
-#include "FastTiming.h"
 #include "PenBackend.h"
 #include "SingleInstance.h"
-#include "cloud/UploadTiming.h"
 #include "device/CentralPort.h"
 #include "platform/DesktopSession.h"
-#include "platform/Notify.h"
 #include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
-#include "sync/EngineTiming.h"
-#include "sync/RadioNotice.h"
-#include "sync/SyncEngine.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayMenu.h"
 #include "window/MainWindow.h"
@@ -37,32 +31,22 @@ namespace DesktopCommand {
 
 namespace {
 
-const QString deviceNameHint = u"QX27"_s;
-
 struct Settings {
-    bool fastTiming = false;
+    AssembledEngine::Args engine;
     bool menu = false;
-    std::optional<QString> archiveRoot;
-    std::optional<QString> virtualPen;
 };
 
 std::optional<Settings> parse()
 {
     QCommandLineParser parser;
-    const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
-    const QCommandLineOption pen(u"virtual-pen"_s, {}, u"SCENARIO"_s);
-    const QCommandLineOption fast(u"fast-timing"_s);
     const QCommandLineOption menu(u"menu"_s);
-    parser.addOptions({root, pen, fast, menu});
+    parser.addOptions(AssembledEngine::Args::options());
+    parser.addOption(menu);
     if (!CommandLine::parse(parser, usage()))
         return std::nullopt;
     Settings s;
-    s.fastTiming = parser.isSet(fast);
+    s.engine = AssembledEngine::Args::read(parser);
     s.menu = parser.isSet(menu);
-    if (parser.isSet(root))
-        s.archiveRoot = parser.value(root);
-    if (parser.isSet(pen))
-        s.virtualPen = parser.value(pen);
     return s;
 }
 
@@ -103,8 +87,7 @@ int main(int argc, char** argv)
     if (!instance.claim(settings->menu ? "menu" : "raise"))
         return CommandLine::ok;
 
-    const SyncPaths paths =
-        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
+    const SyncPaths paths = settings->engine.paths();
     // The archive must serve, and only one importer may work on it (a station may hold it).
     const auto refuse = [](const QString& why, int exit) {
         CommandLine::err(why);
@@ -117,45 +100,30 @@ int main(int argc, char** argv)
     if (!lock.tryLock())
         return refuse(lock.heldBy() + u"先停掉它，再打开Mindvault。"_s, CommandLine::busy);
 
-    PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
+    PenBackend::Opened backend = PenBackend::open(settings->engine.virtualPen);
     if (!backend.central) {
         CommandLine::err(backend.error);
         QMessageBox::critical(nullptr, u"Mindvault"_s, backend.error);
         return CommandLine::failed;
     }
 
-    std::optional<Notify> notify;
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        notify.emplace();
-    SyncEngine::Options options;
-    if (settings->fastTiming)
-        options.timing = FastTiming::engine();
-    options.notify = [&notify](const QString& body, const QString& title) {
-        if (notify)
-            notify->send(body, title);
-    };
-    const double cooldown =
-        EngineTiming::defaultCooldown / (settings->fastTiming ? FastTiming::factor : 1.0);
-    SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
-    EngineServices::Options serviceOptions;
-    if (settings->fastTiming)
-        serviceOptions.uploadTiming = UploadTiming().scaled(1.0 / FastTiming::factor);
-    EngineServices services(engine, serviceOptions);
-    engine.log(backend.description);
-    RadioNotice radio(*backend.central, engine);
+    AssembledEngine::Options options;
+    options.fastTiming = settings->engine.fastTiming;
+    AssembledEngine assembled(*backend.central, paths, backend.description, options);
+    RadioNotice& radio = assembled.radio();
+    EngineServices& services = assembled.services();
     // Once the app state has started the engine: what is wrong with the radio, if anything.
     QTimer::singleShot(0, &radio, [&radio, &backend] { radio.note(backend.central->state()); });
 
-    AppServices appServices{engine,
+    AppServices appServices{assembled.engine(),
                             services.uploadQueue(),
                             services.penDeletions(),
                             services.manifestEdits(),
                             services.deviceBinder(),
                             TokenStore(),
                             LoginItem(),
-                            [&notify] {
-                                if (notify)
-                                    notify->request();
+                            [&assembled] {
+                                assembled.requestNotifications();
                             }};
     MessageBoxDialogs dialogs;
     DesktopShell shell;

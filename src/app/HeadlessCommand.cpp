@@ -1,18 +1,12 @@
 #include "HeadlessCommand.h"
 
+#include "AssembledEngine.h"
 #include "CommandLine.h"
-#include "EngineServices.h"
-#include "FastTiming.h"
 #include "PenBackend.h"
 #include "SignalWatcher.h"
-#include "cloud/UploadTiming.h"
 #include "device/CentralPort.h"
-#include "platform/Notify.h"
 #include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
-#include "sync/EngineTiming.h"
-#include "sync/RadioNotice.h"
-#include "sync/SyncEngine.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -24,17 +18,10 @@ namespace HeadlessCommand {
 
 namespace {
 
-// The pen family's advertised-name hint.
-const QString deviceNameHint = u"QX27"_s;
-
-constexpr double fastFactor = FastTiming::factor;
-
 struct Settings {
+    AssembledEngine::Args engine;
     bool once = false;
-    bool fastTiming = false;
     bool acceptRebind = false;
-    std::optional<QString> archiveRoot;
-    std::optional<QString> virtualPen;
 };
 
 std::optional<Settings> parse()
@@ -42,21 +29,15 @@ std::optional<Settings> parse()
     QCommandLineParser parser;
     const QCommandLineOption headless(u"headless"_s);
     const QCommandLineOption once(u"once"_s);
-    const QCommandLineOption root(u"archive-root"_s, {}, u"DIR"_s);
-    const QCommandLineOption pen(u"virtual-pen"_s, {}, u"SCENARIO"_s);
-    const QCommandLineOption fast(u"fast-timing"_s);
     const QCommandLineOption rebind(u"accept-rebind"_s);
-    parser.addOptions({headless, once, root, pen, fast, rebind});
+    parser.addOptions({headless, once, rebind});
+    parser.addOptions(AssembledEngine::Args::options());
     if (!CommandLine::parse(parser, usage()))
         return std::nullopt;
     Settings s;
+    s.engine = AssembledEngine::Args::read(parser);
     s.once = parser.isSet(once);
-    s.fastTiming = parser.isSet(fast);
     s.acceptRebind = parser.isSet(rebind);
-    if (parser.isSet(root))
-        s.archiveRoot = parser.value(root);
-    if (parser.isSet(pen))
-        s.virtualPen = parser.value(pen);
     return s;
 }
 
@@ -87,8 +68,7 @@ int main(int argc, char** argv)
     const std::optional<Settings> settings = parse();
     if (!settings)
         return CommandLine::usage;
-    const SyncPaths paths =
-        settings->archiveRoot ? SyncPaths(*settings->archiveRoot) : SyncPaths::standard();
+    const SyncPaths paths = settings->engine.paths();
     // Without an archive no round can succeed, and its log could not even say why.
     if (const auto problem =
             ArchiveRootCheck::problem(paths.root(), ArchiveRootCheck::Use::write)) {
@@ -108,41 +88,23 @@ int main(int argc, char** argv)
         }
     }
 
-    PenBackend::Opened backend = PenBackend::open(settings->virtualPen);
+    PenBackend::Opened backend = PenBackend::open(settings->engine.virtualPen);
     if (!backend.central) {
         CommandLine::err(backend.error);
         return CommandLine::failed;
     }
 
-    // A pen station without a desktop session has nobody to show notifications to.
-    std::optional<Notify> notify;
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS")) {
-        notify.emplace();
-        notify->request();
-    }
-    SyncEngine::Options options;
-    if (settings->fastTiming)
-        options.timing = FastTiming::engine();
-    options.notify = [&notify](const QString& body, const QString& title) {
-        if (notify)
-            notify->send(body, title);
-    };
+    AssembledEngine::Options options;
+    options.fastTiming = settings->engine.fastTiming;
+    // A station nobody watches cannot answer the rebind question on a device page: the
+    // operator answers it in advance.
+    options.acceptRebind = settings->acceptRebind;
     options.logObserver = [](const QString& line) {
         CommandLine::out(line);
     };
-    const double cooldown =
-        EngineTiming::defaultCooldown / (settings->fastTiming ? fastFactor : 1.0);
-    SyncEngine engine(*backend.central, paths, cooldown, deviceNameHint, options);
-    // Pushes recordings to the service and follows them when the archive names one.
-    EngineServices::Options serviceOptions;
-    if (settings->fastTiming)
-        serviceOptions.uploadTiming = UploadTiming().scaled(1.0 / fastFactor);
-    // A station nobody watches cannot answer the rebind question on a device page: the
-    // operator answers it in advance.
-    serviceOptions.acceptRebind = settings->acceptRebind;
-    EngineServices services(engine, serviceOptions);
-    engine.log(backend.description);
-    RadioNotice radio(*backend.central, engine);
+    AssembledEngine assembled(*backend.central, paths, backend.description, options);
+    assembled.requestNotifications();
+    SyncEngine& engine = assembled.engine();
 
     // A finished round decides the exit status of --once; after a stop request it ends the
     // process once the round has done its bookkeeping. A --once round cut short by that request
@@ -182,7 +144,7 @@ int main(int argc, char** argv)
         engine.syncNow();
     } else {
         engine.start();
-        radio.note(backend.central->state());
+        assembled.radio().note(backend.central->state());
     }
     return QCoreApplication::exec();
 }
