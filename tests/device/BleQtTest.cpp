@@ -1,6 +1,7 @@
 // The Qt Bluetooth port against a mock BlueZ on a private system bus (tests/device/mock).
 #include "DeviceTestSupport.h"
 #include "QtBluetoothCentral.h"
+#include "support/PrivateSystemBus.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -15,48 +16,20 @@ using namespace DeviceTest;
 
 namespace {
 
-const char* kBusConfig =
-    R"(<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:tmpdir=/tmp</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-    <allow user="*"/>
-  </policy>
-</busconfig>
-)";
-
 class BleQt : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
         const QString python = QStringLiteral("/usr/bin/python3");
-        if (QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")).isEmpty() ||
-            QProcess::execute(python, {QStringLiteral("-c"), QStringLiteral("import dbus, gi")}) !=
-                0) {
-            skipReason = "needs dbus-daemon and Debian's python3 with dbus and gi";
+        if (QProcess::execute(python, {QStringLiteral("-c"), QStringLiteral("import dbus, gi")}) !=
+            0) {
+            skipReason = "needs Debian's python3 with dbus and gi";
             return;
         }
-        dir = new QTemporaryDir;
-        const QString config = dir->filePath(QStringLiteral("bus.conf"));
-        TestSupport::writeFile(config, kBusConfig);
-        daemon = new QProcess;
-        daemon->start(QStringLiteral("dbus-daemon"),
-                      {QStringLiteral("--config-file=") + config, QStringLiteral("--print-address"),
-                       QStringLiteral("--nofork")});
-        if (!daemon->waitForReadyRead(5000)) {
-            skipReason = "dbus-daemon did not start";
+        bus = new PrivateSystemBus;
+        if ((skipReason = bus->failure())) {
             return;
         }
-        const QByteArray address = daemon->readLine().trimmed();
-        // Before anything touches the system bus or Qt Bluetooth.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address);
-        qputenv("BLUETOOTH_FORCE_DBUS_LE_VERSION", "5.66");
         if (!startMock()) {
             skipReason = "the mock BlueZ did not come up";
         }
@@ -95,14 +68,12 @@ protected:
 
     static void TearDownTestSuite()
     {
-        for (QProcess* p : {mock, daemon}) {
-            if (p) {
-                p->kill();
-                p->waitForFinished(2000);
-                delete p;
-            }
+        if (mock) {
+            mock->kill();
+            mock->waitForFinished(2000);
+            delete std::exchange(mock, nullptr);
         }
-        delete dir;
+        delete std::exchange(bus, nullptr);
     }
 
     void SetUp() override
@@ -112,8 +83,7 @@ protected:
         }
     }
 
-    static inline QTemporaryDir* dir = nullptr;
-    static inline QProcess* daemon = nullptr;
+    static inline PrivateSystemBus* bus = nullptr;
     static inline QProcess* mock = nullptr;
     static inline const char* skipReason = nullptr;
 };
