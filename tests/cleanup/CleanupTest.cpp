@@ -94,6 +94,30 @@ struct Pass {
     }
 };
 
+// A row of a judging table: what changes in a pass where everything holds, the pen's entry
+// (in the ledger unless the change takes it out) and the verdict.
+struct JudgeCase {
+    const char* what;
+    std::function<void(Pass&)> change;
+    FileEntry entry;
+    bool shouldDelete;
+    QString reason;
+
+    // setup comes before the ledger entry and the row's change.
+    void check(const std::function<void(Pass&)>& setup = [](Pass&) {}) const
+    {
+        SCOPED_TRACE(what);
+        Pass pass;
+        setup(pass);
+        pass.ledger({entry});
+        change(pass);
+        const Decision d = pass.judge(entry);
+        EXPECT_EQ(d.name, entry.base());
+        EXPECT_EQ(d.shouldDelete, shouldDelete);
+        EXPECT_EQ(d.reason, reason);
+    }
+};
+
 } // namespace
 
 TEST(Cleanup, ReadsTheRecordingTimeFromTheName)
@@ -148,13 +172,7 @@ TEST(Cleanup, KeepsEverythingUnlessThePenIsKnownToBeIdle)
 TEST(Cleanup, JudgesOneFileByTheFirstConditionThatFails)
 {
     const QString cooling = QStringLiteral("还在冷静期（还差 ");
-    const struct {
-        const char* what;
-        std::function<void(Pass&)> change;
-        FileEntry entry;
-        bool shouldDelete;
-        QString reason;
-    } cases[] = {
+    const JudgeCase cases[] = {
         {"everything holds; the pen lists the name with a trailing dot", [](Pass&) {},
          entry(name + u'.'), true,
          QStringLiteral("已入Mindvault并转写完成，本地留档完整，录于 5 天前")},
@@ -241,15 +259,8 @@ TEST(Cleanup, JudgesOneFileByTheFirstConditionThatFails)
          },
          entry(name), true, QStringLiteral("已入Mindvault并转写完成，本地留档完整，录于 7 天前")},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Pass pass;
-        pass.ledger({c.entry});
-        c.change(pass);
-        const Decision d = pass.judge(c.entry);
-        EXPECT_EQ(d.name, c.entry.base());
-        EXPECT_EQ(d.shouldDelete, c.shouldDelete);
-        EXPECT_EQ(d.reason, c.reason);
+    for (const JudgeCase& c : cases) {
+        c.check();
     }
 }
 
@@ -293,13 +304,7 @@ TEST(Cleanup, JudgesEachPenFileAsTheRecordingTheLedgerKeysItBy)
     const FileEntry earlier = entry(name, 3, 6000);
     const FileEntry later = entry(name, 4, 6000); // same bytes, another length: another key
     const QString deleted = QStringLiteral("已入Mindvault并转写完成，本地留档完整，录于 5 天前");
-    const struct {
-        const char* what;
-        std::function<void(Pass&)> change;
-        FileEntry entry;
-        bool shouldDelete;
-        QString reason;
-    } cases[] = {
+    const JudgeCase cases[] = {
         {"the earlier recording itself", [](Pass&) {}, earlier, true, deleted},
         {"the later one is not uploaded, the earlier one is", [](Pass&) {}, later, false,
          QStringLiteral("没同步过Mindvault")},
@@ -315,16 +320,11 @@ TEST(Cleanup, JudgesEachPenFileAsTheRecordingTheLedgerKeysItBy)
          },
          later, false, QStringLiteral("本地留档不全")},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        Pass pass;
-        pass.archive.record(second, 150);
-        pass.context.imported[SyncPlanner::manifestKey(later)] = {second + u".ogg", 6000, {}};
-        c.change(pass);
-        const Decision d = pass.judge(c.entry);
-        EXPECT_EQ(d.name, name);
-        EXPECT_EQ(d.shouldDelete, c.shouldDelete);
-        EXPECT_EQ(d.reason, c.reason);
+    for (const JudgeCase& c : cases) {
+        c.check([&](Pass& p) {
+            p.archive.record(second, 150);
+            p.context.imported[SyncPlanner::manifestKey(later)] = {second + u".ogg", 6000, {}};
+        });
     }
 }
 
