@@ -1,15 +1,20 @@
 // The importer killed without warning (SIGKILL, as a power cut leaves it) at random moments,
 // restarted each time: whatever it left behind must be whole or recognisably unfinished.
 
+#include "MindvaultDevServer.h"
 #include "VirtualPen.h"
 #include "audio/AudioFileReader.h"
+#include "cloud/Mindvault.h"
 #include "support/TestSupport.h"
+#include "sync/CleanupSettings.h"
 #include "sync/SyncManifest.h"
+#include "sync/SyncPaths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
@@ -36,7 +41,8 @@ const QList<Recording> recordings{
     {u"20260401-143000.opus"_s, 400, 14},
 };
 
-QByteArray scenarioJson()
+// extra: further top-level fields of the scenario, each followed by a comma.
+QByteArray scenarioJson(const QByteArray& extra = {})
 {
     QByteArray files;
     for (const Recording& r : recordings) {
@@ -46,7 +52,7 @@ QByteArray scenarioJson()
                      .arg(r.seed)
                      .toUtf8();
     }
-    return R"({"name":"QX27-CUT","bytesPerSecond":40000,"advertiseIntervalMs":20,
+    return "{" + extra + R"("name":"QX27-CUT","bytesPerSecond":40000,"advertiseIntervalMs":20,
                "faults":{"dropAfterBytes":[24000]},"files":[)" +
            files + "]}";
 }
@@ -113,6 +119,36 @@ public:
             EXPECT_EQ(imported.bytes, m_content.value(name).size());
             EXPECT_TRUE(QFileInfo::exists(dest() + u'/' + imported.file));
             EXPECT_TRUE(TestSupport::readFile(raws() + u'/' + name) == m_content.value(name));
+        }
+    }
+
+    // The pen may only lose a recording whose archive is whole and recorded, and which the
+    // service has transcribed.
+    void checkDeletions(const QString& deletionsFile, const MindvaultDevServer& server) const
+    {
+        const SyncManifest ledger = this->ledger();
+        for (const QByteArray& line : TestSupport::readFile(deletionsFile).split('\n')) {
+            if (line.isEmpty())
+                continue;
+            const QString name = QString::fromUtf8(line);
+            const QString base = QFileInfo(name).completeBaseName();
+            SCOPED_TRACE("deleted " + name.toStdString());
+            EXPECT_TRUE(TestSupport::readFile(raws() + u'/' + name) == m_content.value(name));
+            EXPECT_TRUE(AudioFileReader::tryOpen(dest() + u'/' + base + u".ogg"_s));
+            EXPECT_EQ(std::count_if(ledger.imported.begin(), ledger.imported.end(),
+                                    [&](const auto& e) { return e.first.startsWith(name + u'|'); }),
+                      1);
+            ASSERT_TRUE(ledger.uploaded.contains(base));
+            const auto session = server.session(ledger.uploaded.at(base).toStdString());
+            ASSERT_TRUE(session);
+            EXPECT_EQ(session->value("status", ""), "ready");
+        }
+        // The ledger's session is the one the service keeps for the recording: a push killed
+        // half way and repeated found it again instead of opening a second one.
+        for (const auto& [base, sessionId] : ledger.uploaded) {
+            SCOPED_TRACE("uploaded " + base.toStdString());
+            EXPECT_EQ(server.sessionIdFor(QString(u"mac-ble-"_s + base).toStdString()),
+                      sessionId.toStdString());
         }
     }
 
@@ -204,4 +240,124 @@ TEST(PowerCut, KilledAtRandomMomentsTheArchiveStaysWholeAndEndsComplete)
                                       u".ogg"_s));
     }
     EXPECT_TRUE(QDir(cut.raws()).entryList({u"*.part"_s}, QDir::Files).isEmpty());
+}
+
+// The same with the service and pen cleanup on: kills land in uploads, status polls and
+// deletions too. A pen keeps what it deleted across the importer's restarts.
+TEST(PowerCut, KilledDuringUploadsAndDeletionsThePenLosesOnlyWhatIsSafe)
+{
+    MindvaultDevServer::Options options;
+    options.email = "cut@example.com";
+    options.password = "cut-password";
+    options.processing = std::chrono::milliseconds(1000);
+    MindvaultDevServer server(options);
+    ASSERT_GT(server.start(), 0);
+    // A slow service, so kills land mid-upload and mid-poll as often as mid-download.
+    server.setDelay(std::chrono::milliseconds(150));
+
+    QTemporaryDir dir;
+    const QString scenario = dir.path() + u"/pen.json"_s;
+    const QString deletions = dir.path() + u"/pen-deleted.txt"_s;
+    TestSupport::writeFile(scenario, scenarioJson(R"("deletionsFile":"pen-deleted.txt",)"));
+    const QString runtime = dir.path() + u"/runtime"_s;
+    ASSERT_TRUE(QDir().mkpath(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const QString root = dir.path() + u"/archive"_s;
+    const SyncPaths paths(root);
+    paths.ensureDirs();
+    TestSupport::writeFile(paths.mindvaultConfig(),
+                           QByteArray::fromStdString(server.clientConfigJson()));
+    CleanupSettings settings;
+    settings.deleteAfterSync = true;
+    settings.coolingDays = 0;
+    settings.minUploadSeconds = 0;
+    TestSupport::writeFile(paths.cleanupSettings(), settings.encode());
+    const QString dataHome = dir.path() + u"/data"_s;
+    const auto signIn = [&] {
+        QNetworkAccessManager nam;
+        Mindvault client(MindvaultConfig::load(paths.mindvaultConfig()),
+                         TokenStore(dataHome + u"/Mindvault"_s), &nam);
+        TestSupport::run(client.signIn(u"cut@example.com"_s, u"cut-password"_s));
+        nam.clearConnectionCache();
+    };
+    signIn();
+    // Every start rotates the refresh token; a kill between the service's rotation and the
+    // credential write leaves a token the service no longer takes. The importer then pauses
+    // pushes until the user signs in again, which is what the test does: the price of such a
+    // kill is a sign-in, never a recording.
+    int signInsAgain = 0;
+    qsizetype revocationsSeen = 0;
+    const auto signInIfRevoked = [&] {
+        const qsizetype revocations = TestSupport::readFile(paths.syncLog()).count("登录已失效");
+        if (revocations > revocationsSeen) {
+            signIn();
+            ++signInsAgain;
+            revocationsSeen = revocations;
+        }
+    };
+    PowerCut cut(root, runtime);
+    QProcessEnvironment env = cut.env();
+    env.insert(u"XDG_DATA_HOME"_s, dataHome);
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    const QStringList args{u"--headless"_s, u"--archive-root"_s, root, u"--virtual-pen"_s,
+                           scenario,        u"--fast-timing"_s};
+    const auto penEmptied = [&] {
+        return TestSupport::readFile(deletions).count('\n') == recordings.size();
+    };
+
+    std::mt19937 random(20260402);
+    std::uniform_int_distribution<int> moment(20, 2000); // ms after start
+    constexpr int kills = 30;
+    // Where each kill landed (a kill may count twice: recordings move on one by one).
+    int downloading = 0, pushing = 0, deleting = 0;
+    for (int i = 0; i < kills; ++i) {
+        SCOPED_TRACE("kill " + std::to_string(i));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setStandardOutputFile(QProcess::nullDevice());
+        p.setStandardErrorFile(QProcess::nullDevice());
+        p.start(QStringLiteral(KESTREL_BIN), args);
+        ASSERT_TRUE(p.waitForStarted(5000));
+        ASSERT_FALSE(p.waitForFinished(moment(random))); // listening never ends by itself
+        ::kill(pid_t(p.processId()), SIGKILL);
+        ASSERT_TRUE(p.waitForFinished(5000));
+        const SyncManifest ledger = cut.ledger();
+        const QByteArray deleted = TestSupport::readFile(deletions);
+        downloading += ledger.imported.size() < size_t(recordings.size());
+        pushing += std::any_of(ledger.imported.begin(), ledger.imported.end(), [&](const auto& e) {
+            return !ledger.uploaded.contains(
+                QFileInfo(e.first.section(u'|', 0, 0)).completeBaseName());
+        });
+        deleting += std::any_of(ledger.uploaded.begin(), ledger.uploaded.end(), [&](const auto& e) {
+            return !deleted.contains((e.first + u".opus"_s).toUtf8());
+        });
+        signInIfRevoked();
+        cut.checkArchive();
+        cut.checkDeletions(deletions, server);
+        if (HasFatalFailure())
+            return;
+    }
+    std::cout << kills << " kills: " << downloading << " while downloading, " << pushing
+              << " while pushing, " << deleting
+              << " while waiting for transcripts or emptying the pen; " << signInsAgain
+              << " sign-ins again after a kill mid-rotation\n";
+    // The kills must land in every phase, or they prove nothing.
+    EXPECT_GE(pushing, 3);
+    EXPECT_GE(deleting, 3);
+
+    // Left alone, the importer pushes, waits for the transcripts and empties the pen.
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setStandardOutputFile(QProcess::nullDevice());
+    p.setStandardErrorFile(QProcess::nullDevice());
+    p.start(QStringLiteral(KESTREL_BIN), args);
+    EXPECT_TRUE(TestSupport::spinUntil(penEmptied, std::chrono::seconds(30)));
+    ::kill(pid_t(p.processId()), SIGTERM);
+    EXPECT_TRUE(p.waitForFinished(10000));
+    cut.checkArchive();
+    cut.checkDeletions(deletions, server);
+    const SyncManifest ledger = cut.ledger();
+    EXPECT_EQ(ledger.imported.size(), size_t(recordings.size()));
+    EXPECT_EQ(ledger.uploaded.size(), size_t(recordings.size()));
+    server.stop();
 }

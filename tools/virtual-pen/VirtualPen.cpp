@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <unistd.h>
 
 using nlohmann::json;
 
@@ -137,6 +138,9 @@ VirtualPen::VirtualPen(const json& s, const QString& baseDir, QObject* parent) :
             file.accepts = strList(f, "accepts");
             m_files.append(file);
         }
+        if (s.contains("deletionsFile")) {
+            loadDeletions(base.absoluteFilePath(str(s, "deletionsFile", {})));
+        }
 
         if (s.contains("faults")) {
             const auto& f = s["faults"];
@@ -166,6 +170,34 @@ VirtualPen::VirtualPen(const json& s, const QString& baseDir, QObject* parent) :
     connect(&m_otherTimer, &QTimer::timeout, this, &VirtualPen::otherTick);
     m_pumpTimer.setInterval(m_bytesPerSecond > 0 ? 5 : 0);
     connect(&m_pumpTimer, &QTimer::timeout, this, &VirtualPen::pump);
+}
+
+void VirtualPen::loadDeletions(const QString& path)
+{
+    m_deletionsFile = path;
+    QFile in(path);
+    if (in.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : in.readAll().split('\n')) {
+            if (!line.isEmpty()) {
+                removeFile(QString::fromUtf8(line));
+            }
+        }
+    }
+}
+
+void VirtualPen::recordDeletion(const QString& name)
+{
+    m_deleted.append(name);
+    if (m_deletionsFile.isEmpty()) {
+        return;
+    }
+    // Written through before the acknowledgement goes out: a pen forgets nothing it has deleted,
+    // whatever happens to the program driving it afterwards.
+    QFile out(m_deletionsFile);
+    if (!out.open(QIODevice::Append) || out.write(name.toUtf8() + '\n') < 0 || !out.flush() ||
+        ::fsync(out.handle()) != 0) {
+        qFatal("virtual pen: cannot record a deletion in %s", qPrintable(m_deletionsFile));
+    }
 }
 
 std::unique_ptr<VirtualPen> VirtualPen::fromFile(const QString& path, QObject* parent)

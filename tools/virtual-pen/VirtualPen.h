@@ -152,6 +152,8 @@ private:
     void endLink(const std::optional<QString>& error);
     bool isUnanswered(const char* what) const;
     const File* findFile(const QString& name) const;
+    void loadDeletions(const QString& path);
+    void recordDeletion(const QString& name);
     qint64 limitFor(const QList<qint64>& list) const;
 
     // identity and state
@@ -172,6 +174,7 @@ private:
     uint32_t m_capTotal = 4000;
     QList<File> m_files;
     QStringList m_deleted;
+    QString m_deletionsFile; // names deleted in earlier runs, one per line; empty: none kept
     Faults m_faults;
     std::optional<QDateTime> m_lastSetTime;
     QList<Request> m_requests;

@@ -181,7 +181,7 @@ void VirtualPen::handleRequest(const Proto::Frame& frame)
                     m_transfer.reset();
                 }
                 removeFile(listed);
-                m_deleted.append(listed);
+                recordDeletion(listed);
             }
         }
         answer(T::file, FileCmd::delOneAck, QByteArray(1, char(status)), seq, ae22);
