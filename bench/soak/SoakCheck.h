@@ -16,8 +16,8 @@ namespace SoakCheck {
 struct Inputs {
     QList<SoakRecording> recordings;
     SyncPaths paths;
-    QStringList penFiles;   // what the pen still holds
-    QStringList penDeleted; // what the engine deleted from it
+    QStringList penFiles;    // what the pen still holds
+    QStringList penDeleted;  // what the engine deleted from it
     nlohmann::json sessions; // the stand-in's sessions (StandInProcess::sessions)
     int minUploadSeconds = 0;
 };

@@ -15,8 +15,8 @@ namespace {
 
 void printSamples(const QList<SoakRun::Sample>& samples)
 {
-    std::printf("%6s %12s %8s %14s %10s %11s %16s\n", "round", "VmRSS KiB", "fds",
-                "pen bytes", "recordings", "stand-in fds", "stand-in KiB");
+    std::printf("%6s %12s %8s %14s %10s %11s %16s\n", "round", "VmRSS KiB", "fds", "pen bytes",
+                "recordings", "stand-in fds", "stand-in KiB");
     for (const SoakRun::Sample& s : samples) {
         std::printf("%6d %12lld %8d %14lld %10d %11d %16lld\n", s.round,
                     static_cast<long long>(s.importer.rssKiB), s.importer.openFds,

@@ -11,8 +11,8 @@
 #include "sync/CleanupSettings.h"
 #include "sync/SyncEngine.h"
 
-#include <QCoro/QCoroTask>
 #include <QCoreApplication>
+#include <QCoro/QCoroTask>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -214,8 +214,8 @@ void Station::inject()
         ++m_tally.linkDrops;
     }
     if (chance(m_random) < 0.15) {
-        const char* step = faultSteps[std::uniform_int_distribution<size_t>(
-            0, faultSteps.size() - 1)(m_random)];
+        const char* step =
+            faultSteps[std::uniform_int_distribution<size_t>(0, faultSteps.size() - 1)(m_random)];
         const int status = faultStatuses[std::uniform_int_distribution<size_t>(
             0, faultStatuses.size() - 1)(m_random)];
         m_standIn->failStep(step, status, std::uniform_int_distribution(1, 3)(m_random),
@@ -304,12 +304,9 @@ void Station::finish()
 
 QStringList Station::check()
 {
-    SoakCheck::Inputs in{m_recordings,
-                         m_paths,
-                         m_pen.fileNames(),
-                         m_pen.deletedNames(),
-                         m_standIn->sessions(),
-                         m_options.minUploadSeconds};
+    SoakCheck::Inputs in{m_recordings,          m_paths,
+                         m_pen.fileNames(),     m_pen.deletedNames(),
+                         m_standIn->sessions(), m_options.minUploadSeconds};
     return SoakCheck::problems(in);
 }
 
