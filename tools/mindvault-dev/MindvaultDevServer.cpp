@@ -516,6 +516,11 @@ void MindvaultDevServer::Impl::controlRoutes()
         const auto s = self->recordings.describe(id);
         send(res, s ? 200 : 404, s ? json{{"session", *s}} : json{{"error", "SESSION_NOT_FOUND"}});
     });
+    server.Get("/_control/sessions", [self](Req, Res res) {
+        std::lock_guard lock(self->mutex);
+        self->recordings.advance();
+        send(res, 200, {{"sessions", self->recordings.describeAll()}});
+    });
 }
 
 MindvaultDevServer::MindvaultDevServer(Options options) : d(std::make_unique<Impl>(options))
@@ -698,6 +703,13 @@ std::optional<json> MindvaultDevServer::session(const std::string& sessionId) co
     std::lock_guard lock(d->mutex);
     d->recordings.advance();
     return d->recordings.describe(sessionId);
+}
+
+nlohmann::json MindvaultDevServer::sessions() const
+{
+    std::lock_guard lock(d->mutex);
+    d->recordings.advance();
+    return d->recordings.describeAll();
 }
 
 std::optional<int64_t> MindvaultDevServer::storedChunkBytes(const std::string& sessionId,

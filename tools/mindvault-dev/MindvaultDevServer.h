@@ -93,6 +93,8 @@ public:
     std::optional<std::string> sessionIdFor(const std::string& clientRequestId) const;
     // The session as GET /api/recordings/{id} would show it.
     std::optional<nlohmann::json> session(const std::string& sessionId) const;
+    // Every session, each with its clientRequestId and "stored_bytes" (its chunks' bytes).
+    nlohmann::json sessions() const;
     std::optional<int64_t> storedChunkBytes(const std::string& sessionId, int seq) const;
 
 private:

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+#include <optional>
+
+// What a long-running process holds: resident memory and open file descriptors, read from
+// /proc (Linux only; the soak runs there).
+struct ProcessFigures {
+    qint64 rssKiB = 0;
+    int openFds = 0;
+
+    // pid 0: this process. Absent when /proc has no such process.
+    static std::optional<ProcessFigures> of(qint64 pid = 0);
+};
