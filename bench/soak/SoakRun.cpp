@@ -126,7 +126,9 @@ Station::Station(const SoakRun::Options& options, QList<SoakRecording>& recordin
                            {"files", nlohmann::json::array()},
                            {"advertiseIntervalMs", 10}},
             QString()),
-      m_nextStart(QDateTime(QDate(2026, 11, 1), QTime(8, 0)))
+      // Recordings are dated a month back, seven minutes apart: old enough for the cleanup,
+      // and a run never dates one in the future.
+      m_nextStart(QDateTime(QDate::currentDate().addDays(-30), QTime(8, 0)))
 {
     m_paths.ensureDirs();
     QDir().mkpath(QFileInfo(m_paths.mindvaultConfig()).path());
