@@ -2,79 +2,19 @@
 // and says which folder and what to do, the ledger and the pen stay as they were, and once the
 // disk takes writes again the next round carries on from where the last one stopped.
 //
-// Each test mounts a small tmpfs of its own, which needs root; elsewhere they skip.
+// Each test mounts a small tmpfs of its own (ScratchDisk), which needs root; elsewhere they skip.
 
 #include "EngineHarness.h"
 #include "cleanup/PenDeletions.h"
+#include "support/ScratchDisk.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
-#include <QFile>
-#include <QStorageInfo>
-#include <QTemporaryDir>
-#include <cerrno>
-#include <cstring>
 #include <gtest/gtest.h>
-#include <sys/mount.h>
-#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-// A tmpfs mounted on a temporary folder for the life of the object.
-class ScratchDisk {
-public:
-    explicit ScratchDisk(qint64 bytes)
-    {
-        if (geteuid() != 0) {
-            m_problem = "not root: a test cannot mount a small file system of its own";
-            return;
-        }
-        if (::mount("tmpfs", path().toLocal8Bit().constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                    options(bytes).constData()) != 0) {
-            m_problem = std::string("mount -t tmpfs failed: ") + std::strerror(errno);
-            return;
-        }
-        m_mounted = true;
-    }
-    ~ScratchDisk()
-    {
-        if (m_mounted)
-            ::umount2(path().toLocal8Bit().constData(), MNT_DETACH);
-    }
-    ScratchDisk(const ScratchDisk&) = delete;
-    ScratchDisk& operator=(const ScratchDisk&) = delete;
-
-    // Why the disk is not there (empty when it is).
-    const std::string& problem() const { return m_problem; }
-    QString path() const { return m_dir.path(); }
-
-    bool remount(bool readOnly)
-    {
-        const unsigned long flags = MS_REMOUNT | MS_NOSUID | MS_NODEV | (readOnly ? MS_RDONLY : 0);
-        return ::mount("tmpfs", path().toLocal8Bit().constData(), "tmpfs", flags, nullptr) == 0;
-    }
-
-    // Fills the disk until only `left` bytes are free.
-    void fillLeaving(qint64 left) const
-    {
-        QFile filler(fillerPath());
-        ASSERT_TRUE(filler.open(QIODevice::WriteOnly));
-        const qint64 take = QStorageInfo(path()).bytesAvailable() - left;
-        ASSERT_GT(take, 0);
-        ASSERT_EQ(filler.write(QByteArray(take, 'x')), take);
-    }
-    void dropFiller() const { ASSERT_TRUE(QFile::remove(fillerPath())); }
-
-private:
-    static QByteArray options(qint64 bytes) { return "size=" + QByteArray::number(bytes); }
-    QString fillerPath() const { return path() + u"/filler"_s; }
-
-    QTemporaryDir m_dir;
-    bool m_mounted = false;
-    std::string m_problem;
-};
 
 // Every file in the folder, so a stray temporary or half-written file shows.
 QStringList filesIn(const QString& folder)
@@ -120,7 +60,7 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
     ASSERT_EQ(TestSupport::readFile(partPath).size(), 12000);
     const QByteArray ledger = TestSupport::readFile(h.paths().manifest());
 
-    disk.fillLeaving(16 * 1024);
+    ASSERT_TRUE(disk.fillLeaving(16 * 1024));
     // The user asked for A to go: a round that cannot archive leaves the pen alone.
     h.engine().pendingDeviceDelete.insert(u"A.opus"_s);
     const QString rawFolder = h.paths().rawPackets();
@@ -159,7 +99,7 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
     EXPECT_TRUE(onPen(h, u"A.opus"_s));
     EXPECT_TRUE(h.manifest().downloadFailures.empty());
 
-    disk.dropFiller();
+    ASSERT_TRUE(disk.dropFiller());
     h.pen().clearRequests();
     h.round();
     ASSERT_FALSE(h.importRequests().isEmpty());
