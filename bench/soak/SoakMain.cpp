@@ -17,17 +17,17 @@ namespace {
 // recordings added and the virtual pen (in this process) holding theirs.
 void growth(const SoakRun::Sample& from, const SoakRun::Sample& to)
 {
-    const auto kib = [](qint64 v) {
+    const auto n = [](qint64 v) {
         return static_cast<long long>(v);
     };
     std::printf("importer, round %d -> %d: VmRSS %lld -> %lld KiB (%+lld), heap in use %+lld KiB, "
                 "fds %d -> %d (%+d); meanwhile %d recordings added, the pen's files %+lld KiB\n",
-                from.round, to.round, kib(from.importer.rssKiB), kib(to.importer.rssKiB),
-                kib(to.importer.rssKiB - from.importer.rssKiB),
-                kib(to.importer.heapKiB.value_or(0) - from.importer.heapKiB.value_or(0)),
+                from.round, to.round, n(from.importer.rssKiB), n(to.importer.rssKiB),
+                n(to.importer.rssKiB - from.importer.rssKiB),
+                n(to.importer.heapKiB.value_or(0) - from.importer.heapKiB.value_or(0)),
                 from.importer.openFds, to.importer.openFds,
                 to.importer.openFds - from.importer.openFds, to.recordings - from.recordings,
-                kib((to.penBytes - from.penBytes) / 1024));
+                n((to.penBytes - from.penBytes) / 1024));
 }
 
 void printSamples(const QList<SoakRun::Sample>& samples)
