@@ -1,5 +1,5 @@
 // bench_soak: the importer running for a week, compressed into a few minutes (see SoakRun.h).
-//   bench_soak [--rounds N] [--seed S] [--keep DIR]
+//   bench_soak [--rounds N] [--seed S] [--no-new-after N] [--keep DIR]
 // Prints the samples and the growth from the first to the last; exits 1 when a recording was
 // lost, archived wrongly or pushed more than once, 2 on a usage error.
 #include "SoakRun.h"
@@ -15,11 +15,12 @@ namespace {
 
 void printSamples(const QList<SoakRun::Sample>& samples)
 {
-    std::printf("%6s %12s %8s %14s %10s %11s %16s\n", "round", "VmRSS KiB", "fds", "pen bytes",
-                "recordings", "stand-in fds", "stand-in KiB");
+    std::printf("%6s %12s %10s %6s %12s %10s %12s %12s\n", "round", "VmRSS KiB", "heap KiB", "fds",
+                "pen bytes", "recordings", "stand-in fds", "stand-in KiB");
     for (const SoakRun::Sample& s : samples) {
-        std::printf("%6d %12lld %8d %14lld %10d %11d %16lld\n", s.round,
-                    static_cast<long long>(s.importer.rssKiB), s.importer.openFds,
+        std::printf("%6d %12lld %10lld %6d %12lld %10d %12d %12lld\n", s.round,
+                    static_cast<long long>(s.importer.rssKiB),
+                    static_cast<long long>(s.importer.heapKiB.value_or(-1)), s.importer.openFds,
                     static_cast<long long>(s.penBytes), s.recordings,
                     s.standIn ? s.standIn->openFds : -1,
                     static_cast<long long>(s.standIn ? s.standIn->rssKiB : -1));
@@ -44,7 +45,8 @@ void printSamples(const QList<SoakRun::Sample>& samples)
 
 int usage()
 {
-    std::fprintf(stderr, "usage: bench_soak [--rounds N] [--seed S] [--keep DIR]\n");
+    std::fprintf(stderr,
+                 "usage: bench_soak [--rounds N] [--seed S] [--no-new-after N] [--keep DIR]\n");
     return 2;
 }
 
@@ -66,6 +68,8 @@ int main(int argc, char** argv)
             options.rounds = value.toInt(&ok);
         else if (args[i - 1] == u"--seed"_s)
             options.seed = value.toUInt(&ok);
+        else if (args[i - 1] == u"--no-new-after"_s)
+            options.newRecordingsUntil = value.toInt(&ok);
         else if (args[i - 1] == u"--keep"_s)
             keep = value;
         else

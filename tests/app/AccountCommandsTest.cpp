@@ -11,8 +11,12 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -296,4 +300,31 @@ TEST_F(AccountCommands, ThePasswordLeavesNoTraceAndTheCredentialStaysPrivate)
         SCOPED_TRACE(f.toStdString());
         EXPECT_EQ(mode(folder + u'/' + f), 0600);
     }
+}
+
+TEST_F(AccountCommands, AnInterruptAtThePasswordPromptGivesTheTerminalItsEchoBack)
+{
+    int master = -1, terminal = -1;
+    ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    QProcess signIn;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_DATA_HOME"_s, dir.path() + u"/data"_s);
+    signIn.setProcessEnvironment(env);
+    signIn.setChildProcessModifier([terminal] { ::dup2(terminal, STDIN_FILENO); });
+    signIn.start(QStringLiteral(KESTREL_BIN),
+                 {u"sign-in"_s, u"--email"_s, u"demo@example.com"_s, u"--archive-root"_s, root()});
+    ASSERT_TRUE(signIn.waitForStarted(5000));
+    termios settings{};
+    const auto echoing = [&] {
+        return ::tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    };
+    ASSERT_TRUE(echoing());
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !echoing(); }, std::chrono::seconds(10)))
+        << "the prompt never switched echo off";
+    ::kill(pid_t(signIn.processId()), SIGINT);
+    ASSERT_TRUE(signIn.waitForFinished(10000));
+    EXPECT_EQ(signIn.exitStatus(), QProcess::CrashExit); // the interrupt took its course
+    EXPECT_TRUE(echoing());
+    ::close(master);
+    ::close(terminal);
 }

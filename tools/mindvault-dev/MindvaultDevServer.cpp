@@ -89,7 +89,7 @@ struct MindvaultDevServer::Impl {
         int status = 500;
         int after = 0;
         int count = 0;
-        std::optional<json> body; // absent: the fault marker
+        std::optional<std::string> body; // absent: the fault marker
     };
     std::map<std::string, Failure> failures;
     std::map<std::string, int> counts;
@@ -168,8 +168,10 @@ struct MindvaultDevServer::Impl {
                 --f->second.after;
             } else {
                 --f->second.count;
-                send(res, f->second.status,
-                     f->second.body.value_or(json{{"error", "INJECTED_FAULT"}, {"step", step}}));
+                res.status = f->second.status;
+                res.set_content(f->second.body.value_or(
+                                    json{{"error", "INJECTED_FAULT"}, {"step", step}}.dump()),
+                                "application/json");
                 return nullptr;
             }
         }
@@ -592,6 +594,12 @@ void MindvaultDevServer::failStep(const std::string& step, int status, int count
 }
 
 void MindvaultDevServer::answerStep(const std::string& step, int status, json body, int count)
+{
+    answerStepRaw(step, status, body.dump(), count);
+}
+
+void MindvaultDevServer::answerStepRaw(const std::string& step, int status, std::string body,
+                                       int count)
 {
     std::lock_guard lock(d->mutex);
     d->failures[step] = {status, 0, count, std::move(body)};
