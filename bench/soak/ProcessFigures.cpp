@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <malloc.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -19,7 +20,9 @@ std::optional<ProcessFigures> ProcessFigures::of(qint64 pid)
     // The listing itself holds one descriptor on /proc/self/fd while it runs; it is not ours.
     const QDir fds(proc + u"/fd"_s);
     f.openFds = int(fds.entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System).size());
-    if (pid == 0)
+    if (pid == 0) {
         --f.openFds;
+        f.heapKiB = qint64(mallinfo2().uordblks / 1024);
+    }
     return f;
 }

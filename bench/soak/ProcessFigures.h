@@ -8,6 +8,9 @@
 struct ProcessFigures {
     qint64 rssKiB = 0;
     int openFds = 0;
+    // Heap bytes in use (malloc's own count), this process only: what RSS holds apart from
+    // freed memory the allocator keeps.
+    std::optional<qint64> heapKiB;
 
     // pid 0: this process. Absent when /proc has no such process.
     static std::optional<ProcessFigures> of(qint64 pid = 0);

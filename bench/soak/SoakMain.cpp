@@ -1,5 +1,5 @@
 // bench_soak: the importer running for a week, compressed into a few minutes (see SoakRun.h).
-//   bench_soak [--rounds N] [--seed S] [--keep DIR]
+//   bench_soak [--rounds N] [--seed S] [--no-new-after N] [--keep DIR]
 // Prints the samples and the growth from the first to the last; exits 1 when a recording was
 // lost, archived wrongly or pushed more than once, 2 on a usage error.
 #include "SoakRun.h"
@@ -13,38 +13,47 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// The importer's growth between two samples, beside what grew with it on purpose: the
+// recordings added and the virtual pen (in this process) holding theirs.
+void growth(const SoakRun::Sample& from, const SoakRun::Sample& to)
+{
+    const auto n = [](qint64 v) {
+        return static_cast<long long>(v);
+    };
+    std::printf("importer, round %d -> %d: VmRSS %lld -> %lld KiB (%+lld), heap in use %+lld KiB, "
+                "fds %d -> %d (%+d); meanwhile %d recordings added, the pen's files %+lld KiB\n",
+                from.round, to.round, n(from.importer.rssKiB), n(to.importer.rssKiB),
+                n(to.importer.rssKiB - from.importer.rssKiB),
+                n(to.importer.heapKiB.value_or(0) - from.importer.heapKiB.value_or(0)),
+                from.importer.openFds, to.importer.openFds,
+                to.importer.openFds - from.importer.openFds, to.recordings - from.recordings,
+                n((to.penBytes - from.penBytes) / 1024));
+}
+
 void printSamples(const QList<SoakRun::Sample>& samples)
 {
-    std::printf("%6s %12s %8s %14s %10s %11s %16s\n", "round", "VmRSS KiB", "fds", "pen bytes",
-                "recordings", "stand-in fds", "stand-in KiB");
+    std::printf("%6s %12s %10s %6s %12s %10s %12s %12s\n", "round", "VmRSS KiB", "heap KiB", "fds",
+                "pen bytes", "recordings", "stand-in fds", "stand-in KiB");
     for (const SoakRun::Sample& s : samples) {
-        std::printf("%6d %12lld %8d %14lld %10d %11d %16lld\n", s.round,
-                    static_cast<long long>(s.importer.rssKiB), s.importer.openFds,
+        std::printf("%6d %12lld %10lld %6d %12lld %10d %12d %12lld\n", s.round,
+                    static_cast<long long>(s.importer.rssKiB),
+                    static_cast<long long>(s.importer.heapKiB.value_or(-1)), s.importer.openFds,
                     static_cast<long long>(s.penBytes), s.recordings,
                     s.standIn ? s.standIn->openFds : -1,
                     static_cast<long long>(s.standIn ? s.standIn->rssKiB : -1));
     }
     if (samples.size() < 2)
         return;
-    const SoakRun::Sample& first = samples.first();
-    const SoakRun::Sample& last = samples.last();
-    std::printf("importer, round %d -> %d: VmRSS %lld -> %lld KiB (%+lld KiB), fds %d -> %d "
-                "(%+d)\n",
-                first.round, last.round, static_cast<long long>(first.importer.rssKiB),
-                static_cast<long long>(last.importer.rssKiB),
-                static_cast<long long>(last.importer.rssKiB - first.importer.rssKiB),
-                first.importer.openFds, last.importer.openFds,
-                last.importer.openFds - first.importer.openFds);
+    growth(samples.first(), samples.last());
     // Warm-up (thread pool, codecs, the first connections) lands in the first rounds.
-    const SoakRun::Sample& warm = samples.size() > 2 ? samples[1] : first;
-    std::printf("importer, round %d -> %d: VmRSS %+lld KiB, fds %+d\n", warm.round, last.round,
-                static_cast<long long>(last.importer.rssKiB - warm.importer.rssKiB),
-                last.importer.openFds - warm.importer.openFds);
+    if (samples.size() > 2)
+        growth(samples[1], samples.last());
 }
 
 int usage()
 {
-    std::fprintf(stderr, "usage: bench_soak [--rounds N] [--seed S] [--keep DIR]\n");
+    std::fprintf(stderr,
+                 "usage: bench_soak [--rounds N] [--seed S] [--no-new-after N] [--keep DIR]\n");
     return 2;
 }
 
@@ -66,6 +75,8 @@ int main(int argc, char** argv)
             options.rounds = value.toInt(&ok);
         else if (args[i - 1] == u"--seed"_s)
             options.seed = value.toUInt(&ok);
+        else if (args[i - 1] == u"--no-new-after"_s)
+            options.newRecordingsUntil = value.toInt(&ok);
         else if (args[i - 1] == u"--keep"_s)
             keep = value;
         else

@@ -4,6 +4,7 @@
 #include "SoakCheck.h"
 #include "StandInProcess.h"
 #include "VirtualPen.h"
+#include "audio/OggWrap.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultConfig.h"
 #include "cloud/TokenStore.h"
@@ -83,7 +84,9 @@ private:
     void afterRound();
     void sample(int round);
     void inject();
-    void addRecording();
+    // Returns its size in bytes.
+    qint64 addRecording();
+    void duringRound();
     void settle();
     bool everythingPushed() const;
     void finish();
@@ -109,6 +112,8 @@ private:
     bool m_settling = false;
     bool m_revoked = false;
     bool m_signingIn = false;
+    bool m_dropMidRound = false;
+    bool m_addMidRound = false;
     int m_signInRound = 0;
 };
 
@@ -121,7 +126,9 @@ Station::Station(const SoakRun::Options& options, QList<SoakRecording>& recordin
                            {"files", nlohmann::json::array()},
                            {"advertiseIntervalMs", 10}},
             QString()),
-      m_nextStart(QDateTime(QDate(2026, 11, 1), QTime(8, 0)))
+      // Recordings are dated a month back, seven minutes apart: old enough for the cleanup,
+      // and a run never dates one in the future.
+      m_nextStart(QDateTime(QDate::currentDate().addDays(-30), QTime(8, 0)))
 {
     m_paths.ensureDirs();
     QDir().mkpath(QFileInfo(m_paths.mindvaultConfig()).path());
@@ -146,6 +153,8 @@ Station::Station(const SoakRun::Options& options, QList<SoakRecording>& recordin
     m_services = std::make_unique<EngineServices>(*m_engine, services);
     QObject::connect(m_engine.get(), &SyncEngine::roundEnded, m_engine.get(),
                      [this] { afterRound(); });
+    QObject::connect(m_engine.get(), &SyncEngine::phaseChanged, m_engine.get(),
+                     [this] { duringRound(); });
     m_settleTimer.setInterval(250);
     QObject::connect(&m_settleTimer, &QTimer::timeout, &m_loop, [this] {
         if (everythingPushed() || m_settleClock.elapsed() > 120000)
@@ -176,6 +185,8 @@ void Station::afterRound()
         ++m_tally.failedRounds;
     if (m_settling) {
         ++m_tally.settleRounds;
+        if (m_revoked && !m_signingIn)
+            signInAgain();
         return;
     }
     if (m_rounds == 1 || m_rounds % 50 == 0 || m_rounds == m_options.rounds)
@@ -201,18 +212,24 @@ void Station::sample(int round)
 void Station::inject()
 {
     std::uniform_real_distribution<double> chance(0, 1);
-    if (chance(m_random) < 0.35) {
-        addRecording();
+    qint64 added = 0;
+    if (m_rounds < m_options.newRecordingsUntil && chance(m_random) < 0.35) {
+        added += addRecording();
         if (chance(m_random) < 0.25)
-            addRecording();
+            added += addRecording();
     }
-    if (chance(m_random) < 0.2) {
-        // The pen's next connection drops somewhere in its transfers.
+    if (added > 0 && chance(m_random) < 0.4) {
+        // The next connection drops somewhere in the new recordings' transfer; a partial is
+        // left to resume.
         QList<qint64> drops(m_pen.connectionCount(), -1);
-        drops.append(std::uniform_int_distribution<qint64>(0, 30000)(m_random));
+        drops.append(std::uniform_int_distribution<qint64>(0, added - 1)(m_random));
         m_pen.faults().dropAfterBytes = drops;
         ++m_tally.linkDrops;
     }
+    // Some events land inside the next round instead: a drop while it lists, downloads or
+    // deletes, a recording made while the pen is connected.
+    m_dropMidRound = chance(m_random) < 0.1;
+    m_addMidRound = m_rounds < m_options.newRecordingsUntil && chance(m_random) < 0.05;
     if (chance(m_random) < 0.15) {
         const char* step =
             faultSteps[std::uniform_int_distribution<size_t>(0, faultSteps.size() - 1)(m_random)];
@@ -233,7 +250,26 @@ void Station::inject()
         signInAgain();
 }
 
-void Station::addRecording()
+void Station::duringRound()
+{
+    const SyncPhase::Kind kind = m_engine->phase().kind();
+    if (m_addMidRound && kind == SyncPhase::Kind::Downloading) {
+        m_addMidRound = false;
+        addRecording();
+    }
+    if (m_dropMidRound && m_pen.isLinked() &&
+        (kind == SyncPhase::Kind::Listing || kind == SyncPhase::Kind::Downloading ||
+         kind == SyncPhase::Kind::Cleaning)) {
+        m_dropMidRound = false;
+        ++m_tally.linkDrops;
+        QTimer::singleShot(std::uniform_int_distribution(0, 30)(m_random), &m_pen, [this] {
+            if (m_pen.isLinked())
+                m_pen.dropLink();
+        });
+    }
+}
+
+qint64 Station::addRecording()
 {
     SoakRecording r;
     r.name = m_nextStart.toString(u"yyyyMMdd-HHmmss"_s) + u".opus"_s;
@@ -242,6 +278,7 @@ void Station::addRecording()
     m_pen.addFile(r.name, r.content());
     m_recordings.append(r);
     m_nextStart = m_nextStart.addSecs(7 * 60);
+    return qint64(r.packets) * OggWrap::packetLen;
 }
 
 QCoro::Task<> Station::signInAgain()
@@ -263,6 +300,7 @@ void Station::settle()
     // The faults stop; the station gets the time it needs to push what it holds.
     m_settling = true;
     m_pen.faults().dropAfterBytes.clear();
+    m_dropMidRound = m_addMidRound = false;
     for (const char* step : faultSteps)
         m_standIn->failStep(step, 500, 0, 0);
     if (m_revoked && !m_signingIn)

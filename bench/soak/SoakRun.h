@@ -19,6 +19,9 @@ public:
         int rounds = 500;
         uint32_t seed = 1;
         int minUploadSeconds = 5;
+        // Rounds from this one on add no recordings: the importer's own growth, apart from its
+        // growing archive and ledger.
+        int newRecordingsUntil = 1 << 30;
         QString standInProgram; // the mindvault-dev executable
         QString workDir;        // archive, credentials and the stand-in's configuration
     };

@@ -25,6 +25,13 @@ QByteArray c(const QString& s)
     return s.toUtf8();
 }
 
+// Room a recording needs before the pen is asked for it: its raw packets, their Ogg copy (a few
+// per cent larger) and the ledger's save with its backup.
+qint64 roomFor(uint32_t size)
+{
+    return 2 * qint64(size) + 256 * 1024;
+}
+
 double percentOf(qint64 got, uint32_t size)
 {
     return double(got) / double(std::max<uint32_t>(size, 1)) * 100.0;
@@ -40,6 +47,16 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
     const uint32_t size = entry.size;
 
     errors.remove(base);
+    // A recording the archive cannot take is not fetched only to be thrown away: on a full
+    // disk every round would otherwise spend the pen's battery on the same download.
+    if (const std::optional<FileError> refused =
+            FileError::refusal(paths.rawPackets() + u'/' + base + u".opus"_s, roomFor(size))) {
+        errors.insert(base, refused->description());
+        log(u"先不下 "_s + name + u"："_s + refused->description());
+        round.blocked = refused;
+        refreshLocalView();
+        co_return false;
+    }
     setPhase(SyncPhase::downloading(name, 0));
 
     const QByteArray resume = loadPartial(base, size);
