@@ -107,6 +107,9 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
     EXPECT_EQ(filesIn(h.paths().dest()), destBefore);
     EXPECT_EQ(filesIn(rawFolder), rawBefore);
     EXPECT_TRUE(onPen(h, u"A.opus"_s));
+    // B's breakpoint waits for space, not for the pen: no hurried 15 s reconnects meanwhile,
+    // only the back-off of two empty rounds.
+    EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 300);
 
     ASSERT_TRUE(disk.dropFiller());
     h.pen().clearRequests();
