@@ -45,7 +45,7 @@ void onDownloadStart(EngineHarness& h, const QString& name, std::function<void()
 }
 
 const QString stopTail =
-    u"这一轮先停在这里；问题解决后，下一轮会从断点接着导入，没导完的录音都留在录音笔上。"_s;
+    u"这一轮先停在这里；问题解决后，下一轮会接着导入，没导完的录音都留在录音笔上。"_s;
 
 } // namespace
 

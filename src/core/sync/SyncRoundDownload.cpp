@@ -45,7 +45,7 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
     if (const std::optional<FileError> refused = archiveRefusal(base, size)) {
         errors.insert(base, refused->description());
         log(u"先不下 "_s + name + u"："_s + refused->description());
-        round.blocked = refused;
+        noteBlocked(*refused, round);
         refreshLocalView();
         co_return false;
     }
