@@ -1,6 +1,7 @@
 // Any body as the service's answer to every call that reads one: sign-in, organisation, session
-// creation, upload ticket, session state, device registration, table and speaker reads. A body
-// that is not what was expected is a badResponse, never a crash or an empty success.
+// creation, upload ticket, session state, device registration, table and speaker reads, speaker
+// writes. The client reads its answers only through these readers. A body that is not what was
+// expected is a badResponse, never a crash or an empty success.
 #include "FuzzCheck.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultError.h"
@@ -29,7 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray body = fuzzBytes(data, size);
     if (const auto granted = MindvaultReplies::tokens(body))
-        FUZZ_CHECK(!granted->access.isNull() && !granted->refresh.isNull());
+        FUZZ_CHECK(!granted->access.isEmpty() && !granted->refresh.isEmpty());
     MindvaultReplies::errorCode(body);
     try {
         Mindvault::json(500, body, u"查会话"_s);
@@ -46,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
 
-    MindvaultReplies::firstOrg(reply);
+    if (const auto org = MindvaultReplies::firstOrg(reply))
+        FUZZ_CHECK(!org->isEmpty());
     MindvaultReplies::uploadUrl(reply);
     refusedOrRead([&] {
         const auto session = MindvaultReplies::createdSession(reply);
@@ -56,6 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                    (session.status != u"recording" && session.status != u"uploading"));
         FUZZ_CHECK(session.expectedChunks >= 0);
     });
+    refusedOrRead([&] { MindvaultReplies::assigned(reply, u"S1"_s); });
     refusedOrRead([&] {
         const SessionState state = MindvaultReplies::sessionState(reply);
         FUZZ_CHECK(!state.status.isNull());

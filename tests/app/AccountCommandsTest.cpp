@@ -6,9 +6,17 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QUrl>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -177,4 +185,146 @@ TEST_F(AccountCommands, StatusFollowsRecordingsFromThePenToTheTranscript)
     EXPECT_EQ(down.exitCode, 1);
     EXPECT_TRUE(down.out.contains(u"转写状态：查不到——"_s)) << down.out.toStdString();
     EXPECT_TRUE(down.out.contains(u"已推送 2 条"_s)) << down.out.toStdString();
+}
+
+namespace {
+
+// Every form the password could take on its way out: as typed, URL- and Base64-encoded, and
+// JSON-escaped with upper- or lower-case hex.
+QList<QByteArray> passwordForms(const QString& password)
+{
+    const QByteArray utf8 = password.toUtf8();
+    QByteArray jsonLower, jsonUpper;
+    for (const QChar c : password) {
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7f) {
+            jsonLower += char(c.unicode());
+            jsonUpper += char(c.unicode());
+        } else {
+            const QString hex = QString::number(c.unicode(), 16).rightJustified(4, u'0');
+            jsonLower += "\\u" + hex.toUtf8();
+            jsonUpper += "\\u" + hex.toUpper().toUtf8();
+        }
+    }
+    return {utf8,
+            utf8.toPercentEncoding(),
+            QUrl::toPercentEncoding(password, " "),
+            utf8.toBase64(),
+            jsonLower,
+            jsonUpper};
+}
+
+// Where a running process keeps what it was given.
+QByteArray processTraces(qint64 pid)
+{
+    const QString proc = u"/proc/"_s + QString::number(pid);
+    return TestSupport::readFile(proc + u"/cmdline"_s) +
+           TestSupport::readFile(proc + u"/environ"_s);
+}
+
+// The permission bits, as ls shows them.
+mode_t mode(const QString& path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+} // namespace
+
+TEST_F(AccountCommands, ThePasswordLeavesNoTraceAndTheCredentialStaysPrivate)
+{
+    const QString password = u"pw 中文 with spaces"_s;
+    QDir().mkpath(root() + u"/out"_s);
+    TestSupport::writeFile(
+        root() + u"/out/swift-settings.json"_s,
+        R"({"deleteAfterSync": false, "coolingDays": 3, "minUploadSeconds": 0})");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_DATA_HOME"_s, dir.path() + u"/data"_s);
+    env.insert(u"XDG_CONFIG_HOME"_s, dir.path() + u"/config"_s);
+    env.insert(u"XDG_CACHE_HOME"_s, dir.path() + u"/cache"_s);
+    env.insert(u"HOME"_s, dir.path() + u"/home"_s);
+    env.remove(u"DBUS_SESSION_BUS_ADDRESS"_s);
+    QDir().mkpath(dir.path() + u"/home"_s);
+    QByteArray traces; // what the processes carried while they ran
+
+    // Signing in: the password is asked for on standard input, while the process runs.
+    QProcess signIn;
+    signIn.setProcessEnvironment(env);
+    signIn.start(QStringLiteral(KESTREL_BIN),
+                 {u"sign-in"_s, u"--email"_s, u"demo@example.com"_s, u"--archive-root"_s, root()});
+    ASSERT_TRUE(signIn.waitForStarted(5000));
+    traces += processTraces(signIn.processId());
+    signIn.write(password.toUtf8() + '\n');
+    signIn.closeWriteChannel();
+    ASSERT_TRUE(signIn.waitForFinished(30000));
+    ASSERT_EQ(signIn.exitCode(), 0) << signIn.readAllStandardError().toStdString();
+
+    // The importer at work: it signs in with the stored token, pushes and binds the pen.
+    QProcess importer;
+    importer.setProcessEnvironment(env);
+    importer.setStandardOutputFile(dir.path() + u"/home/kestrel.out"_s);
+    importer.setStandardErrorFile(dir.path() + u"/home/kestrel.err"_s);
+    importer.start(QStringLiteral(KESTREL_BIN),
+                   {u"--headless"_s, u"--fast-timing"_s, u"--archive-root"_s, root(),
+                    u"--virtual-pen"_s, QStringLiteral(ENGINE_FIXTURES) + u"/scenario.json"_s});
+    ASSERT_TRUE(importer.waitForStarted(5000));
+    EXPECT_TRUE(TestSupport::spinUntil(
+        [&] {
+            traces += processTraces(importer.processId());
+            return server->requestCount("finalize") >= 3;
+        },
+        std::chrono::seconds(30)));
+    importer.terminate();
+    ASSERT_TRUE(importer.waitForFinished(10000));
+
+    const QList<QByteArray> forms = passwordForms(password);
+    for (const QByteArray& form : forms)
+        EXPECT_FALSE(traces.contains(form)) << "a command line or environment: " << form.data();
+    int files = 0;
+    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QByteArray content = TestSupport::readFile(path);
+        ++files;
+        for (const QByteArray& form : forms)
+            EXPECT_FALSE(content.contains(form)) << path.toStdString() << ": " << form.data();
+    }
+    EXPECT_GT(files, 10); // the archive, ledger, log, credential and binding are all there
+
+    // What is kept of the account is readable by its owner only.
+    const QString folder = dir.path() + u"/data/Mindvault"_s;
+    EXPECT_EQ(mode(folder), 0700);
+    const QStringList kept = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    EXPECT_GE(kept.size(), 2) << kept.join(u' ').toStdString(); // credential and pen binding
+    for (const QString& f : kept) {
+        SCOPED_TRACE(f.toStdString());
+        EXPECT_EQ(mode(folder + u'/' + f), 0600);
+    }
+}
+
+TEST_F(AccountCommands, AnInterruptAtThePasswordPromptGivesTheTerminalItsEchoBack)
+{
+    int master = -1, terminal = -1;
+    ASSERT_EQ(::openpty(&master, &terminal, nullptr, nullptr, nullptr), 0);
+    QProcess signIn;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(u"XDG_DATA_HOME"_s, dir.path() + u"/data"_s);
+    signIn.setProcessEnvironment(env);
+    signIn.setChildProcessModifier([terminal] { ::dup2(terminal, STDIN_FILENO); });
+    signIn.start(QStringLiteral(KESTREL_BIN),
+                 {u"sign-in"_s, u"--email"_s, u"demo@example.com"_s, u"--archive-root"_s, root()});
+    ASSERT_TRUE(signIn.waitForStarted(5000));
+    termios settings{};
+    const auto echoing = [&] {
+        return ::tcgetattr(terminal, &settings) == 0 && (settings.c_lflag & ECHO) != 0;
+    };
+    ASSERT_TRUE(echoing());
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !echoing(); }, std::chrono::seconds(10)))
+        << "the prompt never switched echo off";
+    ::kill(pid_t(signIn.processId()), SIGINT);
+    ASSERT_TRUE(signIn.waitForFinished(10000));
+    EXPECT_EQ(signIn.exitStatus(), QProcess::CrashExit); // the interrupt took its course
+    EXPECT_TRUE(echoing());
+    ::close(master);
+    ::close(terminal);
 }

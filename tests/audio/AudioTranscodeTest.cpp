@@ -3,7 +3,9 @@
 #include "audio/AacFileWriter.h"
 #include "audio/AudioFileReader.h"
 #include "support/AudioFixtures.h"
+#include "support/ScratchDisk.h"
 #include "support/TestSupport.h"
+#include "sync/FileError.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -131,6 +133,31 @@ TEST_F(AudioTranscodeTest, FailuresLeaveNoDestination)
     }
     EXPECT_EQ(attempts.size(), 5u);
     EXPECT_FALSE(QFile::exists(destination));
+    EXPECT_TRUE(QFile::exists(source));
+}
+
+TEST_F(AudioTranscodeTest, AFullDiskStopsAtOnceWithItsSentenceAndLeavesNoDestination)
+{
+    ScratchDisk disk(2 * 1024 * 1024);
+    if (!disk.problem().empty())
+        GTEST_SKIP() << disk.problem();
+    const QString source = disk.path() + u"/d.caf"_s;
+    TestSupport::writeFile(
+        source, AudioFixtures::caf(
+                    16000, AudioFixtures::tone(16000, 400, 10.0, [](qint64) { return 0.5f; })));
+    ASSERT_TRUE(disk.fillLeaving(8 * 1024));
+
+    try {
+        AudioTranscode::toM4A(source, std::nullopt, recording());
+        FAIL() << "no error";
+    } catch (const FileError& e) {
+        EXPECT_EQ(e.kind(), FileError::Kind::DiskFull);
+        EXPECT_TRUE(e.description().startsWith(u"磁盘满了：文件夹 "_s + disk.path() +
+                                               u" 所在的磁盘没有空间了，d.m4a 写不进去。"_s))
+            << e.description().toStdString();
+    }
+    EXPECT_EQ(attempts, std::vector<int>{64000}); // a lower bit rate would not fit either
+    EXPECT_FALSE(QFile::exists(disk.path() + u"/d.m4a"_s));
     EXPECT_TRUE(QFile::exists(source));
 }
 

@@ -94,12 +94,14 @@ TEST_F(WaveformTest, CacheIsReadFirstAndReplacedWhenMalformed)
     EXPECT_EQ(Waveform::load(u"r1"_s, dir.filePath(u"gone.wav"_s), dir.path()),
               std::vector<float>(160, 0.5f));
 
-    // 159 numbers, text and junk are no cache: the next load computes and replaces it.
-    for (const char* bad : {"[0.5]", "[\"a\"]", "{", "null"}) {
-        std::string text = bad;
-        if (text == "[0.5]")
-            text = nlohmann::json(std::vector<float>(159, 0.5f)).dump();
-        TestSupport::writeFile(path, text.c_str());
+    // 159 numbers, a number no float holds, text and junk are no cache: the next load computes
+    // and replaces it.
+    std::string beyondFloat = nlohmann::json(std::vector<float>(159, 0.5f)).dump();
+    beyondFloat.insert(1, "1e39,");
+    const std::string cases[] = {nlohmann::json(std::vector<float>(159, 0.5f)).dump(), beyondFloat,
+                                 R"(["a"])", "{", "null"};
+    for (const std::string& bad : cases) {
+        TestSupport::writeFile(path, bad.c_str());
         EXPECT_FALSE(Waveform::cached(u"r1"_s, dir.path()).has_value()) << bad;
         EXPECT_EQ(Waveform::load(u"r1"_s, source, dir.path()), std::vector<float>(160, 1.0f))
             << bad;

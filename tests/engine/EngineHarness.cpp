@@ -8,7 +8,7 @@
 
 using namespace Qt::Literals::StringLiterals;
 
-EngineHarness::EngineHarness()
+EngineHarness::EngineHarness(const QString& archiveRoot)
 {
     m_pen = std::make_unique<VirtualPen>(
         nlohmann::json{{"name", "QX27-7A01"}, {"files", nlohmann::json::array()}}, QString());
@@ -37,8 +37,9 @@ EngineHarness::EngineHarness()
         const qsizetype cut = line.indexOf(u"] "_s);
         m_log.append(cut >= 0 ? line.mid(cut + 2) : line);
     };
-    m_engine = std::make_unique<SyncEngine>(*m_pen, SyncPaths(m_dir.path() + u"/archive"_s),
-                                            EngineTiming::defaultCooldown, u"QX27"_s, options);
+    m_engine = std::make_unique<SyncEngine>(
+        *m_pen, SyncPaths(archiveRoot.isEmpty() ? m_dir.path() + u"/archive"_s : archiveRoot),
+        EngineTiming::defaultCooldown, u"QX27"_s, options);
 }
 
 EngineHarness::~EngineHarness()

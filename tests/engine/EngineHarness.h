@@ -20,8 +20,9 @@ public:
         QString title;
     };
 
-    // A pen without files; add them with pen().addFile().
-    EngineHarness();
+    // A pen without files; add them with pen().addFile(). The archive goes under archiveRoot,
+    // or into a temporary folder when that is empty.
+    explicit EngineHarness(const QString& archiveRoot = {});
     ~EngineHarness();
 
     VirtualPen& pen() { return *m_pen; }

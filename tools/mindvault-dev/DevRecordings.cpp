@@ -436,6 +436,20 @@ std::optional<json> DevRecordings::describe(const std::string& id) const
     return toJson(it->second);
 }
 
+json DevRecordings::describeAll() const
+{
+    json out = json::array();
+    for (const auto& [id, s] : m_sessions) {
+        json j = toJson(s);
+        int64_t stored = 0;
+        for (const auto& [seq, chunk] : s.chunks)
+            stored += storedBytes(id, seq).value_or(0);
+        j["stored_bytes"] = stored;
+        out.push_back(std::move(j));
+    }
+    return out;
+}
+
 std::optional<int64_t> DevRecordings::storedBytes(const std::string& id, int seq) const
 {
     std::error_code ec;

@@ -72,6 +72,9 @@ public:
     bool markAnalyzed(const std::string& id);
     std::optional<std::string> sessionFor(const std::string& clientRequestId) const;
     std::optional<nlohmann::json> describe(const std::string& id) const;
+    // Every session as describe() shows it, with its clientRequestId and the bytes stored for
+    // its chunks ("stored_bytes"): what a soak checks for recordings pushed twice or cut short.
+    nlohmann::json describeAll() const;
     // Bytes stored for a chunk, or nullopt when none were put.
     std::optional<int64_t> storedBytes(const std::string& id, int seq) const;
 

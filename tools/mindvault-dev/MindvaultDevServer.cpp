@@ -89,7 +89,7 @@ struct MindvaultDevServer::Impl {
         int status = 500;
         int after = 0;
         int count = 0;
-        std::optional<json> body; // absent: the fault marker
+        std::optional<std::string> body; // absent: the fault marker
     };
     std::map<std::string, Failure> failures;
     std::map<std::string, int> counts;
@@ -168,8 +168,10 @@ struct MindvaultDevServer::Impl {
                 --f->second.after;
             } else {
                 --f->second.count;
-                send(res, f->second.status,
-                     f->second.body.value_or(json{{"error", "INJECTED_FAULT"}, {"step", step}}));
+                res.status = f->second.status;
+                res.set_content(f->second.body.value_or(
+                                    json{{"error", "INJECTED_FAULT"}, {"step", step}}.dump()),
+                                "application/json");
                 return nullptr;
             }
         }
@@ -514,6 +516,11 @@ void MindvaultDevServer::Impl::controlRoutes()
         const auto s = self->recordings.describe(id);
         send(res, s ? 200 : 404, s ? json{{"session", *s}} : json{{"error", "SESSION_NOT_FOUND"}});
     });
+    server.Get("/_control/sessions", [self](Req, Res res) {
+        std::lock_guard lock(self->mutex);
+        self->recordings.advance();
+        send(res, 200, {{"sessions", self->recordings.describeAll()}});
+    });
 }
 
 MindvaultDevServer::MindvaultDevServer(Options options) : d(std::make_unique<Impl>(options))
@@ -587,6 +594,12 @@ void MindvaultDevServer::failStep(const std::string& step, int status, int count
 }
 
 void MindvaultDevServer::answerStep(const std::string& step, int status, json body, int count)
+{
+    answerStepRaw(step, status, body.dump(), count);
+}
+
+void MindvaultDevServer::answerStepRaw(const std::string& step, int status, std::string body,
+                                       int count)
 {
     std::lock_guard lock(d->mutex);
     d->failures[step] = {status, 0, count, std::move(body)};
@@ -690,6 +703,13 @@ std::optional<json> MindvaultDevServer::session(const std::string& sessionId) co
     std::lock_guard lock(d->mutex);
     d->recordings.advance();
     return d->recordings.describe(sessionId);
+}
+
+nlohmann::json MindvaultDevServer::sessions() const
+{
+    std::lock_guard lock(d->mutex);
+    d->recordings.advance();
+    return d->recordings.describeAll();
 }
 
 std::optional<int64_t> MindvaultDevServer::storedChunkBytes(const std::string& sessionId,

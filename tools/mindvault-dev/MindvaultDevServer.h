@@ -58,6 +58,8 @@ public:
     // The same, answering `body` instead of the fault marker: a reply the service would never
     // send, to see what the client makes of it.
     void answerStep(const std::string& step, int status, nlohmann::json body, int count = 1);
+    // The same with a body that need not be JSON at all.
+    void answerStepRaw(const std::string& step, int status, std::string body, int count = 1);
     // The next `count` application API or table requests answer 401 (as for an expired token).
     void unauthorizedNext(int count = 1);
     // Every answer waits this long first.
@@ -91,6 +93,8 @@ public:
     std::optional<std::string> sessionIdFor(const std::string& clientRequestId) const;
     // The session as GET /api/recordings/{id} would show it.
     std::optional<nlohmann::json> session(const std::string& sessionId) const;
+    // Every session, each with its clientRequestId and "stored_bytes" (its chunks' bytes).
+    nlohmann::json sessions() const;
     std::optional<int64_t> storedChunkBytes(const std::string& sessionId, int seq) const;
 
 private:

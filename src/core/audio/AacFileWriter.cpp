@@ -1,5 +1,7 @@
 #include "audio/AacFileWriter.h"
 
+#include "sync/FileError.h"
+
 #include <QFile>
 
 extern "C" {
@@ -29,6 +31,17 @@ void check(int result, const char* what)
     }
 }
 
+// A write the disk refuses (full, read-only) says which folder and what to do.
+void checkWrite(int result, const char* what, const QString& path)
+{
+    if (result < 0) {
+        const FileError refused = FileError::writeFailed(path, avError(result), AVUNERROR(result));
+        if (refused.blocksWrites())
+            throw refused;
+    }
+    check(result, what);
+}
+
 struct CodecFreer {
     void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
 };
@@ -42,6 +55,7 @@ struct PacketFreer {
 } // namespace
 
 struct AacFileWriter::Impl {
+    QString path;
     AVFormatContext* format = nullptr;
     AVStream* stream = nullptr;
     std::unique_ptr<AVCodecContext, CodecFreer> codec;
@@ -68,7 +82,7 @@ struct AacFileWriter::Impl {
             check(r, "AAC 编码失败");
             av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
-            check(av_interleaved_write_frame(format, packet.get()), "写 m4a 失败");
+            checkWrite(av_interleaved_write_frame(format, packet.get()), "写 m4a 失败", path);
         }
     }
 
@@ -91,6 +105,7 @@ AacFileWriter::AacFileWriter(const QString& path, int sampleRate, int bitrate)
     const AVCodec* encoder = avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!encoder || !d->packet)
         throw WriteError(QStringLiteral("没有可用的 AAC 编码器"));
+    d->path = path;
     const QByteArray url = "file:" + QFile::encodeName(path);
     // The "ipod" muxer is MPEG-4 audio as .m4a players expect it.
     check(avformat_alloc_output_context2(&d->format, nullptr, "ipod", url.constData()),
@@ -130,8 +145,9 @@ AacFileWriter::AacFileWriter(const QString& path, int sampleRate, int bitrate)
     check(av_channel_layout_copy(&d->frame->ch_layout, &c->ch_layout), "AAC 编码失败");
     check(av_frame_get_buffer(d->frame.get(), 0), "内存不够，建不出编码缓冲");
 
-    check(avio_open(&d->format->pb, url.constData(), AVIO_FLAG_WRITE), "建不了 m4a 文件");
-    check(avformat_write_header(d->format, nullptr), "写 m4a 失败");
+    checkWrite(avio_open(&d->format->pb, url.constData(), AVIO_FLAG_WRITE), "建不了 m4a 文件",
+               path);
+    checkWrite(avformat_write_header(d->format, nullptr), "写 m4a 失败", path);
 }
 
 AacFileWriter::~AacFileWriter() = default;
@@ -156,6 +172,6 @@ void AacFileWriter::finish()
     if (d->filled > 0)
         d->flushFrame(); // the encoder takes a shorter last frame
     d->sendFrame(nullptr);
-    check(av_write_trailer(d->format), "写 m4a 失败");
-    check(avio_closep(&d->format->pb), "写 m4a 失败");
+    checkWrite(av_write_trailer(d->format), "写 m4a 失败", d->path);
+    checkWrite(avio_closep(&d->format->pb), "写 m4a 失败", d->path);
 }

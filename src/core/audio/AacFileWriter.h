@@ -19,7 +19,8 @@ public:
     };
 
     // Creates the file; throws WriteError when it cannot be created or the encoder refuses the
-    // sample rate or bit rate.
+    // sample rate or bit rate. Here and in write() and finish(), a disk that refuses the write
+    // (full, read-only) throws FileError with its sentence instead.
     AacFileWriter(const QString& path, int sampleRate, int bitrate);
     ~AacFileWriter() override;
 

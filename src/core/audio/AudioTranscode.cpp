@@ -2,6 +2,7 @@
 
 #include "audio/AacFileWriter.h"
 #include "audio/AudioFileReader.h"
+#include "sync/FileError.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -65,6 +66,14 @@ Result toM4A(const QString& source, std::optional<int> bitrate, const EncoderFac
                 out->write(buffer.data(), n);
             }
             out->finish();
+        } catch (const FileError& e) {
+            if (e.blocksWrites()) {
+                // A full or read-only disk takes no lower bit rate either.
+                QFile::remove(destination);
+                throw;
+            }
+            lastError = std::current_exception();
+            continue;
         } catch (...) {
             lastError = std::current_exception();
             continue;

@@ -11,6 +11,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -34,16 +35,7 @@ std::optional<std::vector<float>> load(const QString& base, const QString& audio
         return std::nullopt;
     const QString path = cacheURL(base, root);
     QDir().mkpath(QFileInfo(path).path());
-    // Each bar as the shortest decimal that reads back as the same float ("0.25", not
-    // "0.25000000372529"), as other readers of the archive write them.
-    nlohmann::json array = nlohmann::json::array();
-    for (const float b : *bars) {
-        std::array<char, 32> text{};
-        const auto end = std::to_chars(text.data(), text.data() + text.size(), b).ptr;
-        array.push_back(std::strtod(std::string(text.data(), end).c_str(), nullptr));
-    }
-    const std::string text = array.dump();
-    AtomicFile::tryWrite(path, QByteArray::fromStdString(text));
+    AtomicFile::tryWrite(path, encodeCache(*bars));
     return bars;
 }
 
@@ -52,7 +44,11 @@ std::optional<std::vector<float>> cached(const QString& base, const QString& roo
     QFile file(cacheURL(base, root));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
+    return decodeCache(file.readAll());
+}
+
+std::optional<std::vector<float>> decodeCache(const QByteArray& bytes)
+{
     const nlohmann::json json = nlohmann::json::parse(bytes.begin(), bytes.end(), nullptr, false);
     if (!json.is_array() || json.size() != size_t(barCount))
         return std::nullopt;
@@ -61,9 +57,27 @@ std::optional<std::vector<float>> cached(const QString& base, const QString& roo
     for (const nlohmann::json& v : json) {
         if (!v.is_number())
             return std::nullopt;
-        bars.push_back(v.get<float>());
+        // A number beyond the float range is no bar: as a float it would be infinity, which
+        // the next save could not write as a JSON number.
+        const double bar = v.get<double>();
+        if (!(std::abs(bar) <= double(std::numeric_limits<float>::max())))
+            return std::nullopt;
+        bars.push_back(float(bar));
     }
     return bars;
+}
+
+QByteArray encodeCache(const std::vector<float>& bars)
+{
+    // Each bar as the shortest decimal that reads back as the same float ("0.25", not
+    // "0.25000000372529"), as other readers of the archive write them.
+    nlohmann::json array = nlohmann::json::array();
+    for (const float b : bars) {
+        std::array<char, 32> text{};
+        const auto end = std::to_chars(text.data(), text.data() + text.size(), b).ptr;
+        array.push_back(std::strtod(std::string(text.data(), end).c_str(), nullptr));
+    }
+    return QByteArray::fromStdString(array.dump());
 }
 
 QString cacheURL(const QString& base, const QString& root)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -17,6 +18,10 @@ std::optional<std::vector<float>> load(const QString& base, const QString& audio
                                        const QString& root);
 // The cache's bars when it holds a JSON array of exactly barCount numbers.
 std::optional<std::vector<float>> cached(const QString& base, const QString& root);
+// The cache file's content: bars that fit a float, exactly barCount of them, else nothing.
+std::optional<std::vector<float>> decodeCache(const QByteArray& bytes);
+// A compact JSON array, each bar in the shortest form that reads back as the same float.
+QByteArray encodeCache(const std::vector<float>& bars);
 // The cache file's path: root + "/out/waveform/" + base + ".json".
 QString cacheURL(const QString& base, const QString& root);
 // `bars` (at least 1) peaks of the file's first channel; the last bar takes whatever remains.

@@ -2,6 +2,7 @@
 
 #include "cloud/JsonFields.h"
 #include "cloud/MindvaultError.h"
+#include "cloud/MindvaultReplies.h"
 #include "cloud/NetworkError.h"
 
 #include <QCoro/QCoroNetworkReply>
@@ -12,7 +13,6 @@
 #include <QUrl>
 #include <chrono>
 
-using JsonFields::string;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -178,10 +178,8 @@ QCoro::Task<> Mindvault::signIn(QString email, QString password)
     const Response r =
         co_await send("POST", url, gatewayHeaders(), dumpJson(request), m_timing.request);
 
-    const auto reply = JsonFields::parse(r.data);
-    const auto access = reply ? string(*reply, "access_token") : std::nullopt;
-    const auto refresh = reply ? string(*reply, "refresh_token") : std::nullopt;
-    if (r.status >= 400 || !access || !refresh)
+    const auto granted = MindvaultReplies::tokens(r.data);
+    if (r.status >= 400 || !granted)
         throw MindvaultError::http(u"登录"_s, r.status,
                                    r.data.contains("Invalid login") ? u"邮箱或密码不对"_s
                                                                     : u"登录失败"_s);
@@ -189,13 +187,13 @@ QCoro::Task<> Mindvault::signIn(QString email, QString password)
     // One write for the whole credential. The organisation belongs to the account: another
     // account resolves its own, or every push would go to an organisation it is not in.
     const TokenStore::Blob previous = m_store.read();
-    TokenStore::Blob blob{*refresh, email, std::nullopt};
+    TokenStore::Blob blob{granted->refresh, email, std::nullopt};
     if (sameAccount(previous.email, email))
         blob.orgId = previous.orgId;
     if (!m_store.write(blob))
         throw MindvaultError::credentialNotSaved(m_store.path());
-    const QString org = co_await resolveOrg(*access);
-    m_token = *access;
+    const QString org = co_await resolveOrg(granted->access);
+    m_token = granted->access;
     m_org = org;
 }
 
@@ -242,21 +240,19 @@ QCoro::Task<> Mindvault::refreshGrant()
         }
         stored = now;
     }
-    const auto reply = JsonFields::parse(r.data);
-    const auto access = reply ? string(*reply, "access_token") : std::nullopt;
-    const auto refresh = reply ? string(*reply, "refresh_token") : std::nullopt;
     if (r.status >= 400)
         throw MindvaultError::http(u"刷新登录"_s, r.status, withoutTokens(r.data));
-    if (!access || !refresh)
+    const auto granted = MindvaultReplies::tokens(r.data);
+    if (!granted)
         throw MindvaultError::http(u"刷新登录"_s, r.status,
                                    u"应答里缺少 access_token 或 refresh_token"_s);
 
-    m_token = *access;
+    m_token = granted->access;
     // The gateway rotates refresh tokens: the old one is dead now, so losing the new one means
     // the next refresh fails. The session goes on with the access token either way.
-    if (!m_store.set(*refresh, u"refresh_token"_s))
+    if (!m_store.set(granted->refresh, u"refresh_token"_s))
         m_credentialWriteFailed = true;
-    m_org = co_await resolveOrg(*access);
+    m_org = co_await resolveOrg(granted->access);
 }
 
 QCoro::Task<QString> Mindvault::resolveOrg(QString accessToken)
@@ -268,10 +264,7 @@ QCoro::Task<QString> Mindvault::resolveOrg(QString accessToken)
     const Headers headers{{"apikey", m_config.supabaseAnonKey.toUtf8()},
                           {"Authorization", "Bearer " + accessToken.toUtf8()}};
     const Response r = co_await send("GET", url, headers, std::nullopt, m_timing.request);
-    const nlohmann::json rows = json(r.status, r.data, u"查询组织"_s);
-    std::optional<QString> org;
-    if (rows.is_array() && !rows.empty())
-        org = string(rows.front(), "org_id");
+    const auto org = MindvaultReplies::firstOrg(json(r.status, r.data, u"查询组织"_s));
     if (!org)
         throw MindvaultError::badResponse(u"这个账号没有任何组织"_s);
     m_store.set(*org, u"org_id"_s);

@@ -31,7 +31,9 @@ std::optional<Tokens> tokens(const QByteArray& data)
         return std::nullopt;
     auto access = string(*reply, "access_token");
     auto refresh = string(*reply, "refresh_token");
-    if (!access || !refresh)
+    // An empty token is no grant: it would be sent, refused and spent on a refresh that cannot
+    // succeed.
+    if (!access || !refresh || access->isEmpty() || refresh->isEmpty())
         return std::nullopt;
     return Tokens{std::move(*access), std::move(*refresh)};
 }
@@ -40,7 +42,11 @@ std::optional<QString> firstOrg(const nlohmann::json& rows)
 {
     if (!rows.is_array() || rows.empty())
         return std::nullopt;
-    return string(rows.front(), "org_id");
+    // An empty id names no organisation: every request made under it would be refused.
+    auto org = string(rows.front(), "org_id");
+    if (org && org->isEmpty())
+        return std::nullopt;
+    return org;
 }
 
 CreatedSession createdSession(const nlohmann::json& reply)
@@ -216,6 +222,16 @@ std::optional<QString> firstId(const QList<nlohmann::json>& rows)
     if (rows.isEmpty())
         return std::nullopt;
     return string(rows.front(), "id");
+}
+
+void assigned(const nlohmann::json& reply, const QString& label)
+{
+    const auto updated = integer(reply, "updated");
+    // Without a count the service has not said that it wrote anything.
+    if (!updated)
+        throw MindvaultError::badResponse(u"写入说话人身份的应答里没有 updated"_s);
+    if (*updated <= 0)
+        throw MindvaultError::badResponse(u"Mindvault没找到标签「" + label + u"」，这条没写进去");
 }
 
 } // namespace MindvaultReplies

@@ -16,14 +16,14 @@
 // throw MindvaultError::badResponse; the others drop what they cannot use.
 namespace MindvaultReplies {
 
-// The gateway's grant (sign-in and refresh): both tokens or nothing.
+// The gateway's grant (sign-in and refresh): both tokens, neither empty, or nothing.
 struct Tokens {
     QString access;
     QString refresh;
 };
 std::optional<Tokens> tokens(const QByteArray& data);
 
-// The first membership row's organisation.
+// The first membership row's organisation, if it names one.
 std::optional<QString> firstOrg(const nlohmann::json& rows);
 
 // The answer to creating (or finding) a recording session. A failed session or one without an
@@ -59,5 +59,9 @@ QList<TranscriptSegment> segments(const QList<nlohmann::json>& rows);
 // Each speaker's longest sentence; ties go to the earlier one.
 QMap<QString, SpeakerSample> samples(const QList<TranscriptSegment>& segments);
 std::optional<QString> firstId(const QList<nlohmann::json>& rows);
+
+// The answer to a speaker assignment through the recording session: throws unless it names at
+// least one updated speaker.
+void assigned(const nlohmann::json& reply, const QString& label);
 
 } // namespace MindvaultReplies

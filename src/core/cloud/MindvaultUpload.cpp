@@ -1,14 +1,13 @@
 // Mindvault: the recording upload and the session status query.
-#include "cloud/JsonFields.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultError.h"
+#include "cloud/MindvaultReplies.h"
 
 #include <QHostAddress>
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
 
-using JsonFields::string;
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
@@ -85,27 +84,14 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
     if (project)
         create["projectId"] = project->toStdString();
     Response r = co_await authed("POST", base, api, create);
-    const nlohmann::json created = json(r.status, r.data, u"建会话"_s);
-    const nlohmann::json session =
-        created.is_object() && created.contains("session") ? created["session"] : nlohmann::json();
-    const auto id = string(session, "id");
-    const auto status = string(session, "status");
-
-    if (!id)
-        throw MindvaultError::badResponse(u"建会话没返回 id"_s);
-    if (status == u"failed")
-        throw MindvaultError::badResponse(
-            u"Mindvault那边这条会话是 failed 状态（" + id.value_or(QString()) +
-            u"）。它挡着重传——换一个幂等键重推，或先在Mindvault里删掉这条会话。");
-    // Without an id nothing would tell which session holds the recording, and it would never
-    // be pushed again: an answer without one is an error, replay or not.
-    if (status && *status != u"recording" && *status != u"uploading") {
-        step(u"会话已是 " + *status + u"，无需重传");
-        co_return UploadResult{
-            *id, int(JsonFields::integer(session, "expected_chunk_count").value_or(0)), true};
+    const MindvaultReplies::CreatedSession session =
+        MindvaultReplies::createdSession(json(r.status, r.data, u"建会话"_s));
+    if (session.alreadyDone) {
+        step(u"会话已是 " + session.status + u"，无需重传");
+        co_return UploadResult{session.id, session.expectedChunks, true};
     }
 
-    const QString sessionUrl = base + u'/' + *id;
+    const QString sessionUrl = base + u'/' + session.id;
     const qint64 length = audio.size();
     const ChunkPlan plan = planChunks(durationSec, length);
     for (qint64 i = 0; i < plan.count; ++i) {
@@ -127,7 +113,8 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
             step(u"分片 " + number + u" 已在服务端，跳过");
             continue;
         }
-        const auto uploadUrl = string(json(r.status, r.data, u"申请上传地址"_s), "uploadUrl");
+        const auto uploadUrl =
+            MindvaultReplies::uploadUrl(json(r.status, r.data, u"申请上传地址"_s));
         if (!uploadUrl)
             throw MindvaultError::badResponse(u"ticket 没有 uploadUrl"_s);
         const QUrl target(*uploadUrl);
@@ -156,7 +143,7 @@ QCoro::Task<UploadResult> Mindvault::upload(AudioSource audio, QString title, do
     requireSuccess(r, u"冻结清单"_s);
     r = co_await authed("POST", sessionUrl + u"/finalize", api);
     requireSuccess(r, u"收尾"_s);
-    co_return UploadResult{*id, int(plan.count), false};
+    co_return UploadResult{session.id, int(plan.count), false};
 }
 
 QCoro::Task<SessionState> Mindvault::sessionState(QString sessionId)
@@ -165,11 +152,5 @@ QCoro::Task<SessionState> Mindvault::sessionState(QString sessionId)
                                        [this]() { return authHeaders(); });
     if (r.status == 404)
         throw MindvaultError::notFound(u"查会话 " + sessionId);
-    const nlohmann::json reply = json(r.status, r.data, u"查会话"_s);
-    if (!reply.is_object() || !reply.contains("session") || !reply["session"].is_object())
-        throw MindvaultError::badResponse(u"没有 session"_s);
-    const nlohmann::json& session = reply["session"];
-    co_return SessionState{string(session, "status").value_or(u"未知"_s),
-                           string(session, "final_transcript_id"),
-                           string(session, "last_error_code")};
+    co_return MindvaultReplies::sessionState(json(r.status, r.data, u"查会话"_s));
 }

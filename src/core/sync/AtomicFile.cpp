@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
+#include <cerrno>
 
 namespace AtomicFile {
 
@@ -14,22 +15,28 @@ void write(const QString& path, const QByteArray& data, Access access)
     // renames it over the target; direct-write fallback stays off so this is never weakened.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);
+    // The error number is read right after the call that failed: it tells a full or
+    // read-only disk from other failures.
+    const auto failed = [&](bool cancel) {
+        const int err = errno;
+        const QString text = file.errorString();
+        if (cancel)
+            file.cancelWriting();
+        return FileError::writeFailed(path, text, err, data.size());
+    };
+    errno = 0;
     if (!file.open(QIODevice::WriteOnly)) {
-        throw FileError(file.errorString());
+        throw failed(false);
     }
     if (access == Access::OwnerOnly &&
         !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        const QString err = file.errorString();
-        file.cancelWriting();
-        throw FileError(err);
+        throw failed(true);
     }
     if (file.write(data) != data.size()) {
-        const QString err = file.errorString();
-        file.cancelWriting();
-        throw FileError(err);
+        throw failed(true);
     }
     if (!file.commit()) {
-        throw FileError(file.errorString());
+        throw failed(false);
     }
     FolderSync::sync(QFileInfo(path).absolutePath());
 }

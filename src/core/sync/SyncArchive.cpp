@@ -45,8 +45,8 @@ void SyncEngine::savePartial(const QString& base, uint32_t announced, const QByt
         return;
     }
     // The size record goes last: a partial without it is never resumed.
-    if (AtomicFile::tryWrite(partialPath(base, u".part"_s), bytes.first(keep)))
-        AtomicFile::tryWrite(partialPath(base, u".part.size"_s), QByteArray::number(announced));
+    AtomicFile::write(partialPath(base, u".part"_s), bytes.first(keep));
+    AtomicFile::write(partialPath(base, u".part.size"_s), QByteArray::number(announced));
 }
 
 void SyncEngine::dropPartial(const QString& base)

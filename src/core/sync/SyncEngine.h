@@ -116,6 +116,7 @@ public:
     // Partial downloads in rawPackets: base + ".part" and base + ".part.size".
     QString partialPath(const QString& base, const QString& suffix) const;
     QByteArray loadPartial(const QString& base, uint32_t announced);
+    // Throws FileError when the partial could not be written; the previous pair then stays.
     void savePartial(const QString& base, uint32_t announced, const QByteArray& bytes);
     void dropPartial(const QString& base);
     // Drops every partial that no pending download will resume: its recording is complete,
@@ -198,7 +199,12 @@ private:
     // Round steps (SyncRound.cpp, SyncRoundDownload.cpp, SyncDeviceReads.cpp).
     QCoro::Task<bool> roundBody(const Discovered& target, Round& round);
     void backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest& manifest,
-                           const SyncPlanner::Sizes& localRaw, const SyncPlanner::Sizes& localOgg);
+                           const SyncPlanner::Sizes& localRaw, const SyncPlanner::Sizes& localOgg,
+                           Round& round);
+    // persist(), noting in the round when the archive's folder refused the write.
+    bool persist(const SyncManifest& manifest, Round& round);
+    // The archive's folder refused a write (disk full, read-only): the round stops there.
+    void noteBlocked(const std::exception& error, Round& round);
     QCoro::Task<bool> downloadOne(const FileEntry& entry, Round& round);
     void archive(const FileEntry& entry, const DownloadResult& result, Round& round);
     void disconnectStep();

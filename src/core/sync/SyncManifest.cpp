@@ -300,12 +300,16 @@ std::optional<QString> SyncManifest::unreadableReason(const QString& path)
            u"修好之前每一轮都照常下载落盘，但不记账，这份清单原样留着、不会被覆盖。"_s;
 }
 
-bool SyncManifest::persist(const QString& path, SyncLog& log) const noexcept
+bool SyncManifest::persist(const QString& path, SyncLog& log,
+                           std::optional<FileError>* blocked) const noexcept
 {
     try {
         save(path);
         return true;
     } catch (const std::exception& e) {
+        if (const auto* file = dynamic_cast<const FileError*>(&e);
+            blocked && file && file->blocksWrites())
+            *blocked = *file;
         log.write(u"清单没保存成功："_s + describe(e) + u"——这一轮的记账没写下去，下一轮会重来"_s);
     } catch (...) {
         log.write(u"清单没保存成功——这一轮的记账没写下去，下一轮会重来"_s);

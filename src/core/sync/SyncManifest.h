@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "sync/FileError.h"
 
 #include <QByteArray>
 #include <QString>
@@ -78,8 +79,10 @@ struct SyncManifest {
     void save(const QString& path) const;
 
     // The engine's persist: save, and on failure log "清单没保存成功：…" and carry on.
-    // Returns whether the ledger was written.
-    bool persist(const QString& path, SyncLog& log) const noexcept;
+    // Returns whether the ledger was written. When the folder itself refused the write (disk
+    // full, read-only), that error also goes to *blocked, if given.
+    bool persist(const QString& path, SyncLog& log,
+                 std::optional<FileError>* blocked = nullptr) const noexcept;
     // load -> change -> persist in one step.
     static bool modify(const QString& path, SyncLog& log,
                        const std::function<void(SyncManifest&)>& change);

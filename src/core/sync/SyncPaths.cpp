@@ -4,6 +4,7 @@
 #include "sync/FileError.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <filesystem>
 #include <system_error>
 
@@ -58,6 +59,11 @@ void SyncPaths::ensureDirs() const
     std::error_code ec;
     std::filesystem::create_directories(std::filesystem::path(rawPackets().toStdU16String()), ec);
     if (ec) {
-        throw FileError(QString::fromLocal8Bit(ec.message()));
+        // Name the folder that refused: the deepest one that exists.
+        QFileInfo missing(rawPackets());
+        while (!missing.dir().exists() && !missing.dir().isRoot())
+            missing.setFile(missing.absolutePath());
+        throw FileError::writeFailed(missing.filePath(), QString::fromLocal8Bit(ec.message()),
+                                     ec.value());
     }
 }

@@ -18,6 +18,13 @@ const QString oggTag = u"QX27"_s;
 constexpr uint32_t sampleRate = 16000;
 const QString ledgerUnreadableText = u"清单读不出来，这一轮没记账"_s;
 
+// After the folder's own sentence (which folder, what to do): what the round did about it.
+QString stoppedText(const FileError& blocked)
+{
+    return blocked.description() +
+           u"这一轮先停在这里；问题解决后，下一轮会从断点接着导入，没导完的录音都留在录音笔上。"_s;
+}
+
 } // namespace
 
 QCoro::Task<> SyncEngine::runSync(Discovered target)
@@ -29,6 +36,7 @@ QCoro::Task<> SyncEngine::runSync(Discovered target)
         paths.ensureDirs();
     } catch (const std::exception& e) {
         setPhase(SyncPhase::failed(u"建不了导入目录："_s + describe(e)));
+        log(u"建不了导入目录："_s + describe(e));
         co_return;
     }
 
@@ -154,7 +162,7 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     }
     const SyncPlanner::Sizes localRaw = scanLocal(paths.rawPackets(), u"opus"_s);
     const SyncPlanner::Sizes localOgg = scanLocal(paths.dest(), u"ogg"_s);
-    backfillAndRewrap(round.entries, manifest, localRaw, localOgg);
+    backfillAndRewrap(round.entries, manifest, localRaw, localOgg, round);
 
     const QList<FileEntry> pending =
         SyncPlanner::pending(round.entries, manifest, lastStatus, lastCurrent, localRaw);
@@ -169,11 +177,21 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     }
 
     for (const FileEntry& entry : pending) {
+        if (round.blocked)
+            break;
         const bool goOn = co_await downloadOne(entry, round);
         if (!self)
             co_return false;
         if (!goOn)
-            break; // the link is gone; the rest waits for the next round
+            break; // the link is gone, or the archive takes no more; the rest waits
+    }
+
+    if (round.blocked) {
+        // Deletions and cleanup write the ledger too; with the archive refusing writes the
+        // pen stays exactly as it is.
+        log(u"同步停下："_s + stoppedText(*round.blocked));
+        co_await readDisplayInfo();
+        co_return bool(self);
     }
 
     int deleted = 0; // nothing can be queued without the deletion code
@@ -207,7 +225,7 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
 
 void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest& manifest,
                                    const SyncPlanner::Sizes& localRaw,
-                                   const SyncPlanner::Sizes& localOgg)
+                                   const SyncPlanner::Sizes& localOgg, Round& round)
 {
     const QList<FileEntry> unrecorded =
         SyncPlanner::unrecorded(entries, manifest, lastStatus, lastCurrent, localRaw, localOgg);
@@ -219,7 +237,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
                                                               localRaw.value(base), stamp(now())};
             bases.append(base);
         }
-        persist(manifest);
+        persist(manifest, round);
         log(u"补记 "_s + QString::number(bases.size()) + u" 条：本地已有完整副本但清单没记账，"_s +
             bases.join(u"、"_s));
     }
@@ -240,14 +258,33 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
                               OggWrap::wrap(raw, sampleRate, oggTag));
         } catch (const std::exception& err) {
             log(u"重封 "_s + base + u" 失败："_s + describe(err) + u"——裸包留着，下一轮再试"_s);
+            noteBlocked(err, round);
+            if (round.blocked)
+                break;
             continue;
         }
         manifest.imported[SyncPlanner::manifestKey(e)] = {base + u".ogg"_s, raw.size(),
                                                           stamp(now())};
-        persist(manifest);
+        persist(manifest, round);
         log(u"重封 "_s + base + u"：裸包完整但 ogg 缺失，本地补封成功（没有重下）"_s);
     }
     refreshLocalView();
+}
+
+bool SyncEngine::persist(const SyncManifest& manifest, Round& round)
+{
+    std::optional<FileError> blocked;
+    const bool saved = manifest.persist(paths.manifest(), syncLog(), &blocked);
+    if (blocked && !round.blocked)
+        round.blocked = std::move(blocked);
+    return saved;
+}
+
+void SyncEngine::noteBlocked(const std::exception& error, Round& round)
+{
+    if (const auto* file = dynamic_cast<const FileError*>(&error);
+        file && file->blocksWrites() && !round.blocked)
+        round.blocked = *file;
 }
 
 QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
@@ -281,6 +318,8 @@ QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
         parts.append(round.note);
     if (round.ledgerUnreadable)
         parts.append(ledgerUnreadableText);
+    if (round.blocked)
+        parts.append(stoppedText(*round.blocked));
     if (!round.gotDone)
         parts.append(u"列表未收到 2-18，按空闲收尾"_s);
     if (lastCurrent && !lastCurrent->isEmpty())
@@ -297,7 +336,9 @@ QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
                      round.importedCount >= 1 || round.pushedCount >= 1 || round.progressed);
     // The round's bookkeeping failed: that is a failed round (and --once says so), not a
     // quiet wait for the next one.
-    if (round.ledgerUnreadable)
+    if (round.blocked)
+        setPhase(SyncPhase::failed(stoppedText(*round.blocked)));
+    else if (round.ledgerUnreadable)
         setPhase(SyncPhase::failed(ledgerUnreadableText + u"——详情见同步日志"_s));
     else
         setPhase(m_monitoring ? SyncPhase::waitingForDevice() : SyncPhase::idle());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sync/FileError.h"
 #include "sync/SyncEngine.h"
 
 // What one round keeps while it runs; it ends up in the summary and the round's outcome.
@@ -13,4 +14,5 @@ struct SyncEngine::Round {
     QString note;                  // deletions and cleanup, for the summary
     bool progressed = false;       // a dropped download still left more bytes than it started with
     bool ledgerUnreadable = false; // nothing this round did could be written to the ledger
+    std::optional<FileError> blocked; // the archive's folder refused a write: the round stopped
 };

@@ -66,8 +66,21 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
     // The client also reports a name too long for the request as "disconnected"; with the link
     // still up that is this file's failure, and the files after it must not wait behind it.
     if (result.disconnected && !client().isConnected()) {
-        savePartial(base, size, result.data);
         const double pct = percentOf(got, size);
+        try {
+            savePartial(base, size, result.data);
+        } catch (const std::exception& e) {
+            // The link is gone either way; what matters is not claiming a breakpoint we lack.
+            errors.insert(base, QString::asprintf("传到 %.0f%% 时设备断开了，断点没存下来：", pct) +
+                                    describe(e));
+            log(QString::asprintf("断线中断 %s：收到的 %d/%s B 没能存成断点，不计失败——",
+                                  c(name).constData(), int(got),
+                                  c(QString::number(size)).constData()) +
+                describe(e));
+            noteBlocked(e, round);
+            refreshLocalView();
+            co_return false;
+        }
         errors.insert(base, QString::asprintf("传到 %.0f%% 时设备断开了，下次连上接着传", pct));
         log(QString::asprintf("断线中断 %s：已存断点 %d/%s B（%.0f%%），不计失败",
                               c(name).constData(), int(got), c(QString::number(size)).constData(),
@@ -82,7 +95,7 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
     const bool isRawOpus = !result.filename.toLower().endsWith(u".wav"_s);
     if (result.endCode == 0 && got > 0 && SyncPlanner::downloadComplete(got, size, isRawOpus)) {
         archive(entry, result, round);
-        co_return true;
+        co_return !round.blocked; // the rest would not fit either
     }
 
     if (result.endCode == 0 && got > 0) {
@@ -124,7 +137,9 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
     const auto fail = [&](const QString& text) {
         errors.insert(base, text);
         log(text);
-        ++round.failedCount;
+        // Not this recording's fault when the folder refuses every write: it waits, uncounted.
+        if (!round.blocked)
+            ++round.failedCount;
         refreshLocalView();
     };
     SyncManifest manifest = SyncManifest::load(paths.manifest());
@@ -143,6 +158,7 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
             AtomicFile::write(paths.dest() + u'/' + archivedName, destBytes);
         }
     } catch (const std::exception& e) {
+        noteBlocked(e, round);
         fail(u"落盘失败："_s + describe(e));
         return;
     }
@@ -155,7 +171,7 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
 
     manifest.imported[key] = {archivedName, data.size(), stamp(now())};
     manifest.downloadFailures.erase(key);
-    persist(manifest);
+    persist(manifest, round);
     dropPartial(base);
     ++round.importedCount;
 

@@ -1,0 +1,168 @@
+// The archive on a disk that fills up or turns read-only under the importer: the round stops
+// and says which folder and what to do, the ledger and the pen stay as they were, and once the
+// disk takes writes again the next round carries on from where the last one stopped.
+//
+// Each test mounts a small tmpfs of its own (ScratchDisk), which needs root; elsewhere they skip.
+
+#include "EngineHarness.h"
+#include "cleanup/PenDeletions.h"
+#include "support/ScratchDisk.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace {
+
+// Every file in the folder, so a stray temporary or half-written file shows.
+QStringList filesIn(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+bool onPen(EngineHarness& h, const QString& name)
+{
+    for (const VirtualPen::File& f : h.pen().files()) {
+        if (f.name == name)
+            return true;
+    }
+    return false;
+}
+
+const QString stopTail =
+    u"这一轮先停在这里；问题解决后，下一轮会从断点接着导入，没导完的录音都留在录音笔上。"_s;
+
+} // namespace
+
+TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
+{
+    ScratchDisk disk(512 * 1024);
+    if (!disk.problem().empty())
+        GTEST_SKIP() << disk.problem();
+    EngineHarness h(disk.path() + u"/archive"_s);
+    PenDeletions deletions(h.engine(), VaultProvider());
+    deletions.install();
+
+    const QByteArray a = VirtualPen::generatePackets(100, 1);  // 4000 bytes
+    const QByteArray b = VirtualPen::generatePackets(1000, 2); // 40000 bytes
+    const QByteArray c = VirtualPen::generatePackets(1000, 3);
+    h.pen().addFile(u"A.opus"_s, a);
+    h.pen().addFile(u"B.opus"_s, b);
+    h.pen().addFile(u"C.opus"_s, c);
+    // Links 1 and 2 drop: after A and 12000 bytes of B, then 18000 bytes into B's resume.
+    h.pen().faults().dropAfterBytes = {16000, 18000};
+
+    h.round();
+    ASSERT_EQ(h.raw(u"A"_s), a);
+    const QString partPath = h.engine().partialPath(u"B"_s, u".part"_s);
+    ASSERT_EQ(TestSupport::readFile(partPath).size(), 12000);
+    const QByteArray ledger = TestSupport::readFile(h.paths().manifest());
+
+    ASSERT_TRUE(disk.fillLeaving(16 * 1024));
+    // The user asked for A to go: a round that cannot archive leaves the pen alone.
+    h.engine().pendingDeviceDelete.insert(u"A.opus"_s);
+    const QString rawFolder = h.paths().rawPackets();
+    const auto fullFor = [&](const QString& file) -> QString {
+        return u"磁盘满了：文件夹 "_s + rawFolder + u" 所在的磁盘没有空间了，"_s + file +
+               u" 写不进去。请在这块磁盘上腾出空间（删掉用不着的大文件、清空回收站）。"_s;
+    };
+    const QStringList destBefore = filesIn(h.paths().dest());
+    const QStringList rawBefore = filesIn(rawFolder);
+
+    // Link 2 drops with 30000 bytes of B held, too many to keep: the old breakpoint stays
+    // and nothing claims a new one.
+    h.pen().clearRequests();
+    h.round();
+    const QString partFull = fullFor(u"B.part"_s);
+    EXPECT_TRUE(
+        h.logged(u"断线中断 B.opus：收到的 30000/40000 B 没能存成断点，不计失败——"_s + partFull))
+        << h.log().join(u'\n').toStdString();
+    EXPECT_TRUE(h.logged(u"同步停下："_s + partFull + stopTail));
+
+    // Link 3 brings B whole, and it does not fit: the round stops before C.
+    const QString full = fullFor(u"B.opus"_s);
+    h.pen().clearRequests();
+    h.round();
+    const QList<std::pair<QString, uint32_t>> asked{{u"B.opus"_s, 12000u}};
+    EXPECT_EQ(h.importRequests(), asked);
+    EXPECT_TRUE(h.logged(u"落盘失败："_s + full));
+    EXPECT_EQ(h.engine().errors.value(u"B"_s), u"落盘失败："_s + full);
+    EXPECT_EQ(h.engine().lastSummary(), u"跳过 1 条已导，"_s + full + stopTail);
+    EXPECT_EQ(h.engine().phase(), SyncPhase::failed(full + stopTail));
+
+    EXPECT_EQ(TestSupport::readFile(h.paths().manifest()), ledger);
+    EXPECT_EQ(TestSupport::readFile(partPath), b.first(12000));
+    EXPECT_EQ(filesIn(h.paths().dest()), destBefore);
+    EXPECT_EQ(filesIn(rawFolder), rawBefore);
+    EXPECT_TRUE(onPen(h, u"A.opus"_s));
+    EXPECT_TRUE(h.manifest().downloadFailures.empty());
+
+    ASSERT_TRUE(disk.dropFiller());
+    h.pen().clearRequests();
+    h.round();
+    ASSERT_FALSE(h.importRequests().isEmpty());
+    EXPECT_EQ(h.importRequests()[0], std::make_pair(u"B.opus"_s, 12000u));
+    EXPECT_EQ(h.raw(u"B"_s), b);
+    EXPECT_EQ(h.raw(u"C"_s), c);
+    EXPECT_TRUE(EngineHarness::decodedSamples(h.ogg(u"C"_s)).has_value());
+    EXPECT_EQ(h.manifest().imported.size(), 3u);
+    EXPECT_TRUE(h.partialFiles().isEmpty());
+    EXPECT_FALSE(onPen(h, u"A.opus"_s)); // the queued deletion was only waiting
+    EXPECT_FALSE(h.engine().phase().is(SyncPhase::Kind::Failed));
+}
+
+TEST(DiskFull, AReadOnlyArchiveIsNamedAndTouchesNeitherLedgerNorPen)
+{
+    ScratchDisk disk(512 * 1024);
+    if (!disk.problem().empty())
+        GTEST_SKIP() << disk.problem();
+    const QString root = disk.path() + u"/archive"_s;
+    const QByteArray a = VirtualPen::generatePackets(100, 1);
+    const QByteArray b = VirtualPen::generatePackets(100, 2);
+
+    {
+        SCOPED_TRACE("the archive folders cannot even be made");
+        ASSERT_TRUE(disk.remount(true));
+        EngineHarness h(root);
+        h.pen().addFile(u"A.opus"_s, a);
+        h.round();
+        const QString text = u"建不了导入目录：文件夹 "_s + disk.path() +
+                             u" 是只读的，archive 写不进去。"
+                             u"请让它可写（比如把它所在的磁盘重新挂载为可读写）。"_s;
+        EXPECT_TRUE(h.logged(text)) << h.log().join(u'\n').toStdString();
+        EXPECT_EQ(h.engine().phase(), SyncPhase::failed(text));
+        EXPECT_EQ(h.pen().connectionCount(), 0);
+        ASSERT_TRUE(disk.remount(false));
+    }
+
+    EngineHarness h(root);
+    PenDeletions deletions(h.engine(), VaultProvider());
+    deletions.install();
+    h.pen().addFile(u"A.opus"_s, a);
+    h.round();
+    ASSERT_EQ(h.raw(u"A"_s), a);
+    const QByteArray ledger = TestSupport::readFile(h.paths().manifest());
+
+    h.pen().addFile(u"B.opus"_s, b);
+    h.engine().pendingDeviceDelete.insert(u"A.opus"_s);
+    ASSERT_TRUE(disk.remount(true));
+    h.round();
+    const QString readOnly = u"文件夹 "_s + h.paths().rawPackets() +
+                             u" 是只读的，B.opus 写不进去。"
+                             u"请让它可写（比如把它所在的磁盘重新挂载为可读写）。"_s;
+    EXPECT_TRUE(h.logged(u"落盘失败："_s + readOnly)) << h.log().join(u'\n').toStdString();
+    EXPECT_TRUE(h.logged(u"同步停下："_s + readOnly + stopTail));
+    EXPECT_TRUE(h.engine().lastSummary().endsWith(readOnly + stopTail));
+    EXPECT_TRUE(h.engine().phase().is(SyncPhase::Kind::Failed));
+    EXPECT_EQ(TestSupport::readFile(h.paths().manifest()), ledger);
+    EXPECT_TRUE(onPen(h, u"A.opus"_s));
+    EXPECT_TRUE(onPen(h, u"B.opus"_s));
+
+    ASSERT_TRUE(disk.remount(false));
+    h.round();
+    EXPECT_EQ(h.raw(u"B"_s), b);
+    EXPECT_FALSE(onPen(h, u"A.opus"_s));
+    EXPECT_FALSE(h.engine().phase().is(SyncPhase::Kind::Failed));
+}
