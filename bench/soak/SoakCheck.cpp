@@ -1,11 +1,13 @@
 #include "SoakCheck.h"
 
+#include "audio/AudioFileReader.h"
 #include "audio/OggWrap.h"
 #include "sync/SyncManifest.h"
 
 #include <QFile>
 #include <QHash>
 #include <QSet>
+#include <cmath>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -69,8 +71,15 @@ QStringList problems(const Inputs& in)
         byBase.insert(base, &r);
         if (readFile(in.paths.rawPackets() + u'/' + base + u".opus"_s) != r.content())
             out << r.name + u": archived raw packets differ from the pen's"_s;
-        if (!readFile(in.paths.dest() + u'/' + base + u".ogg"_s).startsWith("OggS"))
-            out << r.name + u": no Ogg file"_s;
+        // The Ogg file's last granule tells its length: a cut-short file ends early.
+        const auto ogg = AudioFileReader::tryOpen(in.paths.dest() + u'/' + base + u".ogg"_s);
+        const double seconds = r.packets * OggWrap::frameMs / 1000.0;
+        if (!ogg)
+            out << r.name + u": no readable Ogg file"_s;
+        else if (std::abs(double(ogg->length()) / ogg->sampleRate() - seconds) > 0.1)
+            out << r.name + u": the Ogg file is %1 s long, the recording %2 s"_s
+                                .arg(double(ogg->length()) / ogg->sampleRate())
+                                .arg(seconds);
     }
     if (ledger.imported.size() != size_t(in.recordings.size())) {
         out << u"the ledger lists %1 recordings for the %2 the pen held"_s

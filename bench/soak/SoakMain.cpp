@@ -13,6 +13,23 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
+// The importer's growth between two samples, beside what grew with it on purpose: the
+// recordings added and the virtual pen (in this process) holding theirs.
+void growth(const SoakRun::Sample& from, const SoakRun::Sample& to)
+{
+    const auto n = [](qint64 v) {
+        return static_cast<long long>(v);
+    };
+    std::printf("importer, round %d -> %d: VmRSS %lld -> %lld KiB (%+lld), heap in use %+lld KiB, "
+                "fds %d -> %d (%+d); meanwhile %d recordings added, the pen's files %+lld KiB\n",
+                from.round, to.round, n(from.importer.rssKiB), n(to.importer.rssKiB),
+                n(to.importer.rssKiB - from.importer.rssKiB),
+                n(to.importer.heapKiB.value_or(0) - from.importer.heapKiB.value_or(0)),
+                from.importer.openFds, to.importer.openFds,
+                to.importer.openFds - from.importer.openFds, to.recordings - from.recordings,
+                n((to.penBytes - from.penBytes) / 1024));
+}
+
 void printSamples(const QList<SoakRun::Sample>& samples)
 {
     std::printf("%6s %12s %10s %6s %12s %10s %12s %12s\n", "round", "VmRSS KiB", "heap KiB", "fds",
@@ -27,20 +44,10 @@ void printSamples(const QList<SoakRun::Sample>& samples)
     }
     if (samples.size() < 2)
         return;
-    const SoakRun::Sample& first = samples.first();
-    const SoakRun::Sample& last = samples.last();
-    std::printf("importer, round %d -> %d: VmRSS %lld -> %lld KiB (%+lld KiB), fds %d -> %d "
-                "(%+d)\n",
-                first.round, last.round, static_cast<long long>(first.importer.rssKiB),
-                static_cast<long long>(last.importer.rssKiB),
-                static_cast<long long>(last.importer.rssKiB - first.importer.rssKiB),
-                first.importer.openFds, last.importer.openFds,
-                last.importer.openFds - first.importer.openFds);
+    growth(samples.first(), samples.last());
     // Warm-up (thread pool, codecs, the first connections) lands in the first rounds.
-    const SoakRun::Sample& warm = samples.size() > 2 ? samples[1] : first;
-    std::printf("importer, round %d -> %d: VmRSS %+lld KiB, fds %+d\n", warm.round, last.round,
-                static_cast<long long>(last.importer.rssKiB - warm.importer.rssKiB),
-                last.importer.openFds - warm.importer.openFds);
+    if (samples.size() > 2)
+        growth(samples[1], samples.last());
 }
 
 int usage()

@@ -185,6 +185,8 @@ void Station::afterRound()
         ++m_tally.failedRounds;
     if (m_settling) {
         ++m_tally.settleRounds;
+        if (m_revoked && !m_signingIn)
+            signInAgain();
         return;
     }
     if (m_rounds == 1 || m_rounds % 50 == 0 || m_rounds == m_options.rounds)

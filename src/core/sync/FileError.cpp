@@ -59,3 +59,11 @@ FileError FileError::writeFailed(const QString& path, const QString& osText, int
     }
     return FileError(osText);
 }
+
+std::optional<FileError> FileError::refusal(const QString& path, qint64 needed)
+{
+    FileError judged = writeFailed(path, {}, 0, needed);
+    if (!judged.blocksWrites())
+        return std::nullopt;
+    return judged;
+}

@@ -40,6 +40,15 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
     const uint32_t size = entry.size;
 
     errors.remove(base);
+    // A recording the archive cannot take is not fetched only to be thrown away: on a full
+    // disk every round would otherwise spend the pen's battery on the same download.
+    if (const std::optional<FileError> refused = archiveRefusal(base, size)) {
+        errors.insert(base, refused->description());
+        log(u"先不下 "_s + name + u"："_s + refused->description());
+        round.blocked = refused;
+        refreshLocalView();
+        co_return false;
+    }
     setPhase(SyncPhase::downloading(name, 0));
 
     const QByteArray resume = loadPartial(base, size);
