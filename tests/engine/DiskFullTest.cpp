@@ -45,7 +45,7 @@ void onDownloadStart(EngineHarness& h, const QString& name, std::function<void()
 }
 
 const QString stopTail =
-    u"这一轮先停在这里；问题解决后，下一轮会从断点接着导入，没导完的录音都留在录音笔上。"_s;
+    u"这一轮先停在这里；问题解决后，下一轮会接着导入，没导完的录音都留在录音笔上。"_s;
 
 } // namespace
 
@@ -107,6 +107,9 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
     EXPECT_EQ(filesIn(h.paths().dest()), destBefore);
     EXPECT_EQ(filesIn(rawFolder), rawBefore);
     EXPECT_TRUE(onPen(h, u"A.opus"_s));
+    // B's breakpoint waits for space, not for the pen: no hurried 15 s reconnects meanwhile,
+    // only the back-off of two empty rounds.
+    EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 300);
 
     ASSERT_TRUE(disk.dropFiller());
     h.pen().clearRequests();

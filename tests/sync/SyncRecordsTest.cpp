@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <gtest/gtest.h>
 #include <system_error>
 
@@ -91,6 +92,46 @@ TEST(SyncPaths, LayoutAndEnsureDirs)
     } catch (const FileError& e) {
         EXPECT_FALSE(e.description().isEmpty());
     }
+}
+
+TEST(FileError, AWriteTheFolderRefusesNamesItAndTheRemedyOthersKeepTheSystemsText)
+{
+    QTemporaryDir tmp; // writable and roomy: only the error number decides
+    const QString path = tmp.path() + u"/a.opus"_s;
+    const struct {
+        int err;
+        FileError::Kind kind;
+        QString text;
+    } cases[] = {
+        {ENOSPC, FileError::Kind::DiskFull,
+         u"磁盘满了：文件夹 "_s + tmp.path() +
+             u" 所在的磁盘没有空间了，a.opus 写不进去。"
+             u"请在这块磁盘上腾出空间（删掉用不着的大文件、清空回收站）。"_s},
+        {EDQUOT, FileError::Kind::DiskFull, {}},
+        {EROFS, FileError::Kind::ReadOnly,
+         u"文件夹 "_s + tmp.path() +
+             u" 是只读的，a.opus 写不进去。请让它可写（比如把它所在的磁盘重新挂载为可读写）。"_s},
+        {EACCES, FileError::Kind::NoPermission,
+         u"没有权限往文件夹 "_s + tmp.path() +
+             u" 里写 a.opus。请把这个文件夹的写权限交还给当前用户。"_s},
+        {EIO, FileError::Kind::Other, u"Input/output error"_s},
+        {0, FileError::Kind::Other, u"Input/output error"_s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        const FileError e = FileError::writeFailed(path, u"Input/output error"_s, c.err, 100);
+        EXPECT_EQ(e.kind(), c.kind);
+        EXPECT_EQ(e.blocksWrites(), c.kind != FileError::Kind::Other);
+        if (!c.text.isEmpty()) {
+            EXPECT_EQ(e.description(), c.text);
+        }
+    }
+
+    // Judged without writing: a roomy folder refuses nothing, a need beyond its space is full.
+    EXPECT_FALSE(FileError::refusal(path, 100).has_value());
+    const std::optional<FileError> huge = FileError::refusal(path, qint64(1) << 60);
+    ASSERT_TRUE(huge.has_value());
+    EXPECT_EQ(huge->kind(), FileError::Kind::DiskFull);
 }
 
 TEST(CleanupSettings, DecodingIsAllOrNothing)

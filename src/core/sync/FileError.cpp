@@ -19,7 +19,6 @@ FileError::Kind kindOf(int err, const QString& folder, qint64 needed)
     case EROFS:
         return FileError::Kind::ReadOnly;
     case EACCES:
-    case EPERM:
         return FileError::Kind::NoPermission;
     default:
         break;

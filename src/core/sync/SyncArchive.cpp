@@ -16,16 +16,27 @@ QString SyncEngine::partialPath(const QString& base, const QString& suffix) cons
     return paths.rawPackets() + u'/' + base + suffix;
 }
 
+std::optional<uint32_t> SyncEngine::partialAnnounced(const QString& base) const
+{
+    QFile sizeFile(partialPath(base, u".part.size"_s));
+    if (!sizeFile.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    bool ok = false;
+    const qulonglong v = QString::fromUtf8(sizeFile.readAll()).trimmed().toULongLong(&ok);
+    if (!ok || v > 0xFFFFFFFFull)
+        return std::nullopt;
+    return uint32_t(v);
+}
+
+std::optional<FileError> SyncEngine::archiveRefusal(const QString& base, uint32_t size) const
+{
+    return FileError::refusal(paths.rawPackets() + u'/' + base + u".opus"_s,
+                              SyncPlanner::roomToArchive(size));
+}
+
 QByteArray SyncEngine::loadPartial(const QString& base, uint32_t announced)
 {
-    std::optional<uint32_t> savedFor;
-    QFile sizeFile(partialPath(base, u".part.size"_s));
-    if (sizeFile.open(QIODevice::ReadOnly)) {
-        bool ok = false;
-        const qulonglong v = QString::fromUtf8(sizeFile.readAll()).trimmed().toULongLong(&ok);
-        if (ok && v <= 0xFFFFFFFFull)
-            savedFor = uint32_t(v);
-    }
+    const std::optional<uint32_t> savedFor = partialAnnounced(base);
     QByteArray bytes;
     QFile part(partialPath(base, u".part"_s));
     if (part.open(QIODevice::ReadOnly))

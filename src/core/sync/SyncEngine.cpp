@@ -356,9 +356,16 @@ double SyncEngine::currentCooldown(const QString& key) const
 
 bool SyncEngine::resumingInProgress() const
 {
-    QDir dir(paths.rawPackets());
-    const QStringList parts = dir.entryList({u"*.part"_s}, QDir::Files | QDir::Hidden);
-    return !parts.isEmpty();
+    // A partial the archive could not take anyway (disk full, read-only) waits for the user,
+    // not for the pen: hurrying back would only spend the pen's battery.
+    const QString suffix = u".part"_s;
+    for (const QString& part :
+         QDir(paths.rawPackets()).entryList({u"*"_s + suffix}, QDir::Files | QDir::Hidden)) {
+        const QString base = part.chopped(suffix.size());
+        if (!archiveRefusal(base, partialAnnounced(base).value_or(0)))
+            return true;
+    }
+    return false;
 }
 
 void SyncEngine::noteRoundOutcome(const QString& key, bool productive)

@@ -11,6 +11,7 @@
 #include "sync/EngineHooks.h"
 #include "sync/EngineOptions.h"
 #include "sync/EngineTiming.h"
+#include "sync/FileError.h"
 #include "sync/LiveWitness.h"
 #include "sync/PendingUpload.h"
 #include "sync/RecordingItem.h"
@@ -116,6 +117,11 @@ public:
     // Partial downloads in rawPackets: base + ".part" and base + ".part.size".
     QString partialPath(const QString& base, const QString& suffix) const;
     QByteArray loadPartial(const QString& base, uint32_t announced);
+    // The size of the pen's file a partial was saved for (its ".part.size"), when readable.
+    std::optional<uint32_t> partialAnnounced(const QString& base) const;
+    // What the archive would answer to taking a recording of `size` bytes as `base`, judged
+    // without writing; absent when it has room.
+    std::optional<FileError> archiveRefusal(const QString& base, uint32_t size) const;
     // Throws FileError when the partial could not be written; the previous pair then stays.
     void savePartial(const QString& base, uint32_t announced, const QByteArray& bytes);
     void dropPartial(const QString& base);

@@ -62,6 +62,12 @@ Entries givenUp(const Entries& entries, const SyncManifest& manifest);
 Entries emptyOnDevice(const Entries& entries);
 
 bool partialUsable(qint64 bytes, std::optional<uint32_t> savedFor, uint32_t announced);
+// Disk room a recording needs before the pen is asked for it: its raw packets, their Ogg copy
+// (a few per cent larger) and the ledger's save with its backup.
+constexpr qint64 roomToArchive(uint32_t size)
+{
+    return 2 * qint64(size) + 256 * 1024;
+}
 bool downloadComplete(qint64 got, uint32_t announced, bool isRawOpus);
 bool tooShortToUpload(double duration, int floorSeconds);
 

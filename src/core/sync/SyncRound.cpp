@@ -22,7 +22,7 @@ const QString ledgerUnreadableText = u"清单读不出来，这一轮没记账"_
 QString stoppedText(const FileError& blocked)
 {
     return blocked.description() +
-           u"这一轮先停在这里；问题解决后，下一轮会从断点接着导入，没导完的录音都留在录音笔上。"_s;
+           u"这一轮先停在这里；问题解决后，下一轮会接着导入，没导完的录音都留在录音笔上。"_s;
 }
 
 } // namespace
@@ -275,8 +275,8 @@ bool SyncEngine::persist(const SyncManifest& manifest, Round& round)
 {
     std::optional<FileError> blocked;
     const bool saved = manifest.persist(paths.manifest(), syncLog(), &blocked);
-    if (blocked && !round.blocked)
-        round.blocked = std::move(blocked);
+    if (blocked)
+        noteBlocked(*blocked, round);
     return saved;
 }
 

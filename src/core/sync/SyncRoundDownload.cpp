@@ -25,13 +25,6 @@ QByteArray c(const QString& s)
     return s.toUtf8();
 }
 
-// Room a recording needs before the pen is asked for it: its raw packets, their Ogg copy (a few
-// per cent larger) and the ledger's save with its backup.
-qint64 roomFor(uint32_t size)
-{
-    return 2 * qint64(size) + 256 * 1024;
-}
-
 double percentOf(qint64 got, uint32_t size)
 {
     return double(got) / double(std::max<uint32_t>(size, 1)) * 100.0;
@@ -49,11 +42,10 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
     errors.remove(base);
     // A recording the archive cannot take is not fetched only to be thrown away: on a full
     // disk every round would otherwise spend the pen's battery on the same download.
-    if (const std::optional<FileError> refused =
-            FileError::refusal(paths.rawPackets() + u'/' + base + u".opus"_s, roomFor(size))) {
+    if (const std::optional<FileError> refused = archiveRefusal(base, size)) {
         errors.insert(base, refused->description());
         log(u"先不下 "_s + name + u"："_s + refused->description());
-        round.blocked = refused;
+        noteBlocked(*refused, round);
         refreshLocalView();
         co_return false;
     }
