@@ -88,17 +88,24 @@ TEST(BLEClient, ScanningStopsOnlyWhenEveryScanAndStreamHasEnded)
     EXPECT_EQ(port.stopScans, 1);
 }
 
-TEST(BLEClient, AdvertisementStreamKeepsOnlyTheNewestSighting)
+TEST(BLEClient, AdvertisementStreamKeepsTheNewestSightingOfEachDevice)
 {
     ScriptedPort port;
     BLEClient client(port, fastTiming());
     AdvertisementStream stream = client.advertisements();
+    // A burst while the consumer is busy: the pen's sighting survives the neighbours after it.
     for (int rssi : {-90, -80, -70}) {
         Q_EMIT port.advertised(QStringLiteral("AA"), QStringLiteral("Pen"), {}, rssi);
+        Q_EMIT port.advertised(QStringLiteral("BB"), QStringLiteral("Phone"), {}, rssi - 1);
     }
     const auto first = run(stream.next(0.1));
     ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->peripheral, QStringLiteral("AA"));
     EXPECT_EQ(first->rssi, -70);
+    const auto second = run(stream.next(0.1));
+    ASSERT_TRUE(second.has_value());
+    EXPECT_EQ(second->peripheral, QStringLiteral("BB"));
+    EXPECT_EQ(second->rssi, -71);
     EXPECT_FALSE(run(stream.next(0.05)).has_value()); // nothing newer
 
     QTimer::singleShot(20, &port, [&] {

@@ -3,12 +3,19 @@
 #include "device/BLEClient.h"
 #include "device/DeviceTimer.h"
 
+#include <algorithm>
 #include <optional>
 #include <utility>
 
 void AdvertisementStream::Sink::push(const Discovered& d)
 {
-    latest = d;
+    const auto same = std::find_if(pending.begin(), pending.end(), [&](const Discovered& p) {
+        return p.peripheral == d.peripheral;
+    });
+    if (same != pending.end())
+        *same = d;
+    else
+        pending.append(d);
     if (auto w = std::exchange(waiter, std::nullopt)) {
         w->fire(true);
     }
@@ -76,8 +83,8 @@ QCoro::Task<std::optional<Discovered>> AdvertisementStream::next(std::optional<d
     }
     const double deadline = timeout ? DeviceTimer::now() + *timeout : 0;
     while (true) {
-        if (sink->latest) {
-            co_return std::exchange(sink->latest, std::nullopt);
+        if (!sink->pending.isEmpty()) {
+            co_return sink->pending.takeFirst();
         }
         if (!sink->open) {
             co_return std::nullopt;
@@ -93,7 +100,7 @@ QCoro::Task<std::optional<Discovered>> AdvertisementStream::next(std::optional<d
             timer.emplace(nullptr, remaining, [woken] { woken.fire(false); });
         }
         const bool gotOne = co_await woken;
-        if (!gotOne && !sink->latest) {
+        if (!gotOne && sink->pending.isEmpty()) {
             co_return std::nullopt;
         }
     }

@@ -4,14 +4,16 @@
 #include "device/OnceResume.h"
 
 #include <QCoro/QCoroTask>
+#include <QList>
 #include <memory>
 #include <optional>
 
 class BLEClient;
 
-// An endless stream of advertisement sightings that keeps only the newest one: a consumer that
-// falls behind sees the latest sighting, never a backlog. Scanning runs while any stream is open;
-// destroying or closing the stream ends it.
+// An endless stream of advertisement sightings that keeps only the newest one of each device: a
+// consumer that falls behind sees each device's latest sighting, never a backlog, and a burst of
+// neighbours' sightings cannot hide the pen's. Scanning runs while any stream is open; destroying
+// or closing the stream ends it.
 class AdvertisementStream {
 public:
     AdvertisementStream(AdvertisementStream&& other) noexcept;
@@ -28,7 +30,7 @@ public:
 
     // Shared between the stream and the client that feeds it.
     struct Sink {
-        std::optional<Discovered> latest;
+        QList<Discovered> pending; // one per peripheral, in order of first arrival
         std::optional<OnceResume<bool>> waiter;
         bool open = true;
         void push(const Discovered& d);
