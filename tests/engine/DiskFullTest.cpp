@@ -10,6 +10,8 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QFile>
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -185,4 +187,40 @@ TEST(DiskFull, AReadOnlyArchiveIsNamedAndTouchesNeitherLedgerNorPen)
     EXPECT_EQ(h.raw(u"B"_s), b);
     EXPECT_FALSE(onPen(h, u"A.opus"_s));
     EXPECT_FALSE(h.engine().phase().is(SyncPhase::Kind::Failed));
+}
+
+TEST(DiskFull, SettingsAndEvidenceThatCannotBeSavedAreSaidSoAndTheOldFilesStand)
+{
+    ScratchDisk disk(1024 * 1024);
+    if (!disk.problem().empty())
+        GTEST_SKIP() << disk.problem();
+    EngineHarness h(disk.path() + u"/archive"_s);
+    h.engine().paths.ensureDirs();
+    const CleanupSettings before{true, 3, 300};
+    h.engine().setCleanup(before);
+    const QByteArray settings = TestSupport::readFile(h.paths().cleanupSettings());
+    ASSERT_FALSE(settings.isEmpty());
+    ASSERT_TRUE(disk.remount(true));
+
+    const CleanupSettings after{false, 7, 0};
+    h.engine().setCleanup(after);
+    const QString settingsText =
+        u"设置没能存下来（这次运行照新设置办，重启后会回到原来的设置）："_s;
+    const QString readOnly = u" 是只读的，swift-settings.json 写不进去。"_s;
+    ASSERT_EQ(h.notes().size(), 1);
+    EXPECT_TRUE(h.notes()[0].body.startsWith(settingsText)) << h.notes()[0].body.toStdString();
+    EXPECT_TRUE(h.notes()[0].body.contains(readOnly)) << h.notes()[0].body.toStdString();
+    EXPECT_TRUE(h.logged(h.notes()[0].body));
+    EXPECT_EQ(h.engine().cleanup(), after); // this run goes by what the user chose
+    EXPECT_EQ(TestSupport::readFile(h.paths().cleanupSettings()), settings);
+
+    h.engine().lastStatus = 1;
+    h.engine().lastCurrent = u"20260301-090000.opus"_s;
+    h.engine().noteLiveObservation();
+    EXPECT_EQ(h.engine().witnesses.size(), 1u); // kept in memory, written at the next addition
+    EXPECT_FALSE(QFile::exists(h.paths().witnesses()));
+    EXPECT_TRUE(std::any_of(h.log().cbegin(), h.log().cend(), [](const QString& line) {
+        return line.startsWith(u"现场证据没能存下来：文件夹 "_s) &&
+               line.contains(u" 是只读的，录音时刻证据.json 写不进去。"_s);
+    })) << h.log().join(u'\n').toStdString();
 }

@@ -155,7 +155,7 @@ TEST(LiveWitness, FileUsesSecondsSince2001AndOmitsAbsentDates)
     QTemporaryDir tmp;
     const QString path = tmp.path() + u"/录音时刻证据.json"_s;
     EXPECT_EQ(LiveWitness::loadFile(path), std::nullopt);
-    ASSERT_TRUE(LiveWitness::saveFile(path, witnesses));
+    ASSERT_NO_THROW(LiveWitness::saveFile(path, witnesses));
     EXPECT_EQ(LiveWitness::loadFile(path), witnesses);
 
     // Written elsewhere with sub-millisecond dates and a null; still read.
@@ -187,7 +187,7 @@ TEST(LiveWitness, ADamagedEntryCostsNoOtherEvidence)
 
     // The next new witness rewrites the file: the damaged entries go back as they were.
     loaded->emplace(u"new"_s, LiveWitness{std::nullopt, QDateTime::currentDateTime()});
-    ASSERT_TRUE(LiveWitness::saveFile(path, *loaded));
+    ASSERT_NO_THROW(LiveWitness::saveFile(path, *loaded));
     const auto doc = nlohmann::json::parse(TestSupport::readFile(path).toStdString());
     EXPECT_EQ(doc.size(), 5u);
     EXPECT_EQ(doc["notAnObject"], 5);

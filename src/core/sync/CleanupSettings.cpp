@@ -45,8 +45,8 @@ CleanupSettings CleanupSettings::load(const QString& path)
     return decode(file.readAll()).value_or(CleanupSettings{});
 }
 
-void CleanupSettings::save(const QString& path) const noexcept
+void CleanupSettings::save(const QString& path) const
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    AtomicFile::tryWrite(path, encode());
+    QDir().mkpath(QFileInfo(path).absolutePath()); // a failure shows up as the write's
+    AtomicFile::write(path, encode());
 }

@@ -18,6 +18,6 @@ struct CleanupSettings {
 
     // Defaults when the file is missing, unreadable or incomplete.
     static CleanupSettings load(const QString& path);
-    // Best effort; never throws.
-    void save(const QString& path) const noexcept;
+    // Atomic; throws FileError when the file cannot be written (the old one then stands).
+    void save(const QString& path) const;
 };

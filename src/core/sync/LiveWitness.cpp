@@ -109,29 +109,25 @@ std::optional<LiveWitness::Map> LiveWitness::loadFile(const QString& path)
     return decodeFile(file.readAll());
 }
 
-bool LiveWitness::saveFile(const QString& path, const Map& witnesses) noexcept
+void LiveWitness::saveFile(const QString& path, const Map& witnesses)
 {
-    try {
-        // Entries of the file that the map lacks (damaged ones this version cannot read, or
-        // ones another copy of the app added since) are carried over as they are: entries are
-        // never removed.
-        Json doc = toJson(witnesses);
-        QFile file(path);
-        if (file.open(QIODevice::ReadOnly)) {
-            const QByteArray before = file.readAll();
-            const Json old = Json::parse(before.begin(), before.end(), nullptr, false);
-            if (old.is_object()) {
-                for (const auto& [key, value] : old.items()) {
-                    if (!doc.contains(key)) {
-                        doc[key] = value;
-                    }
+    // Entries of the file that the map lacks (damaged ones this version cannot read, or ones
+    // another copy of the app added since) are carried over as they are: entries are never
+    // removed.
+    Json doc = toJson(witnesses);
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QByteArray before = file.readAll();
+        const Json old = Json::parse(before.begin(), before.end(), nullptr, false);
+        if (old.is_object()) {
+            for (const auto& [key, value] : old.items()) {
+                if (!doc.contains(key)) {
+                    doc[key] = value;
                 }
             }
         }
-        return AtomicFile::tryWrite(path, dump(doc));
-    } catch (...) {
-        return false;
     }
+    AtomicFile::write(path, dump(doc));
 }
 
 LiveWitness::Observation LiveWitness::observe(std::optional<uint8_t> status,

@@ -22,9 +22,9 @@ struct LiveWitness {
     static QByteArray encodeFile(const Map& witnesses);
     // Absent when the file is missing or is not a JSON object; a damaged entry is left out.
     static std::optional<Map> loadFile(const QString& path);
-    // Atomic; failures are dropped (the whole map is written again at the next addition).
+    // Atomic; throws FileError when the file cannot be written (the old one then stands).
     // Entries of the file that the map lacks, readable or not, are kept.
-    static bool saveFile(const QString& path, const Map& witnesses) noexcept;
+    static void saveFile(const QString& path, const Map& witnesses);
 
     // The pure part of noting a status read. status 2 moves lastNotRecordingAt to now;
     // status 1 or 3 with a current name adds a witness for its base unless one exists (the

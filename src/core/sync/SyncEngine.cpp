@@ -115,8 +115,15 @@ void SyncEngine::setNeedsSignIn(bool needed)
 void SyncEngine::setCleanup(const CleanupSettings& settings)
 {
     m_cleanup = settings;
-    m_cleanup.save(paths.cleanupSettings());
     Q_EMIT cleanupChanged();
+    try {
+        m_cleanup.save(paths.cleanupSettings());
+    } catch (const FileError& e) {
+        const QString text =
+            u"设置没能存下来（这次运行照新设置办，重启后会回到原来的设置）："_s + e.description();
+        log(text);
+        notify(text, u"设置没能保存"_s);
+    }
 }
 
 // --- shared helpers ---
@@ -164,8 +171,10 @@ void SyncEngine::loadCleanupSettingsOnce()
         return;
     cleanupLoaded = true;
     const CleanupSettings loaded = CleanupSettings::load(paths.cleanupSettings());
-    if (!(loaded == m_cleanup))
-        setCleanup(loaded);
+    if (loaded == m_cleanup)
+        return;
+    m_cleanup = loaded;
+    Q_EMIT cleanupChanged();
 }
 
 void SyncEngine::start()

@@ -19,7 +19,12 @@ void SyncEngine::loadWitnesses()
 
 void SyncEngine::saveWitnesses()
 {
-    LiveWitness::saveFile(paths.witnesses(), witnesses);
+    try {
+        LiveWitness::saveFile(paths.witnesses(), witnesses);
+    } catch (const FileError& e) {
+        // The map stays in memory and is written whole at the next addition.
+        log(u"现场证据没能存下来："_s + e.description());
+    }
 }
 
 void SyncEngine::noteLiveObservation()
