@@ -74,11 +74,13 @@ QStringList problems(const Inputs& in)
         // The Ogg file's last granule tells its length: a cut-short file ends early.
         const auto ogg = AudioFileReader::tryOpen(in.paths.dest() + u'/' + base + u".ogg"_s);
         const double seconds = r.packets * OggWrap::frameMs / 1000.0;
-        if (!ogg)
+        if (!ogg) {
             out << r.name + u": no readable Ogg file"_s;
-        else if (std::abs(double(ogg->length()) / ogg->sampleRate() - seconds) > 0.1)
-            out << r.name + u": the Ogg file is %1 s long, the recording %2 s"_s
-                                .arg(double(ogg->length()) / ogg->sampleRate())
+            continue;
+        }
+        const double oggSeconds = double(ogg->length()) / ogg->sampleRate();
+        if (std::abs(oggSeconds - seconds) > 0.1)
+            out << r.name + u": the Ogg file is %1 s long, the recording %2 s"_s.arg(oggSeconds)
                                 .arg(seconds);
     }
     if (ledger.imported.size() != size_t(in.recordings.size())) {
