@@ -11,7 +11,6 @@
 #include "sync/SyncPlanner.h"
 
 #include <QCoro/QCoroSignal>
-#include <QCoro/QCoroTimer>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QTimeZone>
@@ -48,6 +47,9 @@ UploadQueue::UploadQueue(SyncEngine& engine, Timing timing, TokenStore store,
 
 UploadQueue::~UploadQueue()
 {
+    // The loops end now, while everything they look at still exists; a loop left asleep would
+    // keep its frame for good.
+    stopBackgroundLoops();
     if (!alive())
         return;
     EngineHooks& hooks = engine().hooks();
@@ -306,6 +308,7 @@ void UploadQueue::stopBackgroundLoops()
 {
     ++m_pollGeneration;
     ++m_retryGeneration;
+    m_loopSleep.wakeAll();
 }
 
 QCoro::Task<> UploadQueue::pollLoop(int generation)
@@ -320,7 +323,7 @@ QCoro::Task<> UploadQueue::pollLoop(int generation)
         co_await refreshVaultStatus(manifest, pollLimit);
         if (!running())
             co_return;
-        co_await QCoro::sleepFor(period(m_timing.pollPeriod));
+        co_await m_loopSleep.sleep(period(m_timing.pollPeriod));
     }
 }
 
@@ -332,7 +335,7 @@ QCoro::Task<> UploadQueue::retryLoop(int generation)
         return q != nullptr && q->alive() && q->m_retryGeneration == generation;
     };
     while (true) {
-        co_await QCoro::sleepFor(period(m_timing.retryPeriod));
+        co_await m_loopSleep.sleep(period(m_timing.retryPeriod));
         if (!running())
             co_return;
         co_await flushUploadQueue(false);
