@@ -47,10 +47,16 @@ UploadQueue::UploadQueue(SyncEngine& engine, Timing timing, TokenStore store,
 
 UploadQueue::~UploadQueue()
 {
-    // The loops end now, while everything they look at still exists; a loop left asleep would
-    // keep its frame for good.
+    // Every flow ends now, while everything it looks at still exists: from here on each counts
+    // the queue as gone, the loops wake from their sleep and the requests on the wire fail at
+    // once. A flow left waiting would keep its frame for good.
+    m_closing = true;
     stopBackgroundLoops();
-    if (!alive())
+    for (const std::shared_ptr<Mindvault>& client : QList{m_vault} + m_retired) {
+        if (client)
+            client->abortRequests();
+    }
+    if (m_engine.isNull())
         return;
     EngineHooks& hooks = engine().hooks();
     hooks.flushUploadQueue = nullptr;

@@ -144,7 +144,7 @@ private:
         bool revoked = false;
     };
 
-    bool alive() const { return !m_engine.isNull(); }
+    bool alive() const { return !m_closing && !m_engine.isNull(); }
     SyncEngine& engine() const { return m_engineRef; }
 
     QCoro::Task<int> flushBody(bool force);
@@ -203,6 +203,7 @@ private:
     bool m_polling = false;
     int m_pollGeneration = 0;
     int m_retryGeneration = 0;
+    bool m_closing = false; // set by the destructor: no flow touches anything any more
     // Where both loops wait between rounds; stopping them wakes them.
     WakeableSleep m_loopSleep;
 
