@@ -1,5 +1,6 @@
 #include "DesktopCommand.h"
 
+#include "AppQuit.h"
 #include "AppState.h"
 #include "AssembledEngine.h"
 #include "CommandLine.h"
@@ -12,7 +13,6 @@
 #include "platform/DesktopSession.h"
 #include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
-#include "sync/SyncEngine.h"
 #include "tray/TrayHost.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayKeeper.h"
@@ -39,7 +39,7 @@ namespace {
 
 // How long quitting waits for a cut round to finish its bookkeeping: a logout does not wait
 // for ever.
-constexpr int quitGraceMs = 5000;
+constexpr std::chrono::seconds quitGrace(5);
 
 struct Settings {
     AssembledEngine::Args engine;
@@ -171,29 +171,17 @@ int main(int argc, char** argv)
     TrayHost trayHost(QDBusConnection::sessionBus());
     TrayKeeper trayKeeper(trayHost, state, trayMenu);
 
-    // Every way out (the menus, Ctrl+Q, `kestrel --quit`, logout's SIGTERM) ends as the station
-    // does: a round in flight is cut and does its bookkeeping, so a transfer leaves a partial the
-    // next round resumes; the process never waits more than a few seconds for it.
-    SyncEngine& engine = assembled.engine();
-    bool quitting = false;
-    quit = [&] {
-        if (quitting)
-            return;
-        quitting = true;
+    // Every way out ends as the station does: see AppQuit.
+    AppQuit appQuit(assembled.engine(), quitGrace);
+    quit = [&appQuit] {
+        appQuit.request();
+    };
+    QObject::connect(&appQuit, &AppQuit::quitting, &state, [&state, &trayKeeper] {
         if (MainWindow* window = state.window())
             window->hide();
         if (TrayIcon* icon = trayKeeper.icon())
             icon->systemTrayIcon().hide();
-        engine.stop();
-        if (!engine.isSyncing || !engine.device().connected) {
-            QCoreApplication::exit(CommandLine::ok);
-            return;
-        }
-        QObject::connect(&engine, &SyncEngine::roundEnded, &app,
-                         [] { QCoreApplication::exit(CommandLine::ok); });
-        QTimer::singleShot(quitGraceMs, &app, [] { QCoreApplication::exit(CommandLine::ok); });
-        engine.interruptRound();
-    };
+    });
     SignalWatcher signals_;
     QObject::connect(&signals_, &SignalWatcher::received, &app, [&quit] { quit(); });
     QObject::connect(&instance, &SingleInstance::quitRequested, &app, [&quit] { quit(); });

@@ -3,6 +3,7 @@
 // goes, the tray menu's settings are reachable in the window, and text follows the desktop's
 // font size.
 
+#include "AppQuit.h"
 #include "GuiHarness.h"
 #include "design/DesignSystem.h"
 #include "device/DeviceBar.h"
@@ -20,7 +21,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTimer>
+#include <QTest>
 #include <QToolButton>
 #include <QWindow>
 #include <gtest/gtest.h>
@@ -70,29 +71,67 @@ Q_SIGNALS:
     void StatusNotifierHostRegistered();
 };
 
-// Runs the application's event loop as main does; true when `during` ended it with 0.
-bool exec(const std::function<void()>& during)
-{
-    QTimer::singleShot(0, qApp, during);
-    // Should the quit not get through, the guard ends the loop with 1.
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    guard.start(3000);
-    return QApplication::exec() == 0;
-}
-
 } // namespace
 
+// The application's own quit, as Ctrl+Q and the window's menu reach it: no window can refuse it.
 TEST(DesktopFaces, QuittingEndsTheApplicationWithOrWithoutATray)
 {
     for (const bool tray : {true, false}) {
-        SCOPED_TRACE(tray ? "tray" : "no tray");
-        GuiHarness h;
-        h.state().setTrayPresent(tray);
-        h.state().showMainWindow();
-        EXPECT_TRUE(exec([&h] { h.model().actions.quit(); }));
+        for (const bool shortcut : {true, false}) {
+            SCOPED_TRACE(tray ? "tray" : "no tray");
+            SCOPED_TRACE(shortcut ? "Ctrl+Q" : "退出录音笔导入器");
+            GuiHarness h;
+            QList<int> exits;
+            AppQuit quit(h.engine(), std::chrono::seconds(5),
+                         [&exits](int status) { exits << status; });
+            h.model().actions.quit = [&quit] {
+                quit.request();
+            };
+            QObject::connect(&quit, &AppQuit::quitting, [&h] { h.state().window()->hide(); });
+            h.state().setTrayPresent(tray);
+            h.state().showMainWindow();
+            MainWindow* w = h.state().window();
+            if (shortcut) {
+                w->activateWindow();
+                ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+                QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
+            } else {
+                for (QAction* a : w->findChild<QToolButton*>(u"accountMenu"_s)->menu()->actions()) {
+                    if (a->text() == u"退出录音笔导入器"_s)
+                        a->trigger();
+                }
+            }
+            EXPECT_EQ(exits, QList<int>{0});
+            EXPECT_FALSE(w->isVisible());
+        }
     }
+}
+
+// Qt's own quit asks every window to close first and gives up when one refuses; a window that
+// only minimises must let it through.
+TEST(DesktopFaces, AQuitRequestClosesTheWindowEvenWithoutATray)
+{
+    // Sees the request after the window did, closes the window as Qt would, and keeps the
+    // test's application running.
+    struct CloseDuringQuit : QObject {
+        MainWindow* window = nullptr;
+        std::optional<bool> closed;
+        bool eventFilter(QObject*, QEvent* event) override
+        {
+            if (event->type() != QEvent::Quit || !window)
+                return false;
+            closed = window->close();
+            return true;
+        }
+    } probe;
+    qApp->installEventFilter(&probe);
+    GuiHarness h;
+    h.state().showMainWindow();
+    probe.window = h.state().window();
+    QEvent quit(QEvent::Quit);
+    QCoreApplication::sendEvent(qApp, &quit);
+    EXPECT_EQ(probe.closed, true);
+    qApp->removeEventFilter(&probe);
 }
 
 TEST(DesktopFaces, ClosingHidesTheWindowOnlyWhileATrayCanBringItBack)

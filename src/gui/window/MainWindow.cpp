@@ -35,7 +35,9 @@ MainWindow::MainWindow(AppModel& model, Dialogs& dialogs, QString stateFile, QWi
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
                                         screen->availableGeometry()));
     }
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    // Spelled out: a platform whose key scheme has no quit binding (offscreen, say) would have
+    // none.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, [&model] { model.actions.quit(); });
     QCoreApplication::instance()->installEventFilter(this);
 }
