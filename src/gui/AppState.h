@@ -49,6 +49,7 @@ private:
     QCoro::Task<> fetchVault(UploadQueue* queue);
     QCoro::Task<Mindvault::AuthState> checkSession();
     QCoro::Task<AppActions::ErrorText> renameDevice(QString name);
+    QCoro::Task<> runAudit();
 
     AppServices m_services;
     Dialogs& m_dialogs;
@@ -56,5 +57,6 @@ private:
     QString m_windowStateFile;
     AppModel m_model;
     bool m_wired = false;
+    bool m_auditing = false; // one audit at a time; a second click waits for its report
     QPointer<MainWindow> m_window;
 };
