@@ -233,15 +233,17 @@ void AppModel::installDefaultActions(DesktopShell& shell)
             desktop->open(QUrl::fromLocalFile(self->importFolder));
     };
     actions.openVaultHome = [self, desktop] {
-        if (!self)
+        const AppModel* model = self.data();
+        if (!model || !model->vaultBaseURL)
             return;
-        if (const QUrl home = self->vaultBaseURL(); home.isValid())
+        if (const QUrl home = model->vaultBaseURL(); home.isValid())
             desktop->open(home);
     };
     actions.openVaultSession = [self, desktop](const RecordingItem& item) {
-        if (!self || !item.transcriptId)
+        const AppModel* model = self.data();
+        if (!model || !model->vaultBaseURL || !item.transcriptId)
             return;
-        QUrl url = self->vaultBaseURL();
+        QUrl url = model->vaultBaseURL();
         if (!url.isValid())
             return;
         QString path = url.path();

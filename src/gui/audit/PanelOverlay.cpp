@@ -29,8 +29,9 @@ void PanelOverlay::setPanel(QWidget* panel)
     m_panel = panel;
     if (!m_panel) {
         hide();
-        if (m_returnFocus && m_returnFocus->isVisible() && m_returnFocus->isEnabled()) {
-            m_returnFocus->setFocus(Qt::OtherFocusReason);
+        QWidget* back = m_returnFocus.data();
+        if (back && back->isVisible() && back->isEnabled()) {
+            back->setFocus(Qt::OtherFocusReason);
         }
         m_returnFocus.clear();
         return;
@@ -65,7 +66,8 @@ bool PanelOverlay::focusNextPrevChild(bool next)
         }
     }
     if (stops.isEmpty()) {
-        return true; // nothing to move to, and nothing outside may take it
+        // The panel is going away (hidden first, then dropped): let focus leave it.
+        return QWidget::focusNextPrevChild(next);
     }
     const qsizetype at = stops.indexOf(QApplication::focusWidget());
     const qsizetype n = stops.size();

@@ -416,6 +416,9 @@ QCoro::Task<> DevicePage::rename()
         m_draftName->setFocus(Qt::OtherFocusReason);
     } else {
         m_draftEdited = false;
+        // The engine already holds the new name; take it now rather than show the old one
+        // until the model's next turn.
+        m_model.pull();
     }
     refresh();
 }

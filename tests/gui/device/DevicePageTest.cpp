@@ -151,7 +151,7 @@ TEST_F(DevicePageTest, IdentityCardShowsTheBoundNameAndKeepsADraftUntilSavedOrAb
     };
     field->setFocus();
     field->selectAll();
-    QTest::keyClicks(field, u"会议室"_s);
+    QTest::keyClicks(field, u"meeting-room"_s);
     button->setFocus();
     QTest::keyClick(button, Qt::Key_Space);
     ASSERT_TRUE(TestSupport::spinUntil([&] { return shown(u"renameNote"_s); }));
@@ -165,7 +165,7 @@ TEST_F(DevicePageTest, IdentityCardShowsTheBoundNameAndKeepsADraftUntilSavedOrAb
     page.refresh();
     d.battery = 80;
     publish(d);
-    EXPECT_EQ(field->text(), u"会议室"_s);
+    EXPECT_EQ(field->text(), u"meeting-room"_s);
 
     // Abandoned with Escape: the bound name is back.
     field->setFocus();
@@ -175,10 +175,10 @@ TEST_F(DevicePageTest, IdentityCardShowsTheBoundNameAndKeepsADraftUntilSavedOrAb
 
     // Saved: the header and the field show the new name.
     field->selectAll();
-    QTest::keyClicks(field, u"会议室"_s);
+    QTest::keyClicks(field, u"meeting-room"_s);
     QTest::keyClick(field, Qt::Key_Return);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return text(u"deviceName"_s) == u"会议室"_s; }));
-    EXPECT_EQ(field->text(), u"会议室"_s);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return text(u"deviceName"_s) == u"meeting-room"_s; }));
+    EXPECT_EQ(field->text(), u"meeting-room"_s);
     EXPECT_FALSE(shown(u"renameNote"_s));
     EXPECT_TRUE(answers.isEmpty());
 }

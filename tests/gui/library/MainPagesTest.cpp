@@ -215,7 +215,7 @@ TEST_F(MainPagesTest, OverlaysKeepTheKeyboardInsideAndCloseOnEscape)
 TEST_F(MainPagesTest, WebAddressIsReadWhenAPageIsOpened)
 {
     h.state().wire();
-    auto* open = view.findChild<QPushButton*>(u"openVault"_s);
+    auto* open = view.findChild<QWidget*>(u"deviceBar"_s)->findChild<QPushButton*>(u"openVault"_s);
     QTest::mouseClick(open, Qt::LeftButton);
     EXPECT_TRUE(h.shell().opened.isEmpty()); // no service configured yet
 
