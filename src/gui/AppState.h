@@ -61,10 +61,7 @@ private:
     QString m_windowStateFile;
     AppModel m_model;
     bool m_wired = false;
-<<<<<<< HEAD
     bool m_auditing = false; // one audit at a time; a second click waits for its report
-=======
     bool m_trayPresent = false;
->>>>>>> main
     QPointer<MainWindow> m_window;
 };
