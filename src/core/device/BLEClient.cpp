@@ -84,7 +84,14 @@ void BLEClient::abandonLink(const QString& peripheral)
 
 QCoro::Task<> BLEClient::connect(Discovered target)
 {
-    co_await waitDisconnectSettled(m_timing.settle);
+    // Connecting into a link that is still closing takes the stack's "already connected"
+    // shortcut onto a link about to drop.
+    // This attempt fails instead; the next one, a cool-down later, no longer waits for a
+    // confirmation that did not come.
+    if (!co_await waitDisconnectSettled(m_timing.settle)) {
+        m_disconnecting.reset();
+        throw BLEError::connectFailed(QStringLiteral("上一次的连接还没断开"));
+    }
 
     const QString id = target.peripheral;
     m_peripheral = id;
@@ -255,15 +262,22 @@ void BLEClient::handleDisconnect(const QString& peripheral, const std::optional<
     }
 }
 
-QCoro::Task<> BLEClient::waitDisconnectSettled(double timeout)
+QCoro::Task<bool> BLEClient::waitDisconnectSettled(double timeout)
 {
     if (!m_disconnecting) {
-        co_return;
+        co_return true;
     }
     OnceResume<bool> settled;
     m_settleWaiters.push_back(settled);
     DeviceTimer timer(&m_ctx, timeout, [settled] { settled.fire(false); });
-    co_await settled;
+    const bool done = co_await settled;
+    co_return done || !m_disconnecting;
+}
+
+QCoro::Task<> BLEClient::close(double timeout)
+{
+    disconnect();
+    co_await waitDisconnectSettled(timeout);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -30,10 +30,12 @@ class CentralPort;
 // Every time-out the client applies on its own, in seconds. Defaults are production values;
 // tests shrink them.
 struct BLEClientTiming {
-    double scanPowerOn = 5;      // radio wait at the start of a scan
-    double connectStep = 10;     // connect request → connected
-    double discoverStep = 10;    // service discovery → AE22 subscribed
-    double settle = 2;           // wait for a requested disconnection before a new connect
+    double scanPowerOn = 5;   // radio wait at the start of a scan
+    double connectStep = 10;  // connect request → connected
+    double discoverStep = 10; // service discovery → AE22 subscribed
+    // Wait for a requested disconnection before a new connect. BlueZ keeps the link about 2 s
+    // after Disconnect (src/device.c, device_request_disconnect's timer): a little longer.
+    double settle = 3;
     double listPoll = 0.3;       // file list: frame wait slice (idle checks between)
     double downloadPoll = 0.5;   // download: frame wait slice (idle checks between)
     double verifyListIdle = 1.5; // deleteOne: re-listing idle fallback
@@ -72,7 +74,8 @@ public:
     const Timing& timing() const { return m_timing; }
 
     // --- session (radio, scanning, link) ---
-    // Returns once the radio is on; throws bluetoothUnavailable("state=N") after `timeout`.
+    // Returns once the radio is on, waiting through other states; throws
+    // bluetoothUnavailable("state=N") when it is not on after `timeout`.
     QCoro::Task<> waitPoweredOn(double timeout) { return m_scanner.waitPoweredOn(timeout); }
     // Scans for `seconds`; sightings with the AE20 service first, then by RSSI descending.
     QCoro::Task<QList<Discovered>> scan(double seconds, const QString& /*nameHint*/ = {})
@@ -89,8 +92,12 @@ public:
     // Connect, discover AE20 and its characteristics, subscribe AE22/AE23; each step has its
     // own time-out. Throws connectFailed or missingCharacteristic.
     QCoro::Task<> connect(Discovered target);
-    // Requests disconnection of the current pen; the next connect waits for it to settle.
+    // Requests disconnection of the current pen; the next connect waits for it to settle and
+    // fails rather than connect into a link that is still closing.
     void disconnect();
+    // Disconnects and waits (at most `timeout`) until the link is really down: before the
+    // process exits, as BlueZ keeps a link whose client has left the bus.
+    QCoro::Task<> close(double timeout);
 
     bool isConnected() const;
     // Connected with the write characteristic found: requests can be sent.
@@ -183,7 +190,8 @@ private:
     void onValue(const QString& peripheral, const QString& characteristic, const QByteArray& value);
     void handleDisconnect(const QString& peripheral, const std::optional<QString>& error);
 
-    QCoro::Task<> waitDisconnectSettled(double timeout);
+    // False when the link was still closing at the time-out.
+    QCoro::Task<bool> waitDisconnectSettled(double timeout);
     // The time-out action of one connect step: fail it and give up the link.
     std::function<void()> stepTimeout(std::optional<OnceResume<Result>>& slot,
                                       OnceResume<Result> step, QString peripheral,

@@ -30,15 +30,19 @@ BLEScanner::~BLEScanner()
 
 QCoro::Task<> BLEScanner::waitPoweredOn(double timeout)
 {
-    if (m_port.state() != CentralPort::poweredOn) {
+    // States on the way up (bluetoothd restarting, its adapter not there or not powered yet)
+    // pass within a second: only the wait's own time-out decides that the radio is not there.
+    const double deadline = DeviceTimer::now() + timeout;
+    while (m_port.state() != CentralPort::poweredOn) {
+        const double remaining = deadline - DeviceTimer::now();
+        if (remaining <= 0) {
+            throw BLEError::bluetoothUnavailable(QStringLiteral("state=") +
+                                                 QString::number(m_port.state()));
+        }
         OnceResume<bool> woken;
         m_stateWaiters.push_back(woken);
-        DeviceTimer timer(&m_ctx, timeout, [woken] { woken.fire(false); });
+        DeviceTimer timer(&m_ctx, remaining, [woken] { woken.fire(false); });
         co_await woken;
-    }
-    const int state = m_port.state();
-    if (state != CentralPort::poweredOn) {
-        throw BLEError::bluetoothUnavailable(QStringLiteral("state=") + QString::number(state));
     }
 }
 

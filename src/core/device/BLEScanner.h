@@ -27,7 +27,8 @@ public:
     BLEScanner(const BLEScanner&) = delete;
     BLEScanner& operator=(const BLEScanner&) = delete;
 
-    // Returns once the radio is on; throws bluetoothUnavailable("state=N") after `timeout`.
+    // Returns once the radio is on, waiting through other states; throws
+    // bluetoothUnavailable("state=N") when it is not on after `timeout`.
     QCoro::Task<> waitPoweredOn(double timeout);
     // Scans for `seconds`; sightings with the AE20 service first, then by RSSI descending.
     QCoro::Task<QList<Discovered>> scan(double seconds);
