@@ -12,8 +12,6 @@ class QSocketNotifier;
 // to notify_io), instead of one PropertiesChanged signal each on the bus, which costs the
 // daemon, the bus and Qt's D-Bus layer far more per byte. Qt 6.4 does not use it.
 class NotifySocket : public QObject {
-    Q_OBJECT
-
 public:
     using Outcome = std::function<void(bool acquired)>;
     using Packet = std::function<void(const QByteArray& value)>;

@@ -191,8 +191,9 @@ TEST(MonitorLoop, RadioStatesThatPassGiveNoAdvice)
 {
     EngineHarness h;
     RadioNotice notice(h.pen(), h.engine(), 0.2);
-    for (const int passing : {RadioState::resetting, RadioState::unsupported,
-                              RadioState::poweredOff, CentralPort::poweredOn})
+    for (const int passing :
+         std::initializer_list<int>{RadioState::resetting, RadioState::unsupported,
+                                    RadioState::poweredOff, CentralPort::poweredOn})
         notice.note(passing);
     QTest::qWait(400);
     EXPECT_EQ(h.loggedCount(u"蓝牙不可用"_s), 0);

@@ -55,9 +55,9 @@ void BluezRoom::tick()
 void BluezRoom::appear()
 {
     const int n = m_serial++;
-    const QString address = u"5A:00:00:%1:%2:%3"_s.arg((n >> 16) & 0xFF, 2, 16, u'0')
-                                .arg((n >> 8) & 0xFF, 2, 16, u'0')
-                                .arg(n & 0xFF, 2, 16, u'0')
+    const QString address = u"5A:00:00:%1:%2:%3"_s.arg((n >> 16) & 0xFF, 2, 16, QChar(u'0'))
+                                .arg((n >> 8) & 0xFF, 2, 16, QChar(u'0'))
+                                .arg(n & 0xFF, 2, 16, QChar(u'0'))
                                 .toUpper();
     const QString path = m_adapterPath + u"/dev_"_s + QString(address).replace(u':', u'_');
     const QString name = u"Other-"_s + QString::number(n);

@@ -88,13 +88,13 @@ private:
     VirtualPen& m_pen;
     BluezObjectTree& m_tree;
     Options m_options;
+    QString m_address;
+    QString m_devicePath;
     BluezAdapter m_adapter;
     BluezRoom m_room;
     QElapsedTimer m_discovering;
     QTimer m_linger;
     int m_connectCalls = 0;
-    QString m_address;
-    QString m_devicePath;
     QHash<QString, QString> m_charPath; // pen's characteristic UUID -> object path
     QHash<QString, QString> m_charUuid; // object path -> pen's characteristic UUID
     QStringList m_servicePaths;
