@@ -25,7 +25,7 @@ AppState::AppState(AppServices services, Dialogs& dialogs, DesktopShell& shell,
     : QObject(parent), m_services(std::move(services)), m_dialogs(dialogs), m_shell(shell),
       m_windowStateFile(std::move(windowStateFile)), m_model(&m_services.engine, shell)
 {
-    m_model.importFolder = m_services.engine.paths.dest();
+    m_model.importFolder = m_services.engine.paths().dest();
     m_model.projectRoot = QDir::homePath();
 }
 
@@ -40,10 +40,10 @@ void AppState::wire()
         return;
     SyncEngine& engine = m_services.engine;
     AppModel& model = m_model;
-    model.importFolder = engine.paths.dest();
-    model.projectRoot = engine.paths.root();
+    model.importFolder = engine.paths().dest();
+    model.projectRoot = engine.paths().root();
     try {
-        model.vaultBaseURL = QUrl(MindvaultConfig::load(engine.paths.mindvaultConfig()).apiBase);
+        model.vaultBaseURL = QUrl(MindvaultConfig::load(engine.paths().mindvaultConfig()).apiBase);
     } catch (const std::exception&) {
         // No service configured: the web pages have no address and their entries do nothing.
     }
@@ -95,7 +95,7 @@ void AppState::installWiredActions()
         m_model.setLaunchAtLogin(item.enabled());
     };
     a.openLog = [this] {
-        m_shell.open(QUrl::fromLocalFile(m_services.engine.paths.syncLog()));
+        m_shell.open(QUrl::fromLocalFile(m_services.engine.paths().syncLog()));
     };
     a.openMainWindow = [this] {
         showMainWindow();
@@ -149,9 +149,9 @@ void AppState::installWiredActions()
     a.checkSession = [this] {
         return checkSession();
     };
-    a.speakersNamed = [engine](QString transcriptId, int unconfirmed) {
-        engine->unconfirmedSpeakers.insert(transcriptId, unconfirmed);
-        engine->refreshLocalView();
+    a.speakersNamed = [queue](QString transcriptId, int unconfirmed) {
+        if (queue)
+            queue->noteSpeakersNamed(transcriptId, unconfirmed);
     };
 
     const TokenStore store = m_services.store;
@@ -222,7 +222,7 @@ QCoro::Task<Mindvault::AuthState> AppState::checkSession()
     if (!queue || !Mindvault::hasCredentials(m_services.store))
         co_return Mindvault::AuthState::none;
     try {
-        (void)MindvaultConfig::load(m_services.engine.paths.mindvaultConfig());
+        (void)MindvaultConfig::load(m_services.engine.paths().mindvaultConfig());
     } catch (const std::exception&) {
         co_return Mindvault::AuthState::none;
     }

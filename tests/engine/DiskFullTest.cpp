@@ -82,7 +82,7 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
                u" 写不进去。请在这块磁盘上腾出空间（删掉用不着的大文件、清空回收站）。"_s;
     };
     // The user asked for A to go: a round that cannot archive leaves the pen alone.
-    h.engine().pendingDeviceDelete.insert(u"A.opus"_s);
+    deletions.enqueue({u"A.opus"_s});
 
     // The disk fills while B resumes, and link 2 drops with 30000 bytes of B held, too many to
     // keep: the old breakpoint stays and nothing claims a new one.
@@ -100,7 +100,7 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
     const QString full = fullFor(u"B.opus"_s);
     EXPECT_TRUE(h.importRequests().isEmpty());
     EXPECT_TRUE(h.logged(u"先不下 B.opus："_s + full));
-    EXPECT_EQ(h.engine().errors.value(u"B"_s), full);
+    EXPECT_EQ(h.engine().notes().errors().value(u"B"_s), full);
     EXPECT_EQ(h.engine().lastSummary(), u"跳过 1 条已导，"_s + full + stopTail);
     EXPECT_EQ(h.engine().phase(), SyncPhase::failed(full + stopTail));
 
@@ -165,7 +165,7 @@ TEST(DiskFull, AReadOnlyArchiveIsNamedAndTouchesNeitherLedgerNorPen)
 
     // The disk turns read-only while B downloads.
     h.pen().addFile(u"B.opus"_s, b);
-    h.engine().pendingDeviceDelete.insert(u"A.opus"_s);
+    deletions.enqueue({u"A.opus"_s});
     onDownloadStart(h, u"B.opus"_s, [&] { ASSERT_TRUE(disk.remount(true)); });
     h.round();
     EXPECT_TRUE(h.logged(u"落盘失败："_s + readOnly)) << h.log().join(u'\n').toStdString();
@@ -195,7 +195,7 @@ TEST(DiskFull, SettingsAndEvidenceThatCannotBeSavedAreSaidSoAndTheOldFilesStand)
     if (!disk.problem().empty())
         GTEST_SKIP() << disk.problem();
     EngineHarness h(disk.path() + u"/archive"_s);
-    h.engine().paths.ensureDirs();
+    h.engine().paths().ensureDirs();
     const CleanupSettings before{true, 3, 300};
     h.engine().setCleanup(before);
     const QByteArray settings = TestSupport::readFile(h.paths().cleanupSettings());

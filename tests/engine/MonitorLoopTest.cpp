@@ -125,8 +125,8 @@ TEST(MonitorLoop, StopDuringARoundLetsItFinishThenEndsTheLoop)
 
     h.engine().stop();
     EXPECT_TRUE(h.engine().isMonitorLoopRunning());
-    EXPECT_TRUE(h.engine().isSyncing);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isSyncing; }));
+    EXPECT_TRUE(h.engine().isSyncing());
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isSyncing(); }));
     EXPECT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isMonitorLoopRunning(); }));
     EXPECT_TRUE(h.engine().phase().is(SyncPhase::Kind::Idle));
     EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
@@ -150,7 +150,7 @@ TEST(MonitorLoop, ManualTriggerFindsThePenOrFails)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 2; }));
     EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
     EXPECT_TRUE(h.engine().lastTriggered.contains(h.pen().address()));
-    EXPECT_FALSE(h.engine().isSyncing);
+    EXPECT_FALSE(h.engine().isSyncing());
 }
 
 // With the radio off a manual round blames the radio, not the pen, and says what to do; a

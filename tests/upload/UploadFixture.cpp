@@ -79,7 +79,7 @@ void UploadFixture::addRecording(const QString& base, double seconds)
 
 const PendingUpload* UploadFixture::entry(const QString& base)
 {
-    for (const PendingUpload& u : h.engine().uploadQueue) {
+    for (const PendingUpload& u : queue->book().queue()) {
         if (u.base == base)
             return &u;
     }

@@ -3,11 +3,13 @@
 #include "device/BLEError.h"
 #include "device/CentralPort.h"
 #include "device/RadioState.h"
-#include "sync/SyncEngine.h"
+#include "sync/EngineContext.h"
+#include "sync/EngineHooks.h"
+#include "sync/SyncPaths.h"
 
 using namespace Qt::Literals::StringLiterals;
 
-RadioNotice::RadioNotice(CentralPort& central, SyncEngine& engine, QObject* parent)
+RadioNotice::RadioNotice(CentralPort& central, EngineContext& engine, QObject* parent)
     : QObject(parent), m_engine(engine)
 {
     connect(&central, &CentralPort::stateUpdated, this, &RadioNotice::note);
@@ -19,7 +21,7 @@ void RadioNotice::note(int state)
         return;
     const bool wasUnavailable = m_noted && *m_noted != CentralPort::poweredOn;
     m_noted = state;
-    const bool listening = m_engine.monitoring() && !m_engine.isSyncing;
+    const bool listening = m_engine.monitoring() && !m_engine.isSyncing();
     if (state != CentralPort::poweredOn) {
         const QString text =
             BLEError::bluetoothUnavailable(u"state="_s + QString::number(state)).description();

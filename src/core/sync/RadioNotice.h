@@ -4,7 +4,7 @@
 #include <optional>
 
 class CentralPort;
-class SyncEngine;
+class EngineContext;
 
 // Tells the user what happens to the radio, through the engine's log and phase: each change is
 // logged once; while the radio is unavailable a listening engine shows the failure and the log
@@ -14,11 +14,11 @@ class RadioNotice : public QObject {
     Q_OBJECT
 
 public:
-    RadioNotice(CentralPort& central, SyncEngine& engine, QObject* parent = nullptr);
+    RadioNotice(CentralPort& central, EngineContext& engine, QObject* parent = nullptr);
 
     void note(int state);
 
 private:
-    SyncEngine& m_engine;
+    EngineContext& m_engine;
     std::optional<int> m_noted;
 };

@@ -4,6 +4,7 @@
 #include "device/BLEError.h"
 #include "device/CentralPort.h"
 #include "device/RadioState.h"
+#include "sync/ArchiveScan.h"
 #include "sync/Describe.h"
 
 #include <QCoro/QCoroFuture>
@@ -20,8 +21,8 @@ using namespace Qt::Literals::StringLiterals;
 
 SyncEngine::SyncEngine(CentralPort& central, SyncPaths paths_, double cooldown_,
                        QString deviceNameHint_, Options options, QObject* parent)
-    : QObject(parent), paths(std::move(paths_)), cooldown(cooldown_),
-      deviceNameHint(std::move(deviceNameHint_)), m_central(central), m_timing(options.timing),
+    : QObject(parent), cooldown(cooldown_),
+      deviceNameHint(std::move(deviceNameHint_)), m_paths(std::move(paths_)), m_central(central), m_timing(options.timing),
       m_bleTiming(options.bleTiming), m_clock(std::move(options.clock)),
       m_notify(std::move(options.notify)), m_logObserver(std::move(options.logObserver))
 {
@@ -117,7 +118,7 @@ void SyncEngine::setCleanup(const CleanupSettings& settings)
     m_cleanup = settings;
     Q_EMIT cleanupChanged();
     try {
-        m_cleanup.save(paths.cleanupSettings());
+        m_cleanup.save(m_paths.cleanupSettings());
     } catch (const FileError& e) {
         const QString text =
             u"设置没能存下来（这次运行照新设置办，重启后会回到原来的设置）："_s + e.description();
@@ -131,7 +132,7 @@ void SyncEngine::setCleanup(const CleanupSettings& settings)
 SyncLog& SyncEngine::syncLog()
 {
     if (!m_log)
-        m_log = std::make_shared<SyncLog>(paths.syncLog(), m_clock, m_logObserver);
+        m_log = std::make_shared<SyncLog>(m_paths.syncLog(), m_clock, m_logObserver);
     return *m_log;
 }
 
@@ -148,7 +149,7 @@ void SyncEngine::notify(const QString& body, const QString& title)
 
 bool SyncEngine::persist(const SyncManifest& manifest)
 {
-    return manifest.persist(paths.manifest(), syncLog());
+    return manifest.persist(m_paths.manifest(), syncLog());
 }
 
 BLEClient& SyncEngine::client()
@@ -158,11 +159,6 @@ BLEClient& SyncEngine::client()
     return *m_client;
 }
 
-QString SyncEngine::stamp(const QDateTime& date)
-{
-    return date.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss"_s);
-}
-
 // --- lifecycle ---
 
 void SyncEngine::loadCleanupSettingsOnce()
@@ -170,7 +166,7 @@ void SyncEngine::loadCleanupSettingsOnce()
     if (cleanupLoaded)
         return;
     cleanupLoaded = true;
-    const CleanupSettings loaded = CleanupSettings::load(paths.cleanupSettings());
+    const CleanupSettings loaded = CleanupSettings::load(m_paths.cleanupSettings());
     if (loaded == m_cleanup)
         return;
     m_cleanup = loaded;
@@ -202,7 +198,7 @@ void SyncEngine::stop()
     if (m_hooks.stopBackgroundLoops)
         m_hooks.stopBackgroundLoops();
     setMonitoring(false);
-    if (!isSyncing) {
+    if (!m_syncing) {
         cancelMonitorLoop();
         if (!m_phase.is(SyncPhase::Kind::Failed))
             setPhase(SyncPhase::idle());
@@ -221,7 +217,7 @@ void SyncEngine::cancelMonitorLoop()
 
 void SyncEngine::endSyncing()
 {
-    isSyncing = false;
+    m_syncing = false;
     // A stop() that came during the round left the loop to end after it.
     if (!m_monitoring && m_monitorTask) {
         cancelMonitorLoop();
@@ -233,7 +229,7 @@ void SyncEngine::endSyncing()
 
 void SyncEngine::interruptRound()
 {
-    if (isSyncing && m_client && m_client->isConnected())
+    if (m_syncing && m_client && m_client->isConnected())
         m_client->disconnect();
 }
 
@@ -252,7 +248,7 @@ void SyncEngine::installDisconnectHandler()
                     return;
                 engine->updateDevice([](DeviceInfo& d) { d.connected = false; });
                 engine->log(error ? u"设备意外断开："_s + *error : u"设备意外断开"_s);
-                if (engine->m_monitoring && !engine->isSyncing)
+                if (engine->m_monitoring && !engine->m_syncing)
                     engine->setPhase(SyncPhase::waitingForDevice());
             },
             Qt::QueuedConnection);
@@ -281,17 +277,17 @@ QCoro::Task<> SyncEngine::monitorLoop(int generation)
         const std::optional<Discovered> target = pick({*d});
         if (target)
             noteSeen(*target, now());
-        if (isSyncing)
+        if (m_syncing)
             continue;
         if (m_phase.is(SyncPhase::Kind::Failed))
             setPhase(SyncPhase::waitingForDevice());
         if (!target || !passedCooldown(*target))
             continue;
-        isSyncing = true;
+        m_syncing = true;
         co_await runSync(*target);
         if (cancelled())
             co_return;
-        isSyncing = false;
+        m_syncing = false;
         Q_EMIT roundEnded();
         if (!m_monitoring)
             break;
@@ -299,7 +295,7 @@ QCoro::Task<> SyncEngine::monitorLoop(int generation)
 
     m_monitorStream = nullptr;
     m_monitorTask.reset();
-    if (!m_monitoring && !m_phase.is(SyncPhase::Kind::Failed) && !isSyncing)
+    if (!m_monitoring && !m_phase.is(SyncPhase::Kind::Failed) && !m_syncing)
         setPhase(SyncPhase::idle());
 }
 
@@ -326,7 +322,7 @@ void SyncEngine::noteSeen(const Discovered& d, const QDateTime& at)
         if (gap < m_timing.sightingInterval)
             return;
         if (gap > m_timing.returnGap) {
-            log(u"录音笔又开始广播了（上次见到是 "_s + stamp(*m_device.lastSeenAt) + u"，中间 "_s +
+            log(u"录音笔又开始广播了（上次见到是 "_s + SyncManifest::stamp(*m_device.lastSeenAt) + u"，中间 "_s +
                 QString::number(static_cast<long long>(gap / 60.0)) + u" 分钟没有信号）"_s);
         }
     }
@@ -369,7 +365,7 @@ bool SyncEngine::resumingInProgress() const
     // not for the pen: hurrying back would only spend the pen's battery.
     const QString suffix = u".part"_s;
     for (const QString& part :
-         QDir(paths.rawPackets()).entryList({u"*"_s + suffix}, QDir::Files | QDir::Hidden)) {
+         QDir(m_paths.rawPackets()).entryList({u"*"_s + suffix}, QDir::Files | QDir::Hidden)) {
         const QString base = part.chopped(suffix.size());
         if (!archiveRefusal(base, partialAnnounced(base).value_or(0)))
             return true;
@@ -413,13 +409,24 @@ QCoro::Task<std::optional<Discovered>> SyncEngine::discover(double seconds)
     co_return pen;
 }
 
+QCoro::Task<> SyncEngine::runRound(Discovered target)
+{
+    if (m_syncing)
+        co_return;
+    m_syncing = true;
+    QPointer<SyncEngine> self(this);
+    co_await runSync(std::move(target));
+    if (self)
+        m_syncing = false;
+}
+
 void SyncEngine::syncNow()
 {
-    if (isSyncing) {
+    if (m_syncing) {
         setLastSummary(u"正在同步中，忽略这次手动触发"_s);
         return;
     }
-    isSyncing = true;
+    m_syncing = true;
     [](QPointer<SyncEngine> self) -> QCoro::Task<> {
         const std::optional<Discovered> d = co_await self->discover(self->m_timing.discoverSeconds);
         if (!self)
@@ -461,8 +468,8 @@ QCoro::Task<int> SyncEngine::flushUploadQueue(bool force)
 
 void SyncEngine::recoverStrandedRecordings()
 {
-    const SyncPlanner::Sizes caf = scanLocal(paths.dest(), u"caf"_s);
-    const SyncPlanner::Sizes m4a = scanLocal(paths.dest(), u"m4a"_s);
+    const SyncPlanner::Sizes caf = ArchiveScan::sizes(m_paths.dest(), u"caf"_s);
+    const SyncPlanner::Sizes m4a = ArchiveScan::sizes(m_paths.dest(), u"m4a"_s);
     QStringList stranded;
     for (auto it = caf.cbegin(); it != caf.cend(); ++it) {
         if (!m4a.contains(it.key()))
@@ -473,7 +480,7 @@ void SyncEngine::recoverStrandedRecordings()
     std::sort(stranded.begin(), stranded.end());
 
     // Off the loop: only files and the log (which is thread-safe) are touched.
-    const QString dest = paths.dest();
+    const QString dest = m_paths.dest();
     const auto convert = m_hooks.convertToM4a;
     syncLog();
     std::ignore = QtConcurrent::run([stranded, dest, convert, logRef = m_log] {

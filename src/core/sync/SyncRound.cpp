@@ -4,6 +4,7 @@
 
 #include "audio/OggWrap.h"
 #include "sync/AtomicFile.h"
+#include "sync/ArchiveScan.h"
 #include "sync/Describe.h"
 #include "sync/SyncEngine.h"
 
@@ -33,7 +34,7 @@ QCoro::Task<> SyncEngine::runSync(Discovered target)
     Round round;
 
     try {
-        paths.ensureDirs();
+        m_paths.ensureDirs();
     } catch (const std::exception& e) {
         setPhase(SyncPhase::failed(u"建不了导入目录："_s + describe(e)));
         log(u"建不了导入目录："_s + describe(e));
@@ -153,15 +154,15 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     if (const QString unsafe = SyncPlanner::unsafeEntriesNote(list.entries); !unsafe.isEmpty())
         log(unsafe);
 
-    SyncManifest manifest = SyncManifest::load(paths.manifest());
+    SyncManifest manifest = SyncManifest::load(m_paths.manifest());
     if (!manifest.isTrustworthy) {
         // Once per round, with what the user can do; every refused save below says only that.
         round.ledgerUnreadable = true;
-        log(SyncManifest::unreadableReason(paths.manifest())
-                .value_or(u"清单 "_s + paths.manifest() + u" 读不出来"_s));
+        log(SyncManifest::unreadableReason(m_paths.manifest())
+                .value_or(u"清单 "_s + m_paths.manifest() + u" 读不出来"_s));
     }
-    const SyncPlanner::Sizes localRaw = scanLocal(paths.rawPackets(), u"opus"_s);
-    const SyncPlanner::Sizes localOgg = scanLocal(paths.dest(), u"ogg"_s);
+    const SyncPlanner::Sizes localRaw = ArchiveScan::sizes(m_paths.rawPackets(), u"opus"_s);
+    const SyncPlanner::Sizes localOgg = ArchiveScan::sizes(m_paths.dest(), u"ogg"_s);
     backfillAndRewrap(round.entries, manifest, localRaw, localOgg, round);
 
     const QList<FileEntry> pending =
@@ -234,7 +235,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
         for (const FileEntry& e : unrecorded) {
             const QString base = SyncPlanner::normalizedBase(e.name);
             manifest.imported[SyncPlanner::manifestKey(e)] = {base + u".ogg"_s,
-                                                              localRaw.value(base), stamp(now())};
+                                                              localRaw.value(base), SyncManifest::stamp(now())};
             bases.append(base);
         }
         persist(manifest, round);
@@ -246,7 +247,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
         SyncPlanner::needsRewrap(entries, manifest, lastStatus, lastCurrent, localRaw, localOgg);
     for (const FileEntry& e : rewrap) {
         const QString base = SyncPlanner::normalizedBase(e.name);
-        QFile rawFile(paths.rawPackets() + u'/' + base + u".opus"_s);
+        QFile rawFile(m_paths.rawPackets() + u'/' + base + u".opus"_s);
         if (!rawFile.open(QIODevice::ReadOnly)) {
             log(u"重封 "_s + base + u" 失败：裸包读不出来（"_s + base + u".opus）"_s);
             continue;
@@ -254,7 +255,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
         const QByteArray raw = rawFile.readAll();
         rawFile.close();
         try {
-            AtomicFile::write(paths.dest() + u'/' + base + u".ogg"_s,
+            AtomicFile::write(m_paths.dest() + u'/' + base + u".ogg"_s,
                               OggWrap::wrap(raw, sampleRate, oggTag));
         } catch (const std::exception& err) {
             log(u"重封 "_s + base + u" 失败："_s + describe(err) + u"——裸包留着，下一轮再试"_s);
@@ -264,7 +265,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
             continue;
         }
         manifest.imported[SyncPlanner::manifestKey(e)] = {base + u".ogg"_s, raw.size(),
-                                                          stamp(now())};
+                                                          SyncManifest::stamp(now())};
         persist(manifest, round);
         log(u"重封 "_s + base + u"：裸包完整但 ogg 缺失，本地补封成功（没有重下）"_s);
     }
@@ -274,7 +275,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
 bool SyncEngine::persist(const SyncManifest& manifest, Round& round)
 {
     std::optional<FileError> blocked;
-    const bool saved = manifest.persist(paths.manifest(), syncLog(), &blocked);
+    const bool saved = manifest.persist(m_paths.manifest(), syncLog(), &blocked);
     if (blocked)
         noteBlocked(*blocked, round);
     return saved;

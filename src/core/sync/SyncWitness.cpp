@@ -13,14 +13,14 @@ constexpr double witnessTolerance = 1800;
 
 void SyncEngine::loadWitnesses()
 {
-    if (std::optional<LiveWitness::Map> loaded = LiveWitness::loadFile(paths.witnesses()))
+    if (std::optional<LiveWitness::Map> loaded = LiveWitness::loadFile(m_paths.witnesses()))
         witnesses = std::move(*loaded);
 }
 
 void SyncEngine::saveWitnesses()
 {
     try {
-        LiveWitness::saveFile(paths.witnesses(), witnesses);
+        LiveWitness::saveFile(m_paths.witnesses(), witnesses);
     } catch (const FileError& e) {
         // The map stays in memory and is written whole at the next addition.
         log(u"现场证据没能存下来："_s + e.description());
@@ -37,7 +37,7 @@ void SyncEngine::noteLiveObservation()
         return;
     saveWitnesses();
     log(u"记下现场证据："_s + *seen.addedBase + u" 此刻正在录"_s +
-        (before ? u"，而 "_s + stamp(*before) + u" 那次还没在录"_s : QString()));
+        (before ? u"，而 "_s + SyncManifest::stamp(*before) + u" 那次还没在录"_s : QString()));
 }
 
 Continuation::TrueStart SyncEngine::trueStart(const QString& base, double durationSec)
@@ -49,7 +49,7 @@ Continuation::TrueStart SyncEngine::trueStart(const QString& base, double durati
         Continuation::trueStart(base, witness, durationSec, witnessTolerance);
     if (result.corrected && result.at) {
         log(base + u" 的文件名时刻跟现场证据对不上（笔的时钟不准），"_s + u"改按证据推定为 "_s +
-            stamp(*result.at));
+            SyncManifest::stamp(*result.at));
     }
     return result;
 }
