@@ -169,7 +169,7 @@ TEST(PenDeletions, QueueDeletesWhatThePenConfirmsAndKeepsWhatFailed)
         DeletionBench::entry(a + u'.'), DeletionBench::entry(refused),
         DeletionBench::entry(threw),    DeletionBench::entry(withExtension + u".opus"_s),
         DeletionBench::entry(unsafe),   DeletionBench::entry(c)};
-    bench.engine().lastEntries = entries;
+    bench.engine().notePenList(entries);
 
     const int deleted =
         TestSupport::run(bench.deletions.runPendingDeletes(bench.deleteOne, entries, 2, true));
@@ -203,7 +203,7 @@ TEST(PenDeletions, QueueDeletesWhatThePenConfirmsAndKeepsWhatFailed)
 TEST(PenDeletions, RequestAndCancelFollowTheQueue)
 {
     DeletionBench bench;
-    bench.engine().lastEntries = {DeletionBench::entry(a), DeletionBench::entry(b)};
+    bench.engine().notePenList({DeletionBench::entry(a), DeletionBench::entry(b)});
     const auto flagged = [&] {
         QStringList out;
         for (const RecordingItem& item : bench.engine().items()) {

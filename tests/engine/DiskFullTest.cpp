@@ -8,6 +8,7 @@
 #include "cleanup/PenDeletions.h"
 #include "support/ScratchDisk.h"
 #include "support/TestSupport.h"
+#include "sync/WitnessStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -214,10 +215,10 @@ TEST(DiskFull, SettingsAndEvidenceThatCannotBeSavedAreSaidSoAndTheOldFilesStand)
     EXPECT_EQ(h.engine().cleanup(), after); // this run goes by what the user chose
     EXPECT_EQ(TestSupport::readFile(h.paths().cleanupSettings()), settings);
 
-    h.engine().lastStatus = 1;
-    h.engine().lastCurrent = u"20260301-090000.opus"_s;
-    h.engine().noteLiveObservation();
-    EXPECT_EQ(h.engine().witnesses.size(), 1u); // kept in memory, written at the next addition
+    // The live evidence, kept by the store the engine holds on this archive.
+    WitnessStore store(h.paths().witnesses(), [&](const QString& line) { h.engine().log(line); });
+    store.observe(1, u"20260301-090000.opus"_s, h.engine().now());
+    EXPECT_EQ(store.witnesses().size(), 1u); // kept in memory, written at the next addition
     EXPECT_FALSE(QFile::exists(h.paths().witnesses()));
     EXPECT_TRUE(std::any_of(h.log().cbegin(), h.log().cend(), [](const QString& line) {
         return line.startsWith(u"现场证据没能存下来：文件夹 "_s) &&

@@ -65,7 +65,7 @@ TEST(MonitorLoop, UnproductiveRoundsStretchTheCooldown)
                            u"有新内容，重连间隔打回 60s"_s}));
 
     // The base cool-down is a floor under every step.
-    h.engine().cooldown = 200;
+    h.engine().setCooldown(200);
     h.engine().noteRoundOutcome(key, false);
     EXPECT_EQ(h.engine().currentCooldown(key), 200);
 }
@@ -149,7 +149,7 @@ TEST(MonitorLoop, ManualTriggerFindsThePenOrFails)
     h.engine().syncNow();
     ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 2; }));
     EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
-    EXPECT_TRUE(h.engine().lastTriggered.contains(h.pen().address()));
+    EXPECT_TRUE(h.engine().monitorPolicy().lastTriggered().contains(h.pen().address()));
     EXPECT_FALSE(h.engine().isSyncing());
 }
 
@@ -210,7 +210,7 @@ TEST(MonitorLoop, StartLoadsTheEvidenceAndConvertsStrandedRecordings)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 2; }));
     h.engine().stop();
 
-    EXPECT_EQ(h.engine().witnesses.at(u"20250101-120000"_s), seen);
+    EXPECT_EQ(h.engine().witnesses().at(u"20250101-120000"_s), seen);
     EXPECT_EQ(converted, QStringList({u"a.caf"_s, u"b.caf"_s}));
     EXPECT_TRUE(h.logged(u"补转搁浅录音 a → m4a（12.3 秒）"_s));
     EXPECT_TRUE(h.logged(u"补转 b 失败：读不了源文件：坏的——原始 caf 留着"_s));

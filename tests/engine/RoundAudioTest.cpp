@@ -34,7 +34,8 @@ TEST(RoundAudio, ScreensEachImportAndCachesItsWaveform)
     EXPECT_EQ(h.engine().lastSummary(), u"导入 2 条"_s);
     ASSERT_EQ(h.engine().notes().voiceReports().size(), 2);
     EXPECT_TRUE(h.engine().notes().voiceReports().value(u"20251203-090000"_s).isLikelySpeech);
-    const VoiceActivity::Report humReport = h.engine().notes().voiceReports().value(u"20251203-110000"_s);
+    const VoiceActivity::Report humReport =
+        h.engine().notes().voiceReports().value(u"20251203-110000"_s);
     EXPECT_FALSE(humReport.isLikelySpeech);
     EXPECT_EQ(h.loggedCount(u"语音检测："_s), 1);
     EXPECT_TRUE(h.logged(u"语音检测：20251203-110000 疑似没有人声——"_s + humReport.reason +

@@ -61,10 +61,11 @@ void UploadFixture::signIn()
 
 void UploadFixture::setThreshold(int seconds)
 {
+    // Loaded first, so that start() does not read the settings file over this.
+    engine().loadCleanupSettingsOnce();
     CleanupSettings settings = engine().cleanup();
     settings.minUploadSeconds = seconds;
     engine().setCleanup(settings);
-    engine().cleanupLoaded = true;
 }
 
 void UploadFixture::addRecording(const QString& base, double seconds)

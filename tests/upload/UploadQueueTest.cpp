@@ -40,7 +40,8 @@ TEST_F(UploadFixture, ImportIsPushedByTheRoundAndFollowedToItsTranscript)
         return state.status == u"ready"_s && state.transcriptId;
     }));
     const QString transcript = *queue->book().vaultStates().value(headBase).transcriptId;
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return queue->book().titles().contains(transcript); }));
+    ASSERT_TRUE(
+        TestSupport::spinUntil([&] { return queue->book().titles().contains(transcript); }));
     EXPECT_TRUE(queue->book().unconfirmedSpeakers().contains(transcript));
     const auto item = std::find_if(engine().items().cbegin(), engine().items().cend(),
                                    [](const RecordingItem& i) { return i.base == headBase; });

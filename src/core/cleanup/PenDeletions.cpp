@@ -4,8 +4,8 @@
 #include "cleanup/CleanupPlanner.h"
 #include "cloud/Mindvault.h"
 #include "sync/EngineContext.h"
-#include "sync/SyncPaths.h"
 #include "sync/SyncManifest.h"
+#include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
 
 #include <QFileInfo>
@@ -177,9 +177,9 @@ QCoro::Task<PenDeletions::Outcome> PenDeletions::execute(QList<Cleanup::Decision
         }
         // The policy looked at the archive a moment ago; look again, fully, right before the
         // one step that cannot be undone.
-        const ArchiveAudit::Item audit =
-            ArchiveAudit::audit(*archived, qint64(entry->size), qint64(entry->time), std::nullopt,
-                                std::nullopt, m_engine.paths().dest(), m_engine.paths().rawPackets());
+        const ArchiveAudit::Item audit = ArchiveAudit::audit(
+            *archived, qint64(entry->size), qint64(entry->time), std::nullopt, std::nullopt,
+            m_engine.paths().dest(), m_engine.paths().rawPackets());
         if (audit.status != ArchiveAudit::Status::ok) {
             m_engine.log(u"删除前体检不过，跳过 "_s + decision.name + u"："_s + audit.detail);
             ++failed;

@@ -36,8 +36,9 @@ QString reasonOf(const DeviceBindOutcome& outcome)
 
 DeviceBinder::DeviceBinder(EngineContext& engine, VaultProvider vault, TokenStore store,
                            Options options)
-    : m_engine(engine), m_guard(engine.lifetime()), m_vault(std::move(vault)), m_store(std::move(store)),
-      m_bindings(m_store.folder()), m_computerName(std::move(options.computerName)),
+    : m_engine(engine), m_guard(engine.lifetime()), m_vault(std::move(vault)),
+      m_store(std::move(store)), m_bindings(m_store.folder()),
+      m_computerName(std::move(options.computerName)),
       m_randomSuffix(std::move(options.randomSuffix)), m_acceptRebind(options.acceptRebind)
 {
     if (m_computerName.isEmpty())

@@ -56,6 +56,6 @@ private:
     QList<PendingUpload> m_queue;
     QHash<QString, QString> m_ext; // base -> local file extension
     QHash<QString, SyncPlanner::VaultState> m_vault;
-    QHash<QString, QString> m_titles;   // transcript id -> title
+    QHash<QString, QString> m_titles;  // transcript id -> title
     QHash<QString, int> m_unconfirmed; // transcript id -> speakers awaiting confirmation
 };

@@ -24,7 +24,6 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-
 QCoro::Task<Mindvault*> borrowVault(QPointer<UploadQueue> queue)
 {
     if (!queue)
@@ -157,7 +156,8 @@ QCoro::Task<std::shared_ptr<Mindvault>> UploadQueue::uiVault(bool allowUnauthent
         client = m_vault;
     } else if (allowUnauthenticated) {
         try {
-            const MindvaultConfig config = MindvaultConfig::load(engine().paths().mindvaultConfig());
+            const MindvaultConfig config =
+                MindvaultConfig::load(engine().paths().mindvaultConfig());
             client = std::make_shared<Mindvault>(config, m_store, m_nam.data(), m_vaultTiming);
         } catch (const std::exception&) {
         }

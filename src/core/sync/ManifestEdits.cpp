@@ -28,7 +28,8 @@ QString trimSpacesAndTabs(const QString& text)
 
 } // namespace
 
-ManifestEdits::ManifestEdits(EngineContext& engine) : m_engine(engine), m_guard(engine.lifetime()) {}
+ManifestEdits::ManifestEdits(EngineContext& engine) : m_engine(engine), m_guard(engine.lifetime())
+{}
 
 ManifestEdits::~ManifestEdits()
 {

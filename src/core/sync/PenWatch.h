@@ -4,9 +4,9 @@
 
 #include <QList>
 #include <QString>
-#include <utility>
 #include <cstdint>
 #include <optional>
+#include <utility>
 
 // What the engine last read from the pen, for the planner and the list: the recording status,
 // the file being recorded, the file list, whether the clock was set this run, and whether the

@@ -24,7 +24,10 @@ public:
 
     // base -> the recording's length in seconds.
     const QHash<QString, double>& skippedShort() const { return m_skippedShort; }
-    void setSkippedShort(const QString& base, double seconds) { m_skippedShort.insert(base, seconds); }
+    void setSkippedShort(const QString& base, double seconds)
+    {
+        m_skippedShort.insert(base, seconds);
+    }
     void clearSkippedShort(const QString& base) { m_skippedShort.remove(base); }
 
     void describe(SyncPlanner::ItemContext& context) const

@@ -107,9 +107,15 @@ void SyncEngine::noteDownloadFailure(const FileEntry& entry)
         const QString base = SyncPlanner::normalizedBase(entry.name);
         const QString limit = QString::number(SyncPlanner::giveUpAfter);
         log(base + u" 连续 "_s + limit + u" 次下载失败，不再自动重试（界面上仍可手动重试）"_s);
-        m_notes.setError(base, u"试了 "_s + limit +
-                                u" 次都没拿到内容，已停止自动重试——详情里点「重新下载」可以再试"_s);
+        m_notes.setError(base,
+                         u"试了 "_s + limit +
+                             u" 次都没拿到内容，已停止自动重试——详情里点「重新下载」可以再试"_s);
     }
+}
+
+void SyncEngine::notePenList(const QList<FileEntry>& entries)
+{
+    m_pen.noteEntries(entries);
 }
 
 void SyncEngine::addItemSource(const ItemSource& source)
@@ -129,15 +135,15 @@ void SyncEngine::refreshLocalView()
     SyncPlanner::ItemContext context;
     context.localOgg = ArchiveScan::sizes(m_paths.dest(), u"ogg"_s);
     context.rawOpus = ArchiveScan::sizes(m_paths.rawPackets(), u"opus"_s);
-    context.status = lastStatus;
-    context.current = lastCurrent;
+    context.status = m_pen.status();
+    context.current = m_pen.current();
     m_notes.describe(context);
     for (const ItemSource* source : m_itemSources)
         source->describe(context);
     context.explainFailure = [](const QString& code) {
         return VaultFailure::explain(code);
     };
-    QList<RecordingItem> items = SyncPlanner::buildItems(lastEntries, manifest, context);
+    QList<RecordingItem> items = SyncPlanner::buildItems(m_pen.entries(), manifest, context);
     if (items == m_items)
         return;
     m_items = std::move(items);

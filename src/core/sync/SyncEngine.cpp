@@ -20,11 +20,12 @@
 using namespace Qt::Literals::StringLiterals;
 
 SyncEngine::SyncEngine(CentralPort& central, SyncPaths paths_, double cooldown_,
-                       QString deviceNameHint_, Options options, QObject* parent)
-    : QObject(parent), cooldown(cooldown_),
-      deviceNameHint(std::move(deviceNameHint_)), m_paths(std::move(paths_)), m_central(central), m_timing(options.timing),
-      m_bleTiming(options.bleTiming), m_clock(std::move(options.clock)),
-      m_notify(std::move(options.notify)), m_logObserver(std::move(options.logObserver))
+                       QString m_deviceNameHint_, Options options, QObject* parent)
+    : QObject(parent), m_paths(std::move(paths_)), m_deviceNameHint(std::move(m_deviceNameHint_)),
+      m_central(central), m_timing(options.timing), m_bleTiming(options.bleTiming),
+      m_clock(std::move(options.clock)), m_notify(std::move(options.notify)),
+      m_logObserver(std::move(options.logObserver)), m_policy(cooldown_, m_timing),
+      m_witnesses(m_paths.witnesses(), [this](const QString& line) { log(line); })
 {
     refreshLocalView();
 }
@@ -163,9 +164,9 @@ BLEClient& SyncEngine::client()
 
 void SyncEngine::loadCleanupSettingsOnce()
 {
-    if (cleanupLoaded)
+    if (m_cleanupLoaded)
         return;
-    cleanupLoaded = true;
+    m_cleanupLoaded = true;
     const CleanupSettings loaded = CleanupSettings::load(m_paths.cleanupSettings());
     if (loaded == m_cleanup)
         return;
@@ -176,12 +177,13 @@ void SyncEngine::loadCleanupSettingsOnce()
 void SyncEngine::start()
 {
     loadCleanupSettingsOnce();
-    loadWitnesses();
+    m_witnesses.load();
     recoverStrandedRecordings();
     if (m_hooks.startBackgroundLoops)
         m_hooks.startBackgroundLoops();
-    log(u"开始持续监听（广播流，冷却 "_s + QString::number(static_cast<long long>(cooldown)) +
-        u"s，自动清理 "_s + (m_cleanup.deleteAfterSync ? u"开"_s : u"关"_s) + u"）"_s);
+    log(u"开始持续监听（广播流，冷却 "_s +
+        QString::number(static_cast<long long>(m_policy.cooldown())) + u"s，自动清理 "_s +
+        (m_cleanup.deleteAfterSync ? u"开"_s : u"关"_s) + u"）"_s);
     if (m_monitorTask)
         return;
     setMonitoring(true);
@@ -265,7 +267,8 @@ QCoro::Task<> SyncEngine::monitorLoop(int generation)
     AdvertisementStream stream = client().advertisements();
     m_monitorStream = &stream;
     const auto cancelled = [&] {
-        return !self || self->m_monitorGeneration != generation;
+        const SyncEngine* engine = self.data();
+        return engine == nullptr || engine->m_monitorGeneration != generation;
     };
 
     while (true) {
@@ -307,7 +310,7 @@ std::optional<Discovered> SyncEngine::pick(const QList<Discovered>& candidates) 
         if (d.byService)
             return d;
     }
-    const QString hint = deviceNameHint.toLower();
+    const QString hint = m_deviceNameHint.toLower();
     for (const Discovered& d : candidates) {
         if (d.name.toLower().contains(hint))
             return d;
@@ -322,8 +325,9 @@ void SyncEngine::noteSeen(const Discovered& d, const QDateTime& at)
         if (gap < m_timing.sightingInterval)
             return;
         if (gap > m_timing.returnGap) {
-            log(u"录音笔又开始广播了（上次见到是 "_s + SyncManifest::stamp(*m_device.lastSeenAt) + u"，中间 "_s +
-                QString::number(static_cast<long long>(gap / 60.0)) + u" 分钟没有信号）"_s);
+            log(u"录音笔又开始广播了（上次见到是 "_s + SyncManifest::stamp(*m_device.lastSeenAt) +
+                u"，中间 "_s + QString::number(static_cast<long long>(gap / 60.0)) +
+                u" 分钟没有信号）"_s);
         }
     }
     updateDevice([&](DeviceInfo& info) {
@@ -335,28 +339,12 @@ void SyncEngine::noteSeen(const Discovered& d, const QDateTime& at)
 
 bool SyncEngine::passedCooldown(const Discovered& d)
 {
-    const QString key = d.peripheral;
-    const QDateTime at = now();
-    const auto last = lastTriggered.constFind(key);
-    if (last != lastTriggered.cend()) {
-        const double elapsed = double(last->msecsTo(at)) / 1000.0;
-        // Both possible intervals are at least this long; skip the folder listing behind
-        // currentCooldown for the many advertisements that arrive well inside it.
-        if (elapsed < std::min(m_timing.resumeCooldown, cooldown))
-            return false;
-        if (elapsed < currentCooldown(key))
-            return false;
-    }
-    lastTriggered.insert(key, at);
-    return true;
+    return m_policy.admit(d.peripheral, now(), [this] { return resumingInProgress(); });
 }
 
 double SyncEngine::currentCooldown(const QString& key) const
 {
-    if (resumingInProgress())
-        return m_timing.resumeCooldown;
-    const int n = std::clamp(idleRounds.value(key, 0), 0, 3);
-    return std::max(cooldown, m_timing.backoffSteps[static_cast<size_t>(n)]);
+    return m_policy.interval(key, resumingInProgress());
 }
 
 bool SyncEngine::resumingInProgress() const
@@ -375,16 +363,15 @@ bool SyncEngine::resumingInProgress() const
 
 void SyncEngine::noteRoundOutcome(const QString& key, bool productive)
 {
+    const int before = m_policy.noteOutcome(key, productive);
     if (productive) {
-        if (idleRounds.value(key, 0) >= 1) {
-            log(u"有新内容，重连间隔打回 "_s + QString::number(static_cast<long long>(cooldown)) +
-                u"s"_s);
+        if (before >= 1) {
+            log(u"有新内容，重连间隔打回 "_s +
+                QString::number(static_cast<long long>(m_policy.cooldown())) + u"s"_s);
         }
-        idleRounds.insert(key, 0);
         return;
     }
-    const int n = std::min(idleRounds.value(key, 0) + 1, 3);
-    idleRounds.insert(key, n);
+    const int n = m_policy.idleRounds().value(key);
     // The interval the loop will really wait: a download waiting to resume shortens it.
     log(u"空转第 "_s + QString::number(n) + u" 轮，下次重连间隔 "_s +
         QString::number(static_cast<long long>(currentCooldown(key))) + u"s"_s);
@@ -397,7 +384,7 @@ QCoro::Task<std::optional<Discovered>> SyncEngine::discover(double seconds)
     QPointer<SyncEngine> self(this);
     QList<Discovered> found;
     try {
-        found = co_await client().scan(seconds, deviceNameHint);
+        found = co_await client().scan(seconds, m_deviceNameHint);
     } catch (const std::exception&) {
         co_return std::nullopt;
     }
@@ -405,7 +392,7 @@ QCoro::Task<std::optional<Discovered>> SyncEngine::discover(double seconds)
         co_return std::nullopt;
     const std::optional<Discovered> pen = pick(found);
     if (pen)
-        lastTriggered.insert(pen->peripheral, now());
+        m_policy.noteTriggered(pen->peripheral, now());
     co_return pen;
 }
 

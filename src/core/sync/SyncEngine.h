@@ -14,6 +14,8 @@
 #include "sync/EngineTiming.h"
 #include "sync/FileError.h"
 #include "sync/LiveWitness.h"
+#include "sync/MonitorPolicy.h"
+#include "sync/PenWatch.h"
 #include "sync/RecordingItem.h"
 #include "sync/RecordingNotes.h"
 #include "sync/SyncLog.h"
@@ -21,6 +23,7 @@
 #include "sync/SyncPaths.h"
 #include "sync/SyncPhase.h"
 #include "sync/SyncPlanner.h"
+#include "sync/WitnessStore.h"
 
 #include <QCoro/QCoroTask>
 #include <QDateTime>
@@ -114,6 +117,9 @@ public:
     bool analysing() const { return m_analyses > 0; }
 
     // --- monitor loop pieces ---
+    const MonitorPolicy& monitorPolicy() const { return m_policy; }
+    // The base cool-down, a floor under every back-off step.
+    void setCooldown(double seconds) { m_policy.setCooldown(seconds); }
     std::optional<Discovered> pick(const QList<Discovered>& candidates) const;
     void noteSeen(const Discovered& d, const QDateTime& at);
     bool passedCooldown(const Discovered& d);
@@ -128,6 +134,10 @@ public:
     QCoro::Task<> runSync(Discovered target);
     void refreshLocalView() override;
     void checkBattery(std::optional<uint8_t> level);
+    // What the last round read from the pen.
+    const PenWatch& penWatch() const { return m_pen; }
+    // The pen's file list as the list shows it (the round sets it after listing).
+    void notePenList(const QList<FileEntry>& entries);
 
     // Partial downloads in rawPackets: base + ".part" and base + ".part.size".
     QString partialPath(const QString& base, const QString& suffix) const;
@@ -149,10 +159,12 @@ public:
 
     // --- live witnesses ---
     // Reads the evidence file (start() does this); a missing or broken file keeps the map.
-    void loadWitnesses();
-    void noteLiveObservation();
-    Continuation::TrueStart trueStart(const QString& base, double durationSec) override;
-    void saveWitnesses();
+    void loadWitnesses() { m_witnesses.load(); }
+    const LiveWitness::Map& witnesses() const { return m_witnesses.witnesses(); }
+    Continuation::TrueStart trueStart(const QString& base, double durationSec) override
+    {
+        return m_witnesses.trueStart(base, durationSec);
+    }
 
     // --- shared helpers for engine members elsewhere ---
     void log(const QString& line) override;
@@ -161,20 +173,6 @@ public:
     // Saves the ledger; a failure is logged and the round carries on.
     bool persist(const SyncManifest& manifest) override;
     BLEClient& client();
-
-    // --- plain fields ---
-    double cooldown;
-    QString deviceNameHint;
-    QHash<QString, int> idleRounds; // peripheral id -> unproductive rounds in a row (0...3)
-    bool cleanupLoaded = false;
-    QHash<QString, QDateTime> lastTriggered; // peripheral id -> last round start
-    QList<FileEntry> lastEntries;
-    bool didSyncClock = false;
-    std::optional<QDateTime> lastNotRecordingAt;
-    LiveWitness::Map witnesses;
-    std::optional<uint8_t> lastStatus;
-    std::optional<QString> lastCurrent;
-    bool warnedLowBattery = false;
 
 Q_SIGNALS:
     void deviceChanged();
@@ -225,6 +223,7 @@ private:
     void endAnalysis();
 
     const SyncPaths m_paths;
+    QString m_deviceNameHint;
     CentralPort& m_central;
     EngineTiming m_timing;
     BLEClient::Timing m_bleTiming;
@@ -247,6 +246,10 @@ private:
     CleanupSettings m_cleanup;
 
     bool m_syncing = false;
+    bool m_cleanupLoaded = false;
+    MonitorPolicy m_policy;
+    PenWatch m_pen;
+    WitnessStore m_witnesses;
     RecordingNotes m_notes;
     QList<const ItemSource*> m_itemSources;
 

@@ -3,8 +3,8 @@
 #include "sync/SyncRound.h"
 
 #include "audio/OggWrap.h"
-#include "sync/AtomicFile.h"
 #include "sync/ArchiveScan.h"
+#include "sync/AtomicFile.h"
 #include "sync/Describe.h"
 #include "sync/SyncEngine.h"
 
@@ -114,16 +114,14 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     co_await readSyncCriticalInfo();
     if (!self)
         co_return false;
-    noteLiveObservation();
+    m_witnesses.observe(m_pen.status(), m_pen.current(), now());
 
     // Setting the clock while the pen records could disturb the file being written.
-    if (!(lastStatus == 1 || lastStatus == 3)) {
+    if (!(m_pen.status() == 1 || m_pen.status() == 3)) {
         try {
             ble.setTime(now());
-            if (!didSyncClock) {
+            if (m_pen.noteClockSet())
                 log(u"已给录音笔校时"_s);
-                didSyncClock = true;
-            }
         } catch (const std::exception& e) {
             log(u"校时没发出去："_s + describe(e) + u"（不影响这一轮同步）"_s);
         }
@@ -147,7 +145,7 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
         co_return false;
     round.entries = list.entries;
     round.gotDone = list.gotDone;
-    lastEntries = list.entries;
+    notePenList(list.entries);
     refreshLocalView();
     log(u"列表回来 "_s + QString::number(list.entries.size()) + u" 条"_s +
         (list.gotDone ? QString() : u"（未收到 2-18 结束帧，可能不完整）"_s));
@@ -166,7 +164,7 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     backfillAndRewrap(round.entries, manifest, localRaw, localOgg, round);
 
     const QList<FileEntry> pending =
-        SyncPlanner::pending(round.entries, manifest, lastStatus, lastCurrent, localRaw);
+        SyncPlanner::pending(round.entries, manifest, m_pen.status(), m_pen.current(), localRaw);
     round.pendingCount = int(pending.size());
     dropStalePartials(round.entries, pending, round.gotDone);
     if (!pending.isEmpty()) {
@@ -197,7 +195,8 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
 
     int deleted = 0; // nothing can be queued without the deletion code
     if (m_hooks.runPendingDeletes)
-        deleted = co_await m_hooks.runPendingDeletes(ble, round.entries, lastStatus, round.gotDone);
+        deleted =
+            co_await m_hooks.runPendingDeletes(ble, round.entries, m_pen.status(), round.gotDone);
     if (!self)
         co_return false;
     if (deleted >= 1)
@@ -207,7 +206,8 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
         setPhase(SyncPhase::cleaning());
         EngineHooks::CleanupOutcome outcome;
         if (m_hooks.performCleanup) {
-            outcome = co_await m_hooks.performCleanup(ble, round.entries, lastStatus, lastCurrent);
+            outcome = co_await m_hooks.performCleanup(ble, round.entries, m_pen.status(),
+                                                      m_pen.current());
             if (!self)
                 co_return false;
         } else {
@@ -228,14 +228,14 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
                                    const SyncPlanner::Sizes& localRaw,
                                    const SyncPlanner::Sizes& localOgg, Round& round)
 {
-    const QList<FileEntry> unrecorded =
-        SyncPlanner::unrecorded(entries, manifest, lastStatus, lastCurrent, localRaw, localOgg);
+    const QList<FileEntry> unrecorded = SyncPlanner::unrecorded(
+        entries, manifest, m_pen.status(), m_pen.current(), localRaw, localOgg);
     if (!unrecorded.isEmpty()) {
         QStringList bases;
         for (const FileEntry& e : unrecorded) {
             const QString base = SyncPlanner::normalizedBase(e.name);
-            manifest.imported[SyncPlanner::manifestKey(e)] = {base + u".ogg"_s,
-                                                              localRaw.value(base), SyncManifest::stamp(now())};
+            manifest.imported[SyncPlanner::manifestKey(e)] = {
+                base + u".ogg"_s, localRaw.value(base), SyncManifest::stamp(now())};
             bases.append(base);
         }
         persist(manifest, round);
@@ -243,8 +243,8 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
             bases.join(u"、"_s));
     }
 
-    const QList<FileEntry> rewrap =
-        SyncPlanner::needsRewrap(entries, manifest, lastStatus, lastCurrent, localRaw, localOgg);
+    const QList<FileEntry> rewrap = SyncPlanner::needsRewrap(entries, manifest, m_pen.status(),
+                                                             m_pen.current(), localRaw, localOgg);
     for (const FileEntry& e : rewrap) {
         const QString base = SyncPlanner::normalizedBase(e.name);
         QFile rawFile(m_paths.rawPackets() + u'/' + base + u".opus"_s);
@@ -323,8 +323,8 @@ QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
         parts.append(stoppedText(*round.blocked));
     if (!round.gotDone)
         parts.append(u"列表未收到 2-18，按空闲收尾"_s);
-    if (lastCurrent && !lastCurrent->isEmpty())
-        parts.append(SyncPlanner::normalizedBase(*lastCurrent) + u" 录音中已跳过"_s);
+    if (m_pen.current() && !m_pen.current()->isEmpty())
+        parts.append(SyncPlanner::normalizedBase(*m_pen.current()) + u" 录音中已跳过"_s);
     setLastSummary(parts.join(u"，"_s));
     log(u"同步结束："_s + m_lastSummary);
 

@@ -80,8 +80,9 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
             savePartial(base, size, result.data);
         } catch (const std::exception& e) {
             // The link is gone either way; what matters is not claiming a breakpoint we lack.
-            m_notes.setError(base, QString::asprintf("传到 %.0f%% 时设备断开了，断点没存下来：", pct) +
-                                    describe(e));
+            m_notes.setError(base,
+                             QString::asprintf("传到 %.0f%% 时设备断开了，断点没存下来：", pct) +
+                                 describe(e));
             log(QString::asprintf("断线中断 %s：收到的 %d/%s B 没能存成断点，不计失败——",
                                   c(name).constData(), int(got),
                                   c(QString::number(size)).constData()) +
@@ -109,9 +110,9 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
 
     if (result.endCode == 0 && got > 0) {
         const double pct = percentOf(got, size);
-        m_notes.setError(base,
-                      QString::asprintf("只收到 %d/%d 字节（%.1f%%），设备却报了完成——按未完成处理",
-                                        int(got), int(size), pct));
+        m_notes.setError(
+            base, QString::asprintf("只收到 %d/%d 字节（%.1f%%），设备却报了完成——按未完成处理",
+                                    int(got), int(size), pct));
         log(QString::asprintf("下载不完整 %s：收到 %d/%d 字节（%.1f%%）续传%d次，丢弃重来",
                               c(name).constData(), int(got), int(size), pct, result.resumes));
         // What was kept to resume from led here: resuming from it again would repeat this.
