@@ -51,7 +51,7 @@ class ItemSource;
 // Components hanging off the engine (upload queue, pen deletions, ledger edits, device binding)
 // see it only as their EngineContext and keep their own state; their part of the list comes in
 // through ItemSource.
-class SyncEngine : public QObject, public EngineContext {
+class SyncEngine final : public QObject, public EngineContext {
     Q_OBJECT
 
 public:
