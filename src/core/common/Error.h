@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <exception>
 #include <string>
 
@@ -11,6 +10,8 @@
 class KestrelError : public std::exception {
 public:
     virtual QString description() const = 0;
+    // What a library said in its own words (English, say), for the log only; empty for most.
+    virtual QString logDetail() const { return {}; }
 
     const char* what() const noexcept override
     {

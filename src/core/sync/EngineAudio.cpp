@@ -3,6 +3,8 @@
 #include "audio/AudioTranscode.h"
 #include "audio/Waveform.h"
 
+#include <QFileInfo>
+
 namespace EngineAudio {
 
 void install(EngineHooks& hooks, const QString& archiveRoot)
@@ -11,7 +13,11 @@ void install(EngineHooks& hooks, const QString& archiveRoot)
     hooks.cacheWaveform = [archiveRoot](const QString& base, const QString& audioPath) {
         Waveform::load(base, audioPath, archiveRoot);
     };
-    hooks.convertToM4a = [](const QString& cafPath) {
+    hooks.convertToM4a = [](const QString& cafPath) -> std::optional<double> {
+        const QFileInfo caf(cafPath);
+        if (AudioTranscode::duration(caf.path() + u'/' + caf.completeBaseName() +
+                                     QStringLiteral(".m4a")))
+            return std::nullopt;
         return AudioTranscode::toM4A(cafPath).seconds;
     };
 }

@@ -461,13 +461,9 @@ QCoro::Task<int> SyncEngine::flushUploadQueue(bool force)
 
 void SyncEngine::recoverStrandedRecordings()
 {
-    const SyncPlanner::Sizes caf = scanLocal(paths.dest(), u"caf"_s);
-    const SyncPlanner::Sizes m4a = scanLocal(paths.dest(), u"m4a"_s);
-    QStringList stranded;
-    for (auto it = caf.cbegin(); it != caf.cend(); ++it) {
-        if (!m4a.contains(it.key()))
-            stranded.append(it.key());
-    }
+    // A ".caf" beside an ".m4a" is looked at too: a conversion cut short may have left one
+    // that does not read.
+    QStringList stranded = scanLocal(paths.dest(), u"caf"_s).keys();
     if (stranded.isEmpty() || !m_hooks.convertToM4a)
         return; // without a converter the files simply wait for a start that has one
     std::sort(stranded.begin(), stranded.end());
@@ -480,12 +476,15 @@ void SyncEngine::recoverStrandedRecordings()
         for (const QString& base : stranded) {
             const QString source = dest + u'/' + base + u".caf"_s;
             try {
-                const double seconds = convert(source);
+                const std::optional<double> converted = convert(source);
+                if (!converted)
+                    continue;
+                const double seconds = *converted;
                 QFile::remove(source);
                 logRef->write(QString::asprintf("补转搁浅录音 %s → m4a（%.1f 秒）",
                                                 base.toUtf8().constData(), seconds));
             } catch (const std::exception& e) {
-                logRef->write(u"补转 "_s + base + u" 失败："_s + describe(e) +
+                logRef->write(u"补转 "_s + base + u" 失败："_s + describeForLog(e) +
                               u"——原始 caf 留着"_s);
             }
         }
