@@ -60,7 +60,7 @@ TEST(RoundAudio, StartConvertsStrandedRecordings)
                            AudioFixtures::tone(48000, 300, 1.5, [](qint64) { return 0.3f; })));
     TestSupport::writeFile(dest + u"b.caf"_s, "caff, but cut off");
     // c's conversion was cut short and left an .m4a that does not read: it is done again. d's
-    // finished, only the .caf was not yet removed: both stay as they are.
+    // finished, only the .caf was not yet removed: the .m4a stays as it is.
     const QByteArray cafBytes = AudioFixtures::caf(
         16000, AudioFixtures::tone(16000, 300, 1.0, [](qint64) { return 0.3f; }));
     TestSupport::writeFile(dest + u"c.caf"_s, cafBytes);
@@ -68,18 +68,19 @@ TEST(RoundAudio, StartConvertsStrandedRecordings)
                                                          "ftypM4A ",
                                                          12));
     TestSupport::writeFile(dest + u"d.caf"_s, cafBytes);
-    TestSupport::writeFile(dest + u"d.m4a"_s, cafBytes);
+    ASSERT_NO_THROW(AudioTranscode::toM4A(dest + u"d.caf"_s));
+    const QByteArray dM4a = TestSupport::readFile(dest + u"d.m4a"_s);
 
     h.engine().start();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 3; }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 4; }));
     h.engine().stop();
 
     EXPECT_TRUE(h.logged(u"补转搁浅录音 c → m4a（1.0 秒）"_s));
     EXPECT_FALSE(QFile::exists(dest + u"c.caf"_s));
     EXPECT_NEAR(AudioTranscode::duration(dest + u"c.m4a"_s).value_or(0), 1.0, 0.1);
-    EXPECT_EQ(h.loggedCount(u"补转搁浅录音 d"_s), 0);
-    EXPECT_EQ(TestSupport::readFile(dest + u"d.m4a"_s), cafBytes);
-    EXPECT_TRUE(QFile::exists(dest + u"d.caf"_s));
+    EXPECT_EQ(h.loggedCount(u"补转搁浅录音 d → m4a"_s), 1);
+    EXPECT_EQ(TestSupport::readFile(dest + u"d.m4a"_s), dM4a);
+    EXPECT_FALSE(QFile::exists(dest + u"d.caf"_s));
     EXPECT_TRUE(h.logged(u"补转搁浅录音 a → m4a（1.5 秒）"_s));
     EXPECT_FALSE(QFile::exists(dest + u"a.caf"_s));
     EXPECT_GT(AudioTranscode::duration(dest + u"a.m4a"_s).value_or(0), 1.4);

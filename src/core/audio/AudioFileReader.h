@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "sync/LogDetail.h"
 
 #include <QString>
 #include <memory>
@@ -13,7 +14,7 @@
 // Not thread-safe; one reader per task. Move-only.
 class AudioFileReader {
 public:
-    class OpenError : public KestrelError {
+    class OpenError : public KestrelError, public LogDetail {
     public:
         explicit OpenError(QString reason, QString detail = {})
             : m_reason(std::move(reason)), m_detail(std::move(detail))

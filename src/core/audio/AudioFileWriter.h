@@ -2,6 +2,7 @@
 
 #include "audio/AudioEncoder.h"
 #include "common/Error.h"
+#include "sync/LogDetail.h"
 
 #include <QString>
 #include <memory>
@@ -19,7 +20,7 @@ public:
         Keep, // nothing there is replaced: the first free "name (2).ext", "name (3)", … instead
     };
 
-    class WriteError : public KestrelError {
+    class WriteError : public KestrelError, public LogDetail {
     public:
         enum class Kind { Refused, Unreadable };
         WriteError(Kind kind, QString reason, QString detail = {})

@@ -2,6 +2,7 @@
 
 #include "audio/AudioEncoder.h"
 #include "common/Error.h"
+#include "sync/LogDetail.h"
 
 #include <QString>
 #include <array>
@@ -15,7 +16,7 @@
 // only complete and readable.
 namespace AudioTranscode {
 
-class TranscodeError : public KestrelError {
+class TranscodeError : public KestrelError, public LogDetail {
 public:
     enum class Kind { Unreadable, EmptyOutput };
     static TranscodeError unreadable(QString why, QString detail = {})

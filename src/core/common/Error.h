@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+
 #include <exception>
 #include <string>
 
@@ -10,8 +11,6 @@
 class KestrelError : public std::exception {
 public:
     virtual QString description() const = 0;
-    // What a library said in its own words (English, say), for the log only; empty for most.
-    virtual QString logDetail() const { return {}; }
 
     const char* what() const noexcept override
     {

@@ -15,15 +15,6 @@ QString describe(const std::exception& error)
     return QString::fromUtf8(error.what());
 }
 
-QString describeForLog(const std::exception& error)
-{
-    const auto* own = dynamic_cast<const KestrelError*>(&error);
-    const QString detail = own ? own->logDetail() : QString();
-    return detail.isEmpty()
-               ? describe(error)
-               : describe(error) + QStringLiteral("（") + detail + QStringLiteral("）");
-}
-
 QString describe(const std::exception_ptr& error)
 {
     if (!error) {

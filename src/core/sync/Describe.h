@@ -7,5 +7,3 @@
 // the operating system's (or library's) message.
 QString describe(const std::exception& error);
 QString describe(const std::exception_ptr& error);
-// describe(), then any library's own words in brackets: for the log, never for the user.
-QString describeForLog(const std::exception& error);

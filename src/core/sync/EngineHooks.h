@@ -58,7 +58,6 @@ struct EngineHooks {
     using CacheWaveformFn = std::function<void(const QString& base, const QString& audioPath)>;
     CacheWaveformFn cacheWaveform;
     // Converts a stranded ".caf" recording to ".m4a" next to it and returns its duration in
-    // seconds; nothing when a readable ".m4a" is already there (nothing is done then); throws
-    // KestrelError. Runs on a worker thread.
-    std::function<std::optional<double>(const QString& cafPath)> convertToM4a;
+    // seconds; throws KestrelError. Runs on a worker thread.
+    std::function<double(const QString& cafPath)> convertToM4a;
 };

@@ -5,6 +5,7 @@
 #include "device/CentralPort.h"
 #include "device/RadioState.h"
 #include "sync/Describe.h"
+#include "sync/LogDetail.h"
 
 #include <QCoro/QCoroFuture>
 #include <QDir>
@@ -476,10 +477,7 @@ void SyncEngine::recoverStrandedRecordings()
         for (const QString& base : stranded) {
             const QString source = dest + u'/' + base + u".caf"_s;
             try {
-                const std::optional<double> converted = convert(source);
-                if (!converted)
-                    continue;
-                const double seconds = *converted;
+                const double seconds = convert(source);
                 QFile::remove(source);
                 logRef->write(QString::asprintf("补转搁浅录音 %s → m4a（%.1f 秒）",
                                                 base.toUtf8().constData(), seconds));

@@ -6,6 +6,7 @@
 #include "sync/ArchiveSlot.h"
 #include "sync/AtomicFile.h"
 #include "sync/Describe.h"
+#include "sync/LogDetail.h"
 #include "sync/ProgressThrottle.h"
 #include "sync/SyncEngine.h"
 #include "sync/SyncRound.h"
