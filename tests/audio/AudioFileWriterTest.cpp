@@ -93,7 +93,7 @@ TEST(AudioFileWriter, AFullDiskGivesItsSentenceForEveryFormat)
     ASSERT_TRUE(disk.fillLeaving(8 * 1024));
     const std::vector<float> samples =
         AudioFixtures::tone(16000, 400, 10.0, [](qint64) { return 0.5f; });
-    for (const QString name : {u"d.wav"_s, u"d.m4a"_s}) {
+    for (const QString& name : {u"d.wav"_s, u"d.m4a"_s}) {
         const auto format =
             name.endsWith(u"wav"_s) ? AudioFileWriter::Format::Wav : AudioFileWriter::Format::M4a;
         try {

@@ -49,7 +49,16 @@ struct AudioFileWriter::Impl {
     std::unique_ptr<AVFrame, Ffmpeg::FrameFreer> frame;
     std::unique_ptr<AVPacket, Ffmpeg::PacketFreer> packet{av_packet_alloc()};
     int frameSize = 0; // samples per encoder frame
-    int filled = 0;    // samples waiting in `frame`
+
+    // Here rather than in the writer's destructor, so a constructor that throws cleans up too.
+    ~Impl()
+    {
+        out.reset();
+        if (!placed && !temporary.isEmpty())
+            QFile::remove(temporary);
+    }
+
+    int filled = 0; // samples waiting in `frame`
     qint64 written = 0;
 
     void check(int result, const QString& what) const
@@ -203,12 +212,7 @@ AudioFileWriter::AudioFileWriter(const QString& path, Format format, int sampleR
     d->checkWrite(avformat_write_header(raw, nullptr), d->writeFailed());
 }
 
-AudioFileWriter::~AudioFileWriter()
-{
-    d->out.reset();
-    if (!d->placed && !d->temporary.isEmpty())
-        QFile::remove(d->temporary);
-}
+AudioFileWriter::~AudioFileWriter() = default;
 
 void AudioFileWriter::write(const float* samples, qint64 frames)
 {
