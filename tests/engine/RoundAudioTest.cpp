@@ -107,8 +107,9 @@ TEST(RoundAudio, AnAnalysisThatThrowsEndsAndIsLogged)
         TestSupport::readFile(QStringLiteral(ENGINE_FIXTURES) + u"/audio/20251203-090000.raw"_s));
 
     h.round();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return finished == 1; }));
-    EXPECT_FALSE(h.engine().analysing());
+    // A job that ends before the next starts signals once each; what counts is that none is
+    // left running.
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return finished >= 1 && !h.engine().analysing(); }));
     EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
     EXPECT_EQ(h.loggedCount(u"语音检测：20251203-090000 分析失败——"_s), 1);
     EXPECT_EQ(h.loggedCount(u"波形：20251203-090000 算不出来——disk gone"_s), 1);
