@@ -110,15 +110,18 @@ int rank(const QString& ext)
 }
 
 // The archived recordings, oldest first: each base once, in the best form it is kept in. Files
-// that are not readable or of no known kind are listed too, so they are named, not left out.
+// that are not readable or in an unknown container are listed too, so they are named, not left
+// out.
 QList<Recording> archived(const Options& o, const SyncManifest& manifest)
 {
     std::map<QString, Recording> byBase;
     const QFileInfoList files = QDir(o.paths.dest()).entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo& info : files) {
         const QString ext = info.suffix().toLower();
-        // Half-downloaded and temporary files are the importer's, not recordings.
-        if (info.fileName().startsWith(u'.') || ext == u"part"_s)
+        // Only recordings: the audio kinds, and ".bin", what the importer names a container it
+        // does not know. The ledger and temporary files live here too.
+        if (info.fileName().startsWith(u'.') ||
+            (rank(ext) == int(audioKinds.size()) && ext != u"bin"_s))
             continue;
         const QString base = info.completeBaseName();
         auto [it, fresh] = byBase.try_emplace(base);

@@ -208,7 +208,7 @@ TEST_F(ExportCommand, FiltersAndRefusals)
         const auto run = kestrel(
             QStringList{u"export"_s, u"--archive-root"_s, root(), u"--to"_s, target.path()} +
             c.args);
-        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
         const QString said = run.out + run.err;
         EXPECT_TRUE(said.contains(c.says)) << said.toStdString();
     }
