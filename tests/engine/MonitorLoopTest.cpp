@@ -195,7 +195,8 @@ TEST(MonitorLoop, StartLoadsTheEvidenceAndConvertsStrandedRecordings)
     TestSupport::writeFile(dest + u"a.caf"_s, "caf");
     TestSupport::writeFile(dest + u"b.caf"_s, "caf");
     TestSupport::writeFile(dest + u"c.caf"_s, "caf");
-    TestSupport::writeFile(dest + u"c.m4a"_s, "m4a"); // already converted: left alone
+    // Whether an .m4a beside a .caf is a whole conversion is the converter's to judge.
+    TestSupport::writeFile(dest + u"c.m4a"_s, "m4a");
     QStringList converted;
     QMutex lock;
     h.engine().hooks().convertToM4a = [&](const QString& caf) {
@@ -207,11 +208,11 @@ TEST(MonitorLoop, StartLoadsTheEvidenceAndConvertsStrandedRecordings)
     };
 
     h.engine().start();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 2; }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 3; }));
     h.engine().stop();
 
     EXPECT_EQ(h.engine().witnesses.at(u"20250101-120000"_s), seen);
-    EXPECT_EQ(converted, QStringList({u"a.caf"_s, u"b.caf"_s}));
+    EXPECT_EQ(converted, QStringList({u"a.caf"_s, u"b.caf"_s, u"c.caf"_s}));
     EXPECT_TRUE(h.logged(u"补转搁浅录音 a → m4a（12.3 秒）"_s));
     EXPECT_TRUE(h.logged(u"补转 b 失败：读不了源文件：坏的——原始 caf 留着"_s));
     EXPECT_FALSE(QFile::exists(dest + u"a.caf"_s));
