@@ -14,9 +14,11 @@
 #include "window/MainWindow.h"
 
 #include <QApplication>
+#include <QCoro/QCoroFuture>
 #include <QDir>
 #include <QScreen>
 #include <QStyle>
+#include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -42,11 +44,15 @@ void AppState::wire()
     AppModel& model = m_model;
     model.importFolder = engine.paths.dest();
     model.projectRoot = engine.paths.root();
-    try {
-        model.vaultBaseURL = QUrl(MindvaultConfig::load(engine.paths.mindvaultConfig()).apiBase);
-    } catch (const std::exception&) {
-        // No service configured: the web pages have no address and their entries do nothing.
-    }
+    model.vaultBaseURL = [config = engine.paths.mindvaultConfig()] {
+        try {
+            return QUrl(MindvaultConfig::load(config).apiBase);
+        } catch (const std::exception&) {
+            // No service configured: the web pages have no address and their entries do
+            // nothing.
+            return QUrl();
+        }
+    };
     const CleanupSettings& settings = engine.cleanup();
     model.setCleanupEnabled(settings.deleteAfterSync);
     model.setCoolingDays(settings.coolingDays);
@@ -115,8 +121,8 @@ void AppState::installWiredActions()
                         std::optional<QString> projectId) {
         edits->setPlan(item.base, title, projectId);
     };
-    a.runAudit = [edits, model] {
-        model->setAuditReport(edits->runArchiveAudit());
+    a.runAudit = [this] {
+        runAudit();
     };
     UploadQueue* queue = m_services.uploadQueue;
     a.pushNow = [queue](const RecordingItem& item) {
@@ -133,9 +139,7 @@ void AppState::installWiredActions()
     a.redownload = [edits](const RecordingItem& item) {
         edits->requestRedownload(item.base);
     };
-    a.quit = [] {
-        QCoreApplication::quit();
-    };
+    a.quit = m_services.quit;
     DeviceBinder* binder = &m_services.deviceBinder;
     a.resolveBindMismatch = [binder](std::optional<QString> name) {
         return binder->resolveBindMismatch(std::move(name));
@@ -245,6 +249,24 @@ QCoro::Task<AppActions::ErrorText> AppState::renameDevice(QString name)
     co_return r.why;
 }
 
+// Decoding every archived recording takes seconds on a large archive: it runs on a worker
+// thread (it only reads files) and the window stays responsive.
+QCoro::Task<> AppState::runAudit()
+{
+    if (m_auditing)
+        co_return;
+    m_auditing = true;
+    QPointer<AppState> self(this);
+    const SyncPaths paths = m_services.engine.paths;
+    const ArchiveAudit::Report report =
+        co_await QtConcurrent::run([paths] { return ArchiveAudit::run(paths); });
+    if (!self)
+        co_return;
+    m_auditing = false;
+    m_services.manifestEdits.auditFinished(report);
+    m_model.setAuditReport(report);
+}
+
 MainWindow* AppState::window() const
 {
     return m_window;
@@ -253,13 +275,27 @@ MainWindow* AppState::window() const
 void AppState::showMainWindow()
 {
     if (!m_window) {
-        m_window = new MainWindow(m_model, m_dialogs, m_windowStateFile);
-        ensureOnScreen(*m_window);
+        auto* window = new MainWindow(m_model, m_dialogs, m_windowStateFile);
+        window->setCloseHides(m_trayPresent);
+        ensureOnScreen(*window);
+        m_window = window;
     }
     m_window->show();
     m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     m_window->raise();
     m_window->activateWindow();
+}
+
+void AppState::setTrayPresent(bool present)
+{
+    m_trayPresent = present;
+    MainWindow* window = m_window.data();
+    if (!window)
+        return;
+    window->setCloseHides(present);
+    // Without the tray a hidden window would leave the application with no face at all.
+    if (!present && !window->isVisible())
+        showMainWindow();
 }
 
 void AppState::ensureOnScreen(QWidget& window)

@@ -38,6 +38,10 @@ public:
     void showMainWindow();
     // The main window, once created.
     MainWindow* window() const;
+    // Whether a tray icon stands for the application (none at first). Only then may closing the
+    // window hide it; when the tray goes while the window is hidden, the window comes back.
+    void setTrayPresent(bool present);
+    bool trayPresent() const { return m_trayPresent; }
 
     // Centres the window on the primary screen when its frame meets no screen's free area.
     static void ensureOnScreen(QWidget& window);
@@ -49,6 +53,7 @@ private:
     QCoro::Task<> fetchVault(UploadQueue* queue);
     QCoro::Task<Mindvault::AuthState> checkSession();
     QCoro::Task<AppActions::ErrorText> renameDevice(QString name);
+    QCoro::Task<> runAudit();
 
     AppServices m_services;
     Dialogs& m_dialogs;
@@ -56,5 +61,7 @@ private:
     QString m_windowStateFile;
     AppModel m_model;
     bool m_wired = false;
+    bool m_auditing = false; // one audit at a time; a second click waits for its report
+    bool m_trayPresent = false;
     QPointer<MainWindow> m_window;
 };

