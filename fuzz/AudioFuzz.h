@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QString>
 #include <cmath>
+#include <cstdlib>
 #include <unistd.h>
 #include <vector>
 
@@ -18,10 +19,15 @@
 // fuzzer does not wear a disk.
 inline QString fuzzAudioFile(const QByteArray& bytes)
 {
-    static const QString path =
-        (QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
-                                                   : QDir::tempPath()) +
-        QStringLiteral("/kestrel-fuzz-audio-%1").arg(::getpid());
+    static const QString path = [] {
+        const QString p = (QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm")
+                                                                     : QDir::tempPath()) +
+                          QStringLiteral("/kestrel-fuzz-audio-%1").arg(::getpid());
+        // Gone again when the fuzzer ends normally (a run's end, or a finding it reports).
+        static const QByteArray name = QFile::encodeName(p);
+        std::atexit([] { ::unlink(name.constData()); });
+        return p;
+    }();
     QFile file(path);
     FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     FUZZ_CHECK(file.write(bytes) == bytes.size());
