@@ -71,6 +71,21 @@ TEST(MonitorLoop, UnproductiveRoundsStretchTheCooldown)
     EXPECT_EQ(h.engine().currentCooldown(key), 200);
 }
 
+TEST(MonitorLoop, APendingPartialKeepsTheIntervalShortAndTheLogSaysSo)
+{
+    EngineHarness h;
+    const QString key = u"P"_s;
+    TestSupport::writeFile(h.engine().partialPath(u"A"_s, u".part"_s),
+                           VirtualPen::generatePackets(25, 1));
+    TestSupport::writeFile(h.engine().partialPath(u"A"_s, u".part.size"_s), "4000");
+
+    h.engine().noteRoundOutcome(key, false);
+    h.engine().noteRoundOutcome(key, true);
+    EXPECT_EQ(h.engine().currentCooldown(key), 15);
+    EXPECT_EQ(h.log(),
+              QStringList({u"空转第 1 轮，下次重连间隔 15s"_s, u"有新内容，重连间隔打回 15s"_s}));
+}
+
 TEST(MonitorLoop, ThePensAdvertisementsDriveRoundsWithinTheCooldown)
 {
     EngineHarness h;
@@ -241,7 +256,8 @@ TEST(MonitorLoop, StartLoadsTheEvidenceAndConvertsStrandedRecordings)
     TestSupport::writeFile(dest + u"a.caf"_s, "caf");
     TestSupport::writeFile(dest + u"b.caf"_s, "caf");
     TestSupport::writeFile(dest + u"c.caf"_s, "caf");
-    TestSupport::writeFile(dest + u"c.m4a"_s, "m4a"); // already converted: left alone
+    // Whether an .m4a beside a .caf is a whole conversion is the converter's to judge.
+    TestSupport::writeFile(dest + u"c.m4a"_s, "m4a");
     QStringList converted;
     QMutex lock;
     h.engine().hooks().convertToM4a = [&](const QString& caf) {
@@ -253,11 +269,11 @@ TEST(MonitorLoop, StartLoadsTheEvidenceAndConvertsStrandedRecordings)
     };
 
     h.engine().start();
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 2; }));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.loggedCount(u"补转"_s) == 3; }));
     h.engine().stop();
 
     EXPECT_EQ(h.engine().witnesses().at(u"20250101-120000"_s), seen);
-    EXPECT_EQ(converted, QStringList({u"a.caf"_s, u"b.caf"_s}));
+    EXPECT_EQ(converted, QStringList({u"a.caf"_s, u"b.caf"_s, u"c.caf"_s}));
     EXPECT_TRUE(h.logged(u"补转搁浅录音 a → m4a（12.3 秒）"_s));
     EXPECT_TRUE(h.logged(u"补转 b 失败：读不了源文件：坏的——原始 caf 留着"_s));
     EXPECT_FALSE(QFile::exists(dest + u"a.caf"_s));

@@ -14,7 +14,6 @@
 #include "sync/SyncPlanner.h"
 
 #include <QCoro/QCoroSignal>
-#include <QCoro/QCoroTimer>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QTimeZone>
@@ -48,7 +47,16 @@ UploadQueue::UploadQueue(EngineContext& engine, Timing timing, TokenStore store,
 
 UploadQueue::~UploadQueue()
 {
-    if (!alive())
+    // Every flow ends now, while everything it looks at still exists: from here on each counts
+    // the queue as gone, the loops wake from their sleep and the requests on the wire fail at
+    // once. A flow left waiting would keep its frame for good.
+    m_closing = true;
+    stopBackgroundLoops();
+    for (const std::shared_ptr<Mindvault>& client : QList{m_vault} + m_retired) {
+        if (client)
+            client->abortRequests();
+    }
+    if (m_engine.isNull())
         return;
     engine().removeItemSource(m_book);
     EngineHooks& hooks = engine().hooks();
@@ -298,6 +306,7 @@ void UploadQueue::stopBackgroundLoops()
 {
     ++m_pollGeneration;
     ++m_retryGeneration;
+    m_loopSleep.wakeAll();
 }
 
 QCoro::Task<> UploadQueue::pollLoop(int generation)
@@ -312,7 +321,7 @@ QCoro::Task<> UploadQueue::pollLoop(int generation)
         co_await refreshVaultStatus(manifest, pollLimit);
         if (!running())
             co_return;
-        co_await QCoro::sleepFor(period(m_timing.pollPeriod));
+        co_await m_loopSleep.sleep(period(m_timing.pollPeriod));
     }
 }
 
@@ -324,7 +333,7 @@ QCoro::Task<> UploadQueue::retryLoop(int generation)
         return q != nullptr && q->alive() && q->m_retryGeneration == generation;
     };
     while (true) {
-        co_await QCoro::sleepFor(period(m_timing.retryPeriod));
+        co_await m_loopSleep.sleep(period(m_timing.retryPeriod));
         if (!running())
             co_return;
         co_await flushUploadQueue(false);

@@ -64,4 +64,7 @@ public:
     virtual bool needsSignIn() const = 0;
     virtual void setNeedsSignIn(bool needed) = 0;
     virtual void setUploadBlocked(const std::optional<QString>& text) = 0;
+    // The service's name for the pen on show, when that pen is still the one shown.
+    virtual void showBindingName(const QString& peripheralId,
+                                 const std::optional<QString>& name) = 0;
 };

@@ -6,6 +6,7 @@
 #include "device/RadioState.h"
 #include "sync/ArchiveScan.h"
 #include "sync/Describe.h"
+#include "sync/LogDetail.h"
 
 #include <QCoro/QCoroFuture>
 #include <QDir>
@@ -56,6 +57,12 @@ void SyncEngine::updateDevice(const std::function<void(DeviceInfo&)>& change)
     DeviceInfo d = m_device;
     change(d);
     setDevice(d);
+}
+
+void SyncEngine::showBindingName(const QString& peripheralId, const std::optional<QString>& name)
+{
+    if (m_device.peripheralId == peripheralId)
+        updateDevice([&](DeviceInfo& d) { d.bindingName = name; });
 }
 
 void SyncEngine::setPhase(const SyncPhase& phase)
@@ -294,13 +301,9 @@ QCoro::Task<int> SyncEngine::flushUploadQueue(bool force)
 
 void SyncEngine::recoverStrandedRecordings()
 {
-    const SyncPlanner::Sizes caf = ArchiveScan::sizes(m_paths.dest(), u"caf"_s);
-    const SyncPlanner::Sizes m4a = ArchiveScan::sizes(m_paths.dest(), u"m4a"_s);
-    QStringList stranded;
-    for (auto it = caf.cbegin(); it != caf.cend(); ++it) {
-        if (!m4a.contains(it.key()))
-            stranded.append(it.key());
-    }
+    // A ".caf" beside an ".m4a" is looked at too: a conversion cut short may have left one
+    // that does not read.
+    QStringList stranded = ArchiveScan::sizes(m_paths.dest(), u"caf"_s).keys();
     if (stranded.isEmpty() || !m_hooks.convertToM4a)
         return; // without a converter the files simply wait for a start that has one
     std::sort(stranded.begin(), stranded.end());
@@ -318,7 +321,7 @@ void SyncEngine::recoverStrandedRecordings()
                 logRef->write(QString::asprintf("补转搁浅录音 %s → m4a（%.1f 秒）",
                                                 base.toUtf8().constData(), seconds));
             } catch (const std::exception& e) {
-                logRef->write(u"补转 "_s + base + u" 失败："_s + describe(e) +
+                logRef->write(u"补转 "_s + base + u" 失败："_s + describeForLog(e) +
                               u"——原始 caf 留着"_s);
             }
         }

@@ -139,9 +139,10 @@ void SyncEngine::noteRoundOutcome(const QString& key, bool productive)
 {
     const int before = m_policy.noteOutcome(key, productive);
     if (productive) {
+        // The interval the loop will really wait, as below: a pending partial keeps it short.
         if (before >= 1) {
             log(u"有新内容，重连间隔打回 "_s +
-                QString::number(static_cast<long long>(m_policy.cooldown())) + u"s"_s);
+                QString::number(static_cast<long long>(currentCooldown(key))) + u"s"_s);
         }
         return;
     }

@@ -6,12 +6,14 @@
 #include "sync/ArchiveSlot.h"
 #include "sync/AtomicFile.h"
 #include "sync/Describe.h"
+#include "sync/LogDetail.h"
 #include "sync/ProgressThrottle.h"
 #include "sync/SyncEngine.h"
 #include "sync/SyncRound.h"
 
 #include <QCoro/QCoroFuture>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <memory>
@@ -197,6 +199,23 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
     refreshLocalView();
 }
 
+namespace {
+
+// Why an analysis job threw, caught on its worker thread where the exception still has its type.
+template <typename Job> auto failureOf(const Job& job, QString& why) -> decltype(job())
+{
+    try {
+        return job();
+    } catch (const std::exception& e) {
+        why = describeForLog(e);
+    } catch (...) {
+        why = u"未知错误"_s;
+    }
+    return decltype(job())();
+}
+
+} // namespace
+
 void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
 {
     if (!m_hooks.screenSpeech)
@@ -204,15 +223,23 @@ void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
     ++m_analyses;
     [](QPointer<SyncEngine> self, QString b, QString path,
        EngineHooks::ScreenSpeechFn screen) -> QCoro::Task<> {
+        // Counted down however this ends, or `--once` would wait for it for ever.
+        const auto done = qScopeGuard([self] {
+            if (self)
+                self->endAnalysis();
+        });
         // Off the loop; nothing waits for or is blocked by the verdict. (The job is a named
         // object: GCC 12 destroys temporaries of a co_await expression twice.)
-        const auto job = [screen, path] {
-            return screen(path);
+        auto why = std::make_shared<QString>();
+        const auto job = [screen, path, why] {
+            return failureOf([&] { return screen(path); }, *why);
         };
         QFuture<std::optional<VoiceActivity::Report>> future = QtConcurrent::run(job);
         const std::optional<VoiceActivity::Report> report = co_await future;
         if (!self)
             co_return;
+        if (!why->isEmpty())
+            self->log(u"语音检测："_s + b + u" 分析失败——"_s + *why);
         if (report) {
             if (!report->isLikelySpeech) {
                 self->log(u"语音检测："_s + b + u" 疑似没有人声——"_s + report->reason +
@@ -220,7 +247,6 @@ void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
             }
             self->m_notes.setVoiceReport(b, *report);
         }
-        self->endAnalysis();
     }(this, base, oggPath, m_hooks.screenSpeech);
 }
 
@@ -231,13 +257,18 @@ void SyncEngine::cacheWaveformLater(const QString& base, const QString& audioPat
     ++m_analyses;
     [](QPointer<SyncEngine> self, QString b, QString path,
        EngineHooks::CacheWaveformFn cache) -> QCoro::Task<> {
-        const auto job = [cache, b, path] {
-            cache(b, path);
+        const auto done = qScopeGuard([self] {
+            if (self)
+                self->endAnalysis();
+        });
+        auto why = std::make_shared<QString>();
+        const auto job = [cache, b, path, why] {
+            failureOf([&] { cache(b, path); }, *why);
         };
         QFuture<void> future = QtConcurrent::run(job);
         co_await future;
-        if (self)
-            self->endAnalysis();
+        if (self && !why->isEmpty())
+            self->log(u"波形："_s + b + u" 算不出来——"_s + *why);
     }(this, base, audioPath, m_hooks.cacheWaveform);
 }
 
