@@ -94,8 +94,7 @@ public:
     void setPendingBindMismatch(const std::optional<BindMismatch>& mismatch) override;
     void setUploadBlocked(const std::optional<QString>& text) override;
     void setNeedsSignIn(bool needed) override;
-    void showBindingName(const QString& peripheralId,
-                         const std::optional<QString>& name) override;
+    void showBindingName(const QString& peripheralId, const std::optional<QString>& name) override;
     // Assigning the settings also saves them (there is no other save path).
     void setCleanup(const CleanupSettings& settings);
 
