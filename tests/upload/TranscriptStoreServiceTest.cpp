@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 
 using namespace Qt::Literals::StringLiterals;
 using namespace std::chrono_literals;
@@ -109,6 +110,17 @@ TEST_F(TranscriptStoreService, ATranscriptIsKeptSearchableAndOutlivesTheService)
     run = search({u"下周再对"_s});
     EXPECT_EQ(run.exitCode, 0) << run.err.toStdString();
     EXPECT_EQ(run.out, base + u"\t6:40\tS1\t那就按这个计划推进，「下周再对」一次。\n"_s);
+
+    // Export takes the transcript from the archive too.
+    QTemporaryDir out;
+    const auto exported = TestSupport::runProgram(
+        QStringLiteral(KESTREL_BIN), {u"export"_s, u"--archive-root"_s, h.paths().root(), u"--to"_s,
+                                      out.path(), u"--transcripts"_s});
+    EXPECT_EQ(exported.exitCode, 0) << exported.err.toStdString();
+    const QStringList subtitles = QDir(out.path()).entryList({u"*.srt"_s}, QDir::Files);
+    ASSERT_EQ(subtitles.size(), 1);
+    EXPECT_TRUE(TestSupport::readFile(out.path() + u'/' + subtitles.first())
+                    .contains("S1：那就按这个计划推进，下周再对一次。"));
 
     EXPECT_EQ(search({u"没人说过这句"_s}).exitCode, 1);
     const auto bad = search({u"计划"_s, u"--limit"_s, u"0"_s});

@@ -13,6 +13,7 @@ struct StoredSpeaker {
     QString label;
     std::optional<QString> name;
     bool confirmed = false;
+    QString id; // the service's row, for naming it there
     bool operator==(const StoredSpeaker&) const = default;
 };
 

@@ -180,7 +180,7 @@ void TranscriptKeeper::write(const Recording& r, const Fetched& fetched)
     t.serviceDeleted = r.serviceDeleted;
     t.segments = fetched.segments;
     for (const SpeakerRow& s : fetched.speakers)
-        t.speakers.append({s.label, s.inferredIdentity, s.confirmed});
+        t.speakers.append({s.label, s.inferredIdentity, s.confirmed, s.id});
     try {
         m_store->put(t);
     } catch (const TranscriptStoreError& e) {
@@ -221,17 +221,26 @@ void TranscriptKeeper::nameSpeaker(const QString& transcriptId, const QString& l
         guarded([&] { m_store->nameSpeaker(transcriptId, label, name, confirmed); });
 }
 
-void TranscriptKeeper::refreshed(const QString& base, const QString& transcriptId,
-                                 const Fetched& fetched)
+void TranscriptKeeper::refreshed(const QString& transcriptId, const Fetched& fetched)
 {
     if (!m_store || fetched.segments.isEmpty())
         return;
-    Recording r;
-    r.base = base;
-    r.transcriptId = transcriptId;
-    r.title = m_titles.value(base);
-    r.serviceDeleted = m_markedDeleted.contains(base);
-    write(r, fetched);
+    QStringList bases;
+    for (auto it = m_known.cbegin(); it != m_known.cend(); ++it)
+        if (it.value() == transcriptId && !m_inFlight.contains(it.key()))
+            bases << it.key();
+    for (const QString& base : bases) {
+        std::optional<StoredTranscript> stored;
+        guarded([&] { stored = m_store->get(base); });
+        if (!stored)
+            continue;
+        Recording r;
+        r.base = base;
+        r.transcriptId = transcriptId;
+        r.title = m_titles.value(base, stored->title);
+        r.serviceDeleted = stored->serviceDeleted;
+        write(r, fetched);
+    }
 }
 
 bool TranscriptKeeper::idle() const

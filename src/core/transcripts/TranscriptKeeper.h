@@ -65,8 +65,9 @@ public:
     // A speaker named in the window; written through to every stored copy of the transcript.
     void nameSpeaker(const QString& transcriptId, const QString& label,
                      const std::optional<QString>& name, bool confirmed);
-    // A fresh read of a transcript (the detail pane's refresh) replaces the stored one.
-    void refreshed(const QString& base, const QString& transcriptId, const Fetched& fetched);
+    // A fresh read of a transcript in the window (the detail pane's refresh, or its speakers
+    // again after one was named) replaces every stored copy of it.
+    void refreshed(const QString& transcriptId, const Fetched& fetched);
 
     // Nothing left to fetch, nothing on the wire, no back-off pending.
     bool idle() const;

@@ -28,7 +28,8 @@ const QList<QStringList>& migrationSteps()
         " service_deleted INTEGER NOT NULL DEFAULT 0)"_s,
         u"CREATE INDEX recordings_transcript ON recordings(transcript_id)"_s,
         u"CREATE TABLE speakers(recording INTEGER NOT NULL, label TEXT NOT NULL, name TEXT,"
-        " confirmed INTEGER NOT NULL DEFAULT 0, PRIMARY KEY(recording, label)) WITHOUT ROWID"_s,
+        " confirmed INTEGER NOT NULL DEFAULT 0, row_id TEXT,"
+        " PRIMARY KEY(recording, label)) WITHOUT ROWID"_s,
         u"CREATE TABLE segments(id INTEGER PRIMARY KEY, segment_id TEXT, speaker TEXT NOT NULL,"
         " text TEXT NOT NULL, start_ms INTEGER NOT NULL, end_ms INTEGER NOT NULL)"_s,
         // Contentless: the text lives once, in segments. Without positions (detail none) the
@@ -263,16 +264,26 @@ std::optional<StoredTranscript> TranscriptStore::get(const QString& base) const
          s.isValid(); s.next())
         t.segments.append({s.value(0).toString(), s.value(1).toString(), s.value(2).toString(),
                            s.value(3).toLongLong(), s.value(4).toLongLong()});
-    for (QSqlQuery s = exec(u"SELECT label, name, confirmed FROM speakers WHERE recording = ?"
-                            " ORDER BY label"_s,
+    for (QSqlQuery s = exec(u"SELECT label, name, confirmed, row_id FROM speakers"
+                            " WHERE recording = ? ORDER BY label"_s,
                             {id});
          s.isValid(); s.next()) {
-        StoredSpeaker speaker{s.value(0).toString(), std::nullopt, s.value(2).toBool()};
+        StoredSpeaker speaker{s.value(0).toString(), std::nullopt, s.value(2).toBool(),
+                              s.value(3).toString()};
         if (!s.value(1).isNull())
             speaker.name = s.value(1).toString();
         t.speakers.append(speaker);
     }
     return t;
+}
+
+std::optional<StoredTranscript> TranscriptStore::find(const QString& transcriptId) const
+{
+    QSqlQuery q = exec(u"SELECT base FROM recordings WHERE transcript_id = ? ORDER BY base DESC"_s,
+                       {transcriptId});
+    if (!q.isValid())
+        return std::nullopt;
+    return get(q.value(0).toString());
 }
 
 QHash<QString, QString> TranscriptStore::transcriptIds() const
@@ -344,11 +355,11 @@ void TranscriptStore::put(const StoredTranscript& t)
                 fail(index.lastError().text());
         }
         for (const StoredSpeaker& s : t.speakers)
-            exec(u"INSERT OR REPLACE INTO speakers(recording, label, name, confirmed)"
-                 " VALUES(?, ?, ?, ?)"_s,
+            exec(u"INSERT OR REPLACE INTO speakers(recording, label, name, confirmed, row_id)"
+                 " VALUES(?, ?, ?, ?, ?)"_s,
                  {*id, s.label,
                   s.name ? QVariant(*s.name) : QVariant(QMetaType(QMetaType::QString)),
-                  int(s.confirmed)});
+                  int(s.confirmed), s.id});
     } catch (...) {
         db().rollback();
         throw;
@@ -374,8 +385,10 @@ bool TranscriptStore::nameSpeaker(const QString& transcriptId, const QString& la
                                   const std::optional<QString>& name, bool confirmed)
 {
     const QVariant value = name ? QVariant(*name) : QVariant(QMetaType(QMetaType::QString));
-    return exec(u"INSERT OR REPLACE INTO speakers(recording, label, name, confirmed)"
-                " SELECT id, ?, ?, ? FROM recordings WHERE transcript_id = ?"_s,
+    return exec(u"INSERT INTO speakers(recording, label, name, confirmed)"
+                " SELECT id, ?, ?, ? FROM recordings WHERE transcript_id = ?"
+                " ON CONFLICT(recording, label) DO UPDATE SET name = excluded.name,"
+                " confirmed = excluded.confirmed"_s,
                 {label, value, int(confirmed), transcriptId})
                .numRowsAffected() > 0;
 }

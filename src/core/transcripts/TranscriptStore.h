@@ -68,6 +68,8 @@ public:
 
     // --- reading ---
     std::optional<StoredTranscript> get(const QString& base) const;
+    // The newest stored recording with this transcript.
+    std::optional<StoredTranscript> find(const QString& transcriptId) const;
     // base -> transcript id of every stored transcript.
     QHash<QString, QString> transcriptIds() const;
     // Segments holding query (plain text, any length), best recordings first (most hits, then

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "transcripts/StoredTranscript.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+#include <atomic>
+#include <memory>
+
+// Searches the archive's transcript store for the window, off the event loop: each query runs
+// on a worker thread with a read-only connection of its own, one at a time; a newer query makes
+// the older ones stale (a stale one that has not started is skipped, a late answer dropped). The
+// event loop only starts a query and takes its answer.
+class TranscriptSearcher : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TranscriptSearcher(QString storePath, int limit = 50, QObject* parent = nullptr);
+    ~TranscriptSearcher() override;
+
+    // An empty query answers at once with nothing.
+    void search(const QString& query);
+    const QString& query() const { return m_query; }
+    const QList<TranscriptHit>& hits() const { return m_hits; }
+
+Q_SIGNALS:
+    // hits() now answer query().
+    void answered();
+
+private:
+    QString m_path;
+    int m_limit;
+    QString m_query;
+    QList<TranscriptHit> m_hits;
+    QThreadPool m_pool;
+    std::shared_ptr<std::atomic<int>> m_generation = std::make_shared<std::atomic<int>>(0);
+};
