@@ -74,7 +74,8 @@ public:
         for (int i = 0; i < segmentsPerHour; ++i)
             t.segments.append({QString::number(i), u"S%1"_s.arg(1 + i % 3), segment(),
                                int64_t(i) * segmentMs, int64_t(i + 1) * segmentMs});
-        t.speakers = {{u"S1"_s, u"王芳"_s, true}, {u"S2"_s, {}, false}, {u"S3"_s, {}, false}};
+        t.speakers = {
+            {u"S1"_s, u"王芳"_s, true, {}}, {u"S2"_s, {}, false, {}}, {u"S3"_s, {}, false, {}}};
         return t;
     }
 
@@ -204,9 +205,9 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     Fixture& f = fixture();
-    const qint64 onDisk = QFileInfo(storePath()).size() +
-                          QFileInfo(storePath() + u"-wal"_s).size();
-    std::fprintf(stderr, "store: %d hours, text %.1f MB (%.1f M characters), on disk %.1f MB, %.2fx\n",
+    const qint64 onDisk = QFileInfo(storePath()).size() + QFileInfo(storePath() + u"-wal"_s).size();
+    std::fprintf(stderr,
+                 "store: %d hours, text %.1f MB (%.1f M characters), on disk %.1f MB, %.2fx\n",
                  hours(), f.textBytes / 1e6, f.textBytes / 3e6, onDisk / 1e6,
                  double(onDisk) / double(f.textBytes));
     benchmark::RunSpecifiedBenchmarks();

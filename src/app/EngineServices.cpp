@@ -36,6 +36,8 @@ EngineServices::EngineServices(SyncEngine& engine, Options options)
     QObject::connect(&engine, &SyncEngine::itemsChanged, m_transcripts.get(), [this, &engine] {
         m_transcripts->noteRecordings(TranscriptKeeper::fromItems(engine.items()));
     });
+    // What the list holds already (the store opens now, and fills what it lacks).
+    m_transcripts->noteRecordings(TranscriptKeeper::fromItems(engine.items()));
 }
 
 EngineServices::~EngineServices()

@@ -25,7 +25,7 @@ StoredTranscript transcript(const QString& base, const QList<QPair<int64_t, QStr
     int n = 0;
     for (const auto& [ms, text] : said)
         t.segments.append({QString::number(++n), speaker, text, ms, ms + 1000});
-    t.speakers = {{u"S1"_s, u"王芳"_s, true}, {u"S2"_s, std::nullopt, false}};
+    t.speakers = {{u"S1"_s, u"王芳"_s, true, {}}, {u"S2"_s, std::nullopt, false, {}}};
     return t;
 }
 

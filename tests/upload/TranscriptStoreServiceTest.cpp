@@ -90,7 +90,6 @@ TEST_F(TranscriptStoreService, ATranscriptIsKeptSearchableAndOutlivesTheService)
         QFile::remove(path + suffix);
     TestSupport::writeFile(path, QByteArray(4096, '\x7f'));
     makeServices();
-    engine().refreshLocalView();
     ASSERT_TRUE(stored());
     EXPECT_EQ(h.loggedCount(u"转写库 transcripts.sqlite 打不开或已损坏"_s), 1);
     EXPECT_EQ(QDir(h.paths().root() + u"/out"_s)
@@ -100,7 +99,9 @@ TEST_F(TranscriptStoreService, ATranscriptIsKeptSearchableAndOutlivesTheService)
     EXPECT_EQ(search({u"项目进度"_s}).exitCode, 0);
 
     // The service deletes the recording; its transcript is still found, offline.
+    // A transcribed recording is not asked about again until the next start.
     ASSERT_TRUE(server.deleteSession(sessionId.toStdString()));
+    engine().vaultState.clear();
     poll();
     ASSERT_EQ(engine().vaultState.value(base).status, u"deleted"_s);
     ASSERT_TRUE(TestSupport::spinUntil(

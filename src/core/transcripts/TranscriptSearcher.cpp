@@ -6,7 +6,8 @@
 #include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 
-TranscriptSearcher::TranscriptSearcher(QString storePath, int limit, QObject* parent)
+TranscriptSearcher::TranscriptSearcher(std::function<QString()> storePath, int limit,
+                                       QObject* parent)
     : QObject(parent), m_path(std::move(storePath)), m_limit(limit)
 {
     m_pool.setMaxThreadCount(1);
@@ -40,7 +41,7 @@ void TranscriptSearcher::search(const QString& query)
             });
     watcher->setFuture(
         QtConcurrent::run(&m_pool,
-                          [path = m_path, limit = m_limit, normalized, generation,
+                          [path = m_path(), limit = m_limit, normalized, generation,
                            current = m_generation]() -> QList<TranscriptHit> {
                               if (generation != *current)
                                   return {};

@@ -7,6 +7,7 @@
 #include <QString>
 #include <QThreadPool>
 #include <atomic>
+#include <functional>
 #include <memory>
 
 // Searches the archive's transcript store for the window, off the event loop: each query runs
@@ -17,7 +18,9 @@ class TranscriptSearcher : public QObject {
     Q_OBJECT
 
 public:
-    explicit TranscriptSearcher(QString storePath, int limit = 50, QObject* parent = nullptr);
+    // storePath: asked at each search (the archive may be chosen after the window is built).
+    explicit TranscriptSearcher(std::function<QString()> storePath, int limit = 50,
+                                QObject* parent = nullptr);
     ~TranscriptSearcher() override;
 
     // An empty query answers at once with nothing.
@@ -30,7 +33,7 @@ Q_SIGNALS:
     void answered();
 
 private:
-    QString m_path;
+    std::function<QString()> m_path;
     int m_limit;
     QString m_query;
     QList<TranscriptHit> m_hits;

@@ -32,13 +32,14 @@ std::optional<QString> busyBase(const AppModel& model)
 
 // The archive's copy of a transcript, for the detail pane to show before the service answers.
 // One recording's rows: quick enough for the event loop.
-TranscriptReader::StoredFn storedTranscripts(const QString& storePath)
+TranscriptReader::StoredFn storedTranscripts(const AppModel& model)
 {
-    return [storePath](const QString& transcriptId) -> std::optional<TranscriptReader::Transcript> {
+    return [&model](const QString& transcriptId) -> std::optional<TranscriptReader::Transcript> {
         std::optional<StoredTranscript> stored;
         try {
-            stored =
-                TranscriptStore::open(storePath, TranscriptStore::Mode::read)->find(transcriptId);
+            stored = TranscriptStore::open(TranscriptStore::pathIn(model.projectRoot),
+                                           TranscriptStore::Mode::read)
+                         ->find(transcriptId);
         } catch (const TranscriptStoreError&) {
             return std::nullopt;
         }
@@ -59,10 +60,10 @@ LibraryPage::LibraryPage(AppModel& model, Dialogs& dialogs, RecordingDetailView:
                          QWidget* parent)
     : QWidget(parent), m_model(model), m_listModel(new RecordingListModel(this)),
       m_player(new ListenPlayer(&PcmOutput::soundCard, this)),
-      m_reader(new TranscriptReader([&model] { return model.vault(); },
-                                    storedTranscripts(TranscriptStore::pathIn(model.projectRoot)),
-                                    this)),
-      m_searcher(new TranscriptSearcher(TranscriptStore::pathIn(model.projectRoot), 50, this)),
+      m_reader(
+          new TranscriptReader([&model] { return model.vault(); }, storedTranscripts(model), this)),
+      m_searcher(new TranscriptSearcher(
+          [&model] { return TranscriptStore::pathIn(model.projectRoot); }, 50, this)),
       m_hits(new TranscriptHitList)
 {
     setObjectName(QStringLiteral("libraryPage"));

@@ -178,23 +178,30 @@ TEST_F(MainPagesTest, ChoosingATranscriptHitSelectsTheRecordingAndPlaysFromThere
     h.state().wire();
     SyncEngine& engine = h.engine();
     const QString said = u"20240301-090000"_s, other = u"20240302-090000"_s;
-    for (const QString& base : {said, other})
-        QFile::copy(QStringLiteral(KESTREL_FIXTURES "/audio/speech-opusenc.ogg"),
-                    engine.paths.dest() + u'/' + base + u".ogg"_s);
+    SyncManifest ledger;
+    for (const QString& base : {said, other}) {
+        TestSupport::writeFile(
+            engine.paths.dest() + u'/' + base + u".ogg"_s,
+            TestSupport::readFile(QStringLiteral(KESTREL_FIXTURES "/audio/speech-opusenc.ogg")));
+        ledger.uploaded[base] = u"s-"_s + base;
+        engine.vaultState.insert(base, {u"ready"_s, u"t-"_s + base, std::nullopt});
+    }
+    ledger.save(engine.paths.manifest());
     engine.refreshLocalView();
     StoredTranscript t;
     t.base = said;
-    t.transcriptId = u"t1"_s;
+    t.transcriptId = u"t-"_s + said;
     t.fetchedAt = QDateTime::currentDateTime();
     t.segments = {{u"1"_s, u"S1"_s, u"先说别的"_s, 0, 2000},
                   {u"2"_s, u"S2"_s, u"下面讨论预算的事"_s, 2000, 3500}};
-    t.speakers = {{u"S2"_s, u"王芳"_s, true}};
+    t.speakers = {{u"S2"_s, u"王芳"_s, true, {}}};
     TranscriptStore::open(TranscriptStore::pathIn(h.model().projectRoot),
                           TranscriptStore::Mode::write)
         ->put(t);
 
     auto* library = view.findChild<LibraryPage*>();
     ASSERT_NE(library, nullptr);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.model().items().size() == 2; }));
     // Neither title nor date holds the words: only the transcript does.
     library->list().search()->setText(u"讨论预算"_s);
     QListWidget* hits = library->transcriptHits().list();
