@@ -24,6 +24,8 @@ packages=(
   dbus libnotify-bin python3-dbus python3-gi
   # screenshots of the desktop application (virtual display, capture, opening the tray menu)
   xvfb xauth imagemagick xdotool qt6-gtk-platformtheme
+  # the same under Wayland: a headless compositor and Qt's Wayland platform
+  weston qt6-wayland
   # checks of the installed desktop files and unit; the Debian package
   desktop-file-utils appstream systemd dpkg-dev
   # audio fixtures for the demo (speech synthesis, resampling, encoding, demuxing)

@@ -55,6 +55,7 @@ done
 
 XDG_DATA_HOME="$work/data" /usr/bin/time -f '%e %U %S %M' -o "$work/time" \
   "$kestrel" --headless --once --archive-root "$work/archive" >"$work/log"
+[ -n "${KEEP_LOG:-}" ] && cp "$work/log" "$KEEP_LOG"
 read -r wall user sys maxrss <"$work/time"
 read -r mock_user mock_sys < <(awk '{print $14, $15}' "/proc/$mock/stat")
 read -r bus_user bus_sys < <(awk '{print $14, $15}' "/proc/$bus/stat")

@@ -1,16 +1,25 @@
 #!/usr/bin/env bash
-# Screenshots of the desktop application as a user sees it: the real kestrel under a virtual
-# display (Xvfb), on the virtual pen and the stand-in service, with a private home.
+# Screenshots of the desktop application as a user sees it: the real kestrel on the virtual pen
+# and the stand-in service, with a private home, under X11 (Xvfb) and under Wayland (weston's
+# headless backend), at scale 1 and at QT_SCALE_FACTOR=1.5, in light and dark appearance.
 #
-#   scripts/screenshots.sh [FOLDER]     (default: ./screenshots)
+#   scripts/screenshots.sh [--readme] [FOLDER]     (default: ./screenshots)
 #
-# Writes welcome.png (nobody signed in), window.png (signed in, after the pen's recordings came
-# in) and menu.png (the tray menu popped up on screen), plus the same three in dark appearance
-# (*-dark.png).
+# FOLDER/<x11|wayland>-<1x|1.5x>/ gets welcome.png (nobody signed in), window.png (signed in,
+# after the pen's recordings came in) and menu.png (the tray menu popped up), each also in dark
+# appearance (*-dark.png). Under X11, whose keys the script can type, it also gets library.png
+# (a transcribed recording selected), device.png (the pen connected), audit.png (one problem
+# found) and binding.png (a pen bound to another account). --readme also writes the small
+# pictures the README opens with to docs/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+readme=false
+if [ "${1:-}" = --readme ]; then
+  readme=true
+  shift
+fi
 out=${1:-screenshots}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -22,7 +31,6 @@ standin_bin=$PWD/build/dev/tools/mindvault-dev/mindvault-dev
 fixtures=$PWD/tests/fixtures/engine
 
 work=$(mktemp -d /tmp/kestrel-shots.XXXXXX)
-archive=$work/archive
 email=demo@example.com
 password=screenshot-password
 pids=()
@@ -32,119 +40,186 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A display of its own, the first free number from 90 on.
-display=90
-while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
-  display=$((display + 1))
-done
-Xvfb ":$display" -screen 0 1280x800x24 -nolisten tcp > "$work/xvfb.out" 2>&1 &
-pids+=($!)
-export DISPLAY=":$display"
-for _ in $(seq 50); do
-  [ -e "/tmp/.X11-unix/X$display" ] && break
-  sleep 0.1
-done
-
-mkdir -p "$archive/importer" "$work/home" "$work/data" "$work/config" "$work/run"
+mkdir -p "$work/run" "$work/grab"
 chmod 700 "$work/run"
-private_env=(env -u DBUS_SESSION_BUS_ADDRESS -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM
-  HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config"
-  XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=xcb)
 
-"$standin_bin" --port 0 --user "$email:$password" --processing-seconds 1 \
-  --write-config "$archive/importer/mindvault.json" > "$work/mindvault-dev.out" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -s "$archive/importer/mindvault.json" ] && break
-  sleep 0.1
-done
+# --- the display server: Xvfb or weston, sized for the scale -----------------------------------
+server_pid=
+display_env=()
+start_display() { # x11|wayland WIDTH HEIGHT
+  if [ "$1" = x11 ]; then
+    local n=90
+    while [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 "$2x$3x24" -nolisten tcp > "$work/display.out" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
+    display_env=(DISPLAY=":$n" QT_QPA_PLATFORM=xcb)
+  else
+    # --debug lets weston-screenshooter read the output back.
+    XDG_RUNTIME_DIR="$work/run" weston --backend=headless-backend.so --use-pixman \
+      --width="$2" --height="$3" --socket=kestrel-shots --idle-time=0 --no-config --debug \
+      > "$work/display.out" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 50); do [ -S "$work/run/kestrel-shots" ] && break; sleep 0.1; done
+    sleep 1 # the shell's panel and background
+    display_env=(WAYLAND_DISPLAY=kestrel-shots QT_QPA_PLATFORM=wayland)
+  fi
+  pids+=("$server_pid")
+}
+stop_display() {
+  kill "$server_pid" 2>/dev/null || true
+  wait "$server_pid" 2>/dev/null || true
+}
 
+# --- the stand-in service and the archive, new for every session -----------------------------
+archive=
+new_archive() {
+  archive=$work/archive-$1
+  rm -rf "$work/data" "$work/config" "$work/home"
+  mkdir -p "$archive/importer" "$work/home" "$work/data" "$work/config"
+  "$standin_bin" --port 0 --user "$email:$password" --processing-seconds 1 \
+    --write-config "$archive/importer/mindvault.json" > "$work/mindvault-dev-$1.out" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 100); do [ -s "$archive/importer/mindvault.json" ] && break; sleep 0.1; done
+}
+
+app_env() {
+  env -u DBUS_SESSION_BUS_ADDRESS -u WAYLAND_DISPLAY -u DISPLAY -u QT_QPA_PLATFORM \
+    -u QT_SCALE_FACTOR HOME="$work/home" XDG_DATA_HOME="$work/data" \
+    XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" "${display_env[@]}" \
+    "${look_env[@]}" "$@"
+}
 app_pid=
-start_app() { # [extra environment...]
-  "${private_env[@]}" "$@" "$kestrel_bin" --fast-timing --archive-root "$archive" \
+start_app() {
+  app_env "$kestrel_bin" --fast-timing --archive-root "$archive" \
     --virtual-pen "$fixtures/scenario.json" >> "$work/kestrel.out" 2>&1 &
   app_pid=$!
   pids+=("$app_pid")
-  for _ in $(seq 100); do
-    [ -S "$work/run/kestrel-desktop.sock" ] && break
-    sleep 0.1
-  done
+  for _ in $(seq 100); do [ -S "$work/run/kestrel-desktop.sock" ] && break; sleep 0.1; done
 }
 stop_app() {
-  kill "$app_pid" 2>/dev/null || true
+  app_env "$kestrel_bin" --quit --archive-root "$archive" || kill "$app_pid" 2>/dev/null || true
   wait "$app_pid" 2>/dev/null || true
   rm -f "$work/run/kestrel-desktop.sock"
 }
-shoot() { # NAME
-  import -window root "$out/$1.png"
-  echo "  $out/$1.png"
-}
-# The pointer where the tray menu should open, then the menu.
-open_menu() {
-  xdotool mousemove 900 120
-  "${private_env[@]}" "$kestrel_bin" --menu --archive-root "$archive"
-  sleep 1
-}
-
-for appearance in light dark; do
-  suffix=
-  extra=()
-  if [ "$appearance" = dark ]; then
-    suffix=-dark
-    # A GNOME desktop with its dark theme hands Qt this palette.
-    extra=(QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark)
-  fi
-  rm -f "$work/data/Mindvault/credentials.json"
-
-  start_app "${extra[@]}"
-  sleep 3
-  shoot "welcome$suffix"
-  stop_app
-
-  printf '%s\n' "$password" | "${private_env[@]}" "$kestrel_bin" sign-in --email "$email" \
+sign_in() {
+  printf '%s\n' "$password" | app_env "$kestrel_bin" sign-in --email "$email" \
     --archive-root "$archive" > /dev/null
-  start_app "${extra[@]}"
-  # The pen's three recordings come in, go up and get their transcripts.
-  sleep 12
-  shoot "window$suffix"
-  open_menu
-  shoot "menu$suffix"
-  stop_app
-done
-# The window's pages, in light appearance: the library with a transcribed recording selected
-# (chain, waveform, transcript), the device page while the pen is connected, the audit panel
-# with one problem, and the card for a pen bound to another account.
-key() { xdotool mousemove 640 400; xdotool key --clearmodifiers "$@"; }
-# Recordings of any length go up, so the short test recordings get transcripts.
-mkdir -p "$archive/out"
-echo '{"coolingDays": 3, "deleteAfterSync": false, "minUploadSeconds": 0}' \
-  > "$archive/out/swift-settings.json"
-start_app
-sleep 15
-key ctrl+1 ctrl+f Return
-sleep 3
-shoot library
-key ctrl+2 ctrl+r
-sleep 0.6
-shoot device
-# One recording loses its Ogg file; the tray's "体检本地归档" opens the panel, "重新体检" runs it.
-rm -f "$archive/导入/20251203-101500.ogg"
-"${private_env[@]}" "$kestrel_bin" --menu --archive-root "$archive"
-sleep 1
-xdotool key Down Down Down Down Down Down Return
-sleep 1
-key space
-sleep 3
-shoot audit
-stop_app
+}
 
-# A pen last bound to another organisation stops the round until the user decides.
-mkdir -p "$work/data/Mindvault"
-cat > "$work/data/Mindvault/device-bindings.json" <<'JSON'
+dir=
+server=
+shoot() { # NAME
+  if [ "$server" = x11 ]; then
+    app_env import -window root "$dir/$1.png"
+  else
+    rm -f "$work/grab"/*.png
+    (cd "$work/grab" && app_env weston-screenshooter)
+    mv "$work/grab"/*.png "$dir/$1.png"
+  fi
+  echo "  $dir/$1.png"
+}
+# The pointer where the tray menu should open (X11; Wayland has no global pointer), then the menu.
+open_menu() {
+  [ "$server" = x11 ] && app_env xdotool mousemove "$menu_x" 120
+  app_env "$kestrel_bin" --menu --archive-root "$archive"
+  sleep 1.5
+}
+key() { app_env xdotool mousemove "$center_x" "$center_y"; app_env xdotool key --clearmodifiers "$@"; }
+
+for server in x11 wayland; do
+  for scale in 1 1.5; do
+    if [ "$scale" = 1 ]; then width=1280 height=800; else width=1920 height=1200; fi
+    menu_x=$((width * 7 / 10))
+    center_x=$((width / 2))
+    center_y=$((height / 2))
+    dir=$out/$server-${scale}x
+    mkdir -p "$dir"
+    echo "$server at scale $scale:"
+    start_display "$server" "$width" "$height"
+    for appearance in light dark; do
+      suffix=
+      look_env=(QT_SCALE_FACTOR="$scale")
+      if [ "$appearance" = dark ]; then
+        suffix=-dark
+        # A GNOME desktop with its dark theme hands Qt this palette.
+        look_env+=(QT_QPA_PLATFORMTHEME=gtk3 GTK_THEME=Adwaita:dark)
+      fi
+      new_archive "$server-$scale-$appearance"
+      start_app
+      sleep 3
+      shoot "welcome$suffix"
+      stop_app
+
+      sign_in
+      start_app
+      # The pen's three recordings come in, go up and get their transcripts.
+      sleep 12
+      shoot "window$suffix"
+      open_menu
+      shoot "menu$suffix"
+      stop_app
+    done
+    if [ "$server" = wayland ]; then
+      stop_display
+      continue
+    fi
+
+    # The window's pages, in light appearance: the library with a transcribed recording
+    # selected (chain, waveform, transcript), the device page while the pen is connected, the
+    # audit panel with one problem, and the card for a pen bound to another account.
+    look_env=(QT_SCALE_FACTOR="$scale")
+    new_archive "$server-$scale-pages"
+    sign_in
+    # Recordings of any length go up, so the short test recordings get transcripts.
+    mkdir -p "$archive/out"
+    echo '{"coolingDays": 3, "deleteAfterSync": false, "minUploadSeconds": 0}' \
+      > "$archive/out/swift-settings.json"
+    start_app
+    sleep 15
+    key ctrl+1 ctrl+f Return
+    sleep 3
+    shoot library
+    key ctrl+2 ctrl+r
+    sleep 0.6
+    shoot device
+    # One recording loses its Ogg file; the tray's "体检本地归档" opens the panel, "重新体检"
+    # runs it.
+    rm -f "$archive/导入/20251203-101500.ogg"
+    app_env "$kestrel_bin" --menu --archive-root "$archive"
+    sleep 1
+    app_env xdotool key Down Down Down Down Down Down Return
+    sleep 1
+    key space
+    sleep 3
+    shoot audit
+    stop_app
+
+    # A pen last bound to another organisation stops the round until the user decides.
+    mkdir -p "$work/data/Mindvault"
+    cat > "$work/data/Mindvault/device-bindings.json" <<'JSON'
 {"C0:11:22:33:44:66": {"orgId": "org-elsewhere", "email": "colleague@example.com", "deviceNo": "QX27-0042"}}
 JSON
-start_app
-sleep 6
-shoot binding
-stop_app
+    start_app
+    sleep 6
+    shoot binding
+    stop_app
+    stop_display
+  done
+done
+
+# The README's pictures: the window and the menu cut out of the X11 shots at scale 1, halved.
+if $readme; then
+  mkdir -p docs
+  small() { # SOURCE TARGET
+    convert "$1" -trim +repage -resize 60% -colors 192 "docs/$2.png"
+    echo "  docs/$2.png"
+  }
+  small "$out/x11-1x/library.png" library
+  small "$out/x11-1x/device.png" device
+  # Only the menu: the window under it left out.
+  convert "$out/x11-1x/menu.png" -crop "600x800+$((1280 * 7 / 10))+0" +repage -trim +repage \
+    "$work/menu-only.png"
+  small "$work/menu-only.png" menu
+fi
 echo "screenshots in $out"

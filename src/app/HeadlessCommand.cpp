@@ -4,12 +4,14 @@
 #include "CommandLine.h"
 #include "PenBackend.h"
 #include "SignalWatcher.h"
+#include "device/BLEClient.h"
 #include "device/CentralPort.h"
 #include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QCoro/QCoroTask>
 #include <optional>
 
 using namespace Qt::Literals::StringLiterals;
@@ -106,6 +108,15 @@ int main(int argc, char** argv)
     assembled.requestNotifications();
     SyncEngine& engine = assembled.engine();
 
+    // BlueZ keeps a link whose client has left the bus (the pen would stay connected, unseen
+    // by the next run): the link goes down before the process ends, whichever way it ends.
+    auto leave = [&engine](int status) {
+        [](SyncEngine* e, int code) -> QCoro::Task<> {
+            co_await e->client().close(BLEClientTiming().settle);
+            QCoreApplication::exit(code);
+        }(&engine, status);
+    };
+
     // A finished round decides the exit status of --once; after a stop request it ends the
     // process once the round has done its bookkeeping. A --once round cut short by that request
     // did not do what was asked, whatever it saved on the way.
@@ -120,10 +131,10 @@ int main(int argc, char** argv)
         // imported (a stop request does not wait).
         if (settings->once && !quitting && engine.analysing()) {
             QObject::connect(&engine, &SyncEngine::analysesFinished, &app,
-                             [status] { QCoreApplication::exit(status); });
+                             [status, leave] { leave(status); });
             return;
         }
-        QCoreApplication::exit(status);
+        leave(status);
     });
     SignalWatcher signals_;
     QObject::connect(&signals_, &SignalWatcher::received, &app, [&] {
@@ -135,7 +146,7 @@ int main(int argc, char** argv)
         if (engine.isSyncing && engine.device().connected)
             engine.interruptRound();
         else
-            QCoreApplication::exit(settings->once ? CommandLine::failed : CommandLine::ok);
+            leave(settings->once ? CommandLine::failed : CommandLine::ok);
     });
 
     if (settings->once) {

@@ -4,8 +4,9 @@
 
 class QSocketNotifier;
 
-// Turns SIGINT and SIGTERM into a Qt signal on the event loop, so the application can end a
-// round cleanly. A second signal while the first is being handled ends the process at once.
+// Turns SIGINT, SIGTERM and SIGHUP (Ctrl-C, logout or shutdown, a closed terminal) into a Qt
+// signal on the event loop, so the application can end a round cleanly. A second signal while the
+// first is being handled ends the process at once.
 class SignalWatcher : public QObject {
     Q_OBJECT
 

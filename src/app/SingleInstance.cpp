@@ -43,6 +43,10 @@ bool SingleInstance::claim(const QByteArray& request)
                 const QByteArray asked = peer->readAll().trimmed();
                 if (asked == "menu")
                     Q_EMIT menuRequested();
+                else if (asked == "sync-now")
+                    Q_EMIT syncNowRequested();
+                else if (asked == "quit")
+                    Q_EMIT quitRequested();
                 else
                     Q_EMIT raiseRequested();
                 peer->disconnectFromServer();

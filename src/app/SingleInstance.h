@@ -16,7 +16,8 @@ public:
     ~SingleInstance() override;
 
     // True: this is the first instance and now listens. False: another one runs and was handed
-    // the request ("raise": show the window; "menu": pop the tray menu up at the pointer).
+    // the request ("raise": show the window; "menu": pop the tray menu up at the pointer;
+    // "sync-now": start a round; "quit": end the application).
     bool claim(const QByteArray& request = "raise");
 
     const QString& socketPath() const { return m_path; }
@@ -26,6 +27,10 @@ Q_SIGNALS:
     void raiseRequested();
     // A later launch asked for the menu.
     void menuRequested();
+    // A later launch asked for a round now.
+    void syncNowRequested();
+    // A later launch asked the application to end.
+    void quitRequested();
 
 private:
     QString m_path;

@@ -1,5 +1,6 @@
 #include "QtBluetoothCentral.h"
 
+#include "NotifySocket.h"
 #include "device/RadioState.h"
 
 #include <QBluetoothAddress>
@@ -116,7 +117,11 @@ void QtBluetoothCentral::startScan()
                 });
     }
     if (!m_agent->isActive()) {
+        // Qt reports every device already in BlueZ's tree from inside start(): bonded pens and
+        // ones seen in the last half minute, switched off or not. None of that is a sighting.
+        m_startingScan = true;
         m_agent->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
+        m_startingScan = false;
     }
 }
 
@@ -134,6 +139,12 @@ void QtBluetoothCentral::report(const QBluetoothDeviceInfo& info)
     }
     const QString id = info.address().toString().toUpper();
     m_seen.insert(id, info);
+    // Only an advertisement heard since discovery started is a sighting. BlueZ keeps known
+    // devices without RSSI (src/adapter.c, discovery_cleanup drops it when discovery ends) and
+    // Qt reports those as RSSI 0; an RSSI changes only when BlueZ hears the device.
+    if (m_startingScan || info.rssi() == 0) {
+        return;
+    }
     QStringList services;
     for (const QBluetoothUuid& u : info.serviceUuids()) {
         services.append(uuidString(u));
@@ -240,6 +251,9 @@ void QtBluetoothCentral::endLink(const std::optional<QString>& error)
     for (QLowEnergyService* s : std::as_const(m_link->services)) {
         s->deleteLater();
     }
+    for (NotifySocket* n : std::as_const(m_link->notifySockets)) {
+        n->deleteLater();
+    }
     m_link.reset();
     if (ctl) {
         ctl->disconnect(this);
@@ -309,13 +323,21 @@ void QtBluetoothCentral::watchService(QLowEnergyService* svc, const QString& ser
             });
     connect(svc, &QLowEnergyService::errorOccurred, this,
             [this, svc, id](QLowEnergyService::ServiceError e) {
+                if (e == QLowEnergyService::CharacteristicWriteError) {
+                    // BlueZ refused a request: waiting for its answer would only time out.
+                    if (m_link && m_link->id == id) {
+                        endLink(u"写入请求失败（BlueZ 拒绝了写入）"_s);
+                    }
+                    return;
+                }
                 if (e != QLowEnergyService::DescriptorWriteError) {
                     return;
                 }
                 // Qt does not say which descriptor failed: report it for every notifying
                 // characteristic still waiting (the client only awaits AE22's).
                 for (const QLowEnergyCharacteristic& c : svc->characteristics()) {
-                    if (c.properties() & QLowEnergyCharacteristic::Notify) {
+                    if (c.properties() &
+                        (QLowEnergyCharacteristic::Notify | QLowEnergyCharacteristic::Indicate)) {
                         Q_EMIT notificationStateUpdated(id, uuidString(c.uuid()),
                                                         QStringLiteral("订阅描述符写入失败"));
                     }
@@ -343,6 +365,50 @@ void QtBluetoothCentral::setNotify(const QString& peripheral, const QString& cha
     if (!m_link || m_link->id != peripheral.toUpper()) {
         return;
     }
+    if (enabled && acquireNotify(characteristic)) {
+        return; // the outcome follows
+    }
+    subscribeByDescriptor(characteristic, enabled);
+}
+
+// BlueZ's AcquireNotify where it offers it (KESTREL_BLUEZ_NOTIFY=signals keeps to Qt's own
+// route, to compare the two).
+bool QtBluetoothCentral::acquireNotify(const QString& characteristic)
+{
+    const QString key = characteristic.toLower();
+    if (qEnvironmentVariable("KESTREL_BLUEZ_NOTIFY") == u"signals"_s ||
+        m_link->notifySockets.contains(key) || m_radio.adapterName().isEmpty()) {
+        return false;
+    }
+    const QString device = u"/org/bluez/"_s + m_radio.adapterName() + u"/dev_"_s +
+                           QString(m_link->id).replace(u':', u'_');
+    const QString path = NotifySocket::characteristicPath(device, key);
+    if (path.isEmpty()) {
+        return false;
+    }
+    const QString id = m_link->id;
+    auto* socket = new NotifySocket(
+        path,
+        [this, id, characteristic](bool acquired) {
+            if (!m_link || m_link->id != id) {
+                return;
+            }
+            if (acquired) {
+                Q_EMIT notificationStateUpdated(id, characteristic, std::nullopt);
+            } else {
+                subscribeByDescriptor(characteristic, true);
+            }
+        },
+        [this, id, characteristic](const QByteArray& value) {
+            Q_EMIT valueUpdated(id, characteristic, value);
+        },
+        this);
+    m_link->notifySockets.insert(key, socket);
+    return true;
+}
+
+void QtBluetoothCentral::subscribeByDescriptor(const QString& characteristic, bool enabled)
+{
     QLowEnergyService* svc = serviceOf(characteristic);
     const QLowEnergyCharacteristic c =
         svc ? svc->characteristic(QBluetoothUuid(characteristic)) : QLowEnergyCharacteristic();

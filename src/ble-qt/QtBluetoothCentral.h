@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <memory>
 
+class NotifySocket;
 class QBluetoothDeviceDiscoveryAgent;
 class QLowEnergyController;
 class QLowEnergyService;
@@ -47,6 +48,7 @@ private:
         QString id;
         QLowEnergyController* controller = nullptr;
         QHash<QString, QLowEnergyService*> services; // by lower-case UUID string
+        QHash<QString, NotifySocket*> notifySockets; // by lower-case characteristic UUID
         QStringList requestedServices;
         bool connected = false;
         bool cancelled = false;
@@ -61,9 +63,12 @@ private:
     QLowEnergyService* serviceOf(const QString& characteristic) const;
     void watchService(QLowEnergyService* service, const QString& uuid);
     int readBluezMtu() const;
+    bool acquireNotify(const QString& characteristic);
+    void subscribeByDescriptor(const QString& characteristic, bool enabled);
 
     BluezRadio m_radio;
     QBluetoothDeviceDiscoveryAgent* m_agent = nullptr;
     QHash<QString, QBluetoothDeviceInfo> m_seen;
+    bool m_startingScan = false;
     std::unique_ptr<Link> m_link;
 };

@@ -3,6 +3,7 @@
 #include "cloud/TokenStore.h"
 #include "platform/LoginItem.h"
 
+#include <QCoreApplication>
 #include <functional>
 
 class DeviceBinder;
@@ -25,5 +26,10 @@ struct AppServices {
     LoginItem loginItem;
     // Asks the desktop's notification service once, at wiring.
     std::function<void()> requestNotifications = [] {
+    };
+    // Ends the application (the menus' 退出, Ctrl+Q). The application's own lets a round in
+    // flight end cleanly first.
+    std::function<void()> quit = [] {
+        QCoreApplication::quit();
     };
 };

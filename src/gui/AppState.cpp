@@ -133,9 +133,7 @@ void AppState::installWiredActions()
     a.redownload = [edits](const RecordingItem& item) {
         edits->requestRedownload(item.base);
     };
-    a.quit = [] {
-        QCoreApplication::quit();
-    };
+    a.quit = m_services.quit;
     DeviceBinder* binder = &m_services.deviceBinder;
     a.resolveBindMismatch = [binder](std::optional<QString> name) {
         return binder->resolveBindMismatch(std::move(name));
@@ -253,13 +251,27 @@ MainWindow* AppState::window() const
 void AppState::showMainWindow()
 {
     if (!m_window) {
-        m_window = new MainWindow(m_model, m_dialogs, m_windowStateFile);
-        ensureOnScreen(*m_window);
+        auto* window = new MainWindow(m_model, m_dialogs, m_windowStateFile);
+        window->setCloseHides(m_trayPresent);
+        ensureOnScreen(*window);
+        m_window = window;
     }
     m_window->show();
     m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
     m_window->raise();
     m_window->activateWindow();
+}
+
+void AppState::setTrayPresent(bool present)
+{
+    m_trayPresent = present;
+    MainWindow* window = m_window.data();
+    if (!window)
+        return;
+    window->setCloseHides(present);
+    // Without the tray a hidden window would leave the application with no face at all.
+    if (!present && !window->isVisible())
+        showMainWindow();
 }
 
 void AppState::ensureOnScreen(QWidget& window)

@@ -38,6 +38,10 @@ public:
     void showMainWindow();
     // The main window, once created.
     MainWindow* window() const;
+    // Whether a tray icon stands for the application (none at first). Only then may closing the
+    // window hide it; when the tray goes while the window is hidden, the window comes back.
+    void setTrayPresent(bool present);
+    bool trayPresent() const { return m_trayPresent; }
 
     // Centres the window on the primary screen when its frame meets no screen's free area.
     static void ensureOnScreen(QWidget& window);
@@ -56,5 +60,6 @@ private:
     QString m_windowStateFile;
     AppModel m_model;
     bool m_wired = false;
+    bool m_trayPresent = false;
     QPointer<MainWindow> m_window;
 };

@@ -1,4 +1,5 @@
 #include "Dialogs.h"
+#include "design/DesignSystem.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -69,7 +70,7 @@ std::optional<QString> MessageBoxDialogs::askText(const Alert& alert, const QStr
     auto* text = new QLabel(alert.text);
     text->setWordWrap(true);
     auto* field = new QLineEdit(prefill);
-    field->setFixedWidth(60);
+    field->setFixedWidth(DS::scaled(60));
     field->setAccessibleName(alert.title);
     auto* buttons = new QDialogButtonBox;
     QPushButton* ok = buttons->addButton(alert.buttons.value(0), QDialogButtonBox::AcceptRole);
@@ -82,7 +83,7 @@ std::optional<QString> MessageBoxDialogs::askText(const Alert& alert, const QStr
     layout->addWidget(text);
     layout->addWidget(field);
     layout->addWidget(buttons);
-    dialog.setMaximumWidth(420);
+    dialog.setMaximumWidth(DS::scaled(420));
     if (dialog.exec() != QDialog::Accepted)
         return std::nullopt;
     return field->text();

@@ -195,17 +195,21 @@ TEST(BLEClient, ConnectAfterDisconnectWaitsForTheLinkToSettle)
     EXPECT_EQ(pen->connectionCount(), 2);
     EXPECT_FALSE(dropped);
 
-    // A confirmation that never comes costs the settle time-out, no more.
+    // A confirmation that never comes costs the settle time-out, no more, and that attempt
+    // fails rather than connect into a link still closing; the next one goes ahead.
     auto slowPen = DeviceTest::pen(R"({"files": [], "faults": {"disconnectConfirmMs": 60000}})");
     timing.settle = 0.1;
     BLEClient impatient(*slowPen, timing);
     run(impatient.connect(sightingOf(*slowPen)));
     impatient.disconnect();
     t.restart();
-    run(impatient.connect(sightingOf(*slowPen)));
+    const BLEError e = bleErrorOf([&] { run(impatient.connect(sightingOf(*slowPen))); });
     EXPECT_GE(secondsOf(t), 0.09);
     EXPECT_LT(secondsOf(t), 1.0);
-    EXPECT_TRUE(impatient.isConnected());
+    EXPECT_EQ(e.description(),
+              BLEError::connectFailed(QStringLiteral("上一次的连接还没断开")).description());
+    EXPECT_FALSE(impatient.isConnected());
+    EXPECT_EQ(slowPen->connectionCount(), 1);
 }
 
 TEST(BLEClient, FramesWaitAndExpectDiscardsOtherKinds)

@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -170,7 +171,7 @@ TEST(MonitorLoop, RadioOffFailsWithItsStateAndListeningResumesWhenItIsBack)
     EXPECT_EQ(h.engine().lastSummary(), unavailable);
     EXPECT_TRUE(h.logged(advice));
 
-    RadioNotice notice(h.pen(), h.engine());
+    RadioNotice notice(h.pen(), h.engine(), 0);
     h.engine().start();
     notice.note(h.pen().state());
     notice.note(h.pen().state()); // once per change
@@ -181,6 +182,51 @@ TEST(MonitorLoop, RadioOffFailsWithItsStateAndListeningResumesWhenItIsBack)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 2; }));
     EXPECT_TRUE(h.logged(u"蓝牙恢复了，接着找录音笔"_s));
     EXPECT_EQ(h.engine().lastSummary(), u"导入 1 条"_s);
+    h.engine().stop();
+}
+
+// bluetoothd restarting passes through "gone", "no adapter" and "adapter off" within a second:
+// none of that is news. Only a state the radio stays in gives advice, once.
+TEST(MonitorLoop, RadioStatesThatPassGiveNoAdvice)
+{
+    EngineHarness h;
+    RadioNotice notice(h.pen(), h.engine(), 0.2);
+    for (const int passing :
+         std::initializer_list<int>{RadioState::resetting, RadioState::unsupported,
+                                    RadioState::poweredOff, CentralPort::poweredOn})
+        notice.note(passing);
+    QTest::qWait(400);
+    EXPECT_EQ(h.loggedCount(u"蓝牙不可用"_s), 0);
+    EXPECT_FALSE(h.logged(u"蓝牙恢复了，接着找录音笔"_s));
+
+    notice.note(RadioState::blocked);
+    const QString advice = u"蓝牙不可用：state=6——"_s + RadioState::advice(RadioState::blocked);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.logged(advice); }));
+    notice.note(CentralPort::poweredOn);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.logged(u"蓝牙恢复了，接着找录音笔"_s); }));
+    EXPECT_EQ(h.loggedCount(u"蓝牙不可用"_s), 1);
+}
+
+// The radio going away mid-round ends the round; the engine then shows the radio's problem,
+// not "waiting for the pen", until the radio is back.
+TEST(MonitorLoop, AfterAnOutageMidRoundThePhaseShowsTheRadioUntilItIsBack)
+{
+    EngineHarness h;
+    h.pen().addFile(u"20260301-090000.opus"_s, VirtualPen::generatePackets(4000, 1));
+    h.pen().setBytesPerSecond(40000);
+    RadioNotice notice(h.pen(), h.engine(), 0);
+    QSignalSpy rounds(&h.engine(), &SyncEngine::roundEnded);
+    h.engine().start();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.engine().device().connected; }));
+    h.pen().setRadioState(RadioState::poweredOff);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return rounds.size() == 1; }));
+    const SyncPhase down = SyncPhase::failed(u"蓝牙不可用：state=4"_s);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.engine().phase() == down; }));
+    QTest::qWait(100); // nothing later takes it back while the radio is down
+    EXPECT_EQ(h.engine().phase(), down);
+
+    h.pen().setRadioState(CentralPort::poweredOn);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !(h.engine().phase() == down); }));
     h.engine().stop();
 }
 

@@ -139,8 +139,7 @@ TEST(MainWindow, SizeTitleAndReuse)
     EXPECT_EQ(w->windowTitle(), u"Mindvault"_s);
     EXPECT_EQ(w->minimumSize(), QSize(860, 520));
     EXPECT_EQ(w->size(), QSize(1000, 640));
-    w->close(); // hides only
-    EXPECT_FALSE(w->isVisible());
+    w->hide();
     h.state().showMainWindow();
     EXPECT_EQ(h.state().window(), w);
     EXPECT_TRUE(w->isVisible());

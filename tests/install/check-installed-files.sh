@@ -19,6 +19,12 @@ for f in "$base/bin/kestrel" "$desktop" "$metainfo" "$icon" "$unit"; do
 done
 
 desktop-file-validate "$desktop"
+# Docks match the window to this entry by X11's WM_CLASS (the application's name, kestrel) and
+# by the entry's file name (the Wayland app id); its actions reach the running instance.
+for line in "StartupWMClass=kestrel" "Actions=sync-now;quit;" "Exec=kestrel --sync-now" \
+    "Exec=kestrel --quit"; do
+    grep -qxF "$line" "$desktop" || { echo "desktop entry lacks: $line"; exit 1; }
+done
 appstreamcli validate --no-net --explain "$metainfo"
 
 # Without a user session `systemd-analyze --user verify` cannot run. Verifying the unit as a
@@ -26,6 +32,10 @@ appstreamcli validate --no-net --explain "$metainfo"
 # that ExecStart names an executable that was installed.
 grep -q "^ExecStart=$prefix/bin/kestrel --headless$" "$unit" ||
     { echo "ExecStart does not start the installed kestrel --headless"; exit 1; }
+# A station that keeps failing stops trying after a few starts instead of looping for ever.
+for line in "StartLimitBurst=5" "StartLimitIntervalSec=1800" "RestartPreventExitStatus=2"; do
+    grep -qxF "$line" "$unit" || { echo "station unit lacks: $line"; exit 1; }
+done
 mkdir -p "$root/etc/systemd/system" "$root/usr/lib/systemd"
 cp -r /lib/systemd/system "$root/usr/lib/systemd/"
 cp "$unit" "$root/etc/systemd/system/"

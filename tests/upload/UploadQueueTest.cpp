@@ -284,8 +284,11 @@ TEST_F(UploadFixture, AnUnreadableFileIsSkippedWithItsReason)
     TestSupport::writeFile(h.paths().dest() + u'/' + headBase + u".ogg"_s, "not audio at all");
 
     EXPECT_EQ(flush(), 0);
-    EXPECT_TRUE(h.logged(headBase + u"，本轮跳过（多半是 iCloud 把它驱逐上云了，先下载回本地）"_s));
+    EXPECT_TRUE(
+        h.logged(headBase +
+                 u"，本轮跳过（文件读不出来：可能是网盘还没把它同步到本机，或者没有读取权限）"_s));
     EXPECT_EQ(engine().errors.value(headBase),
-              u"本地文件读不出来——可能被 iCloud「优化存储」挪上云了，在访达里下载回来再推"_s);
+              u"本地文件读不出来——可能是网盘还没同步到本机，或者没有读取权限；"
+              u"在文件管理器里确认它能打开后会自动再推"_s);
     EXPECT_EQ(server.requestCount("create"), 0);
 }

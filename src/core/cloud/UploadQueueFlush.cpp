@@ -4,6 +4,7 @@
 #include "audio/OggWrap.h"
 #include "cloud/MindvaultError.h"
 #include "cloud/UploadQueue.h"
+#include "platform/PlatformTexts.h"
 #include "sync/Continuation.h"
 #include "sync/Describe.h"
 #include "sync/SyncEngine.h"
@@ -211,9 +212,8 @@ bool UploadQueue::readable(const QString& base, const std::optional<double>& sec
     }
     if (ok)
         return true;
-    e.log(base + u"，本轮跳过（多半是 iCloud 把它驱逐上云了，先下载回本地）"_s);
-    const QString text =
-        u"本地文件读不出来——可能被 iCloud「优化存储」挪上云了，在访达里下载回来再推"_s;
+    e.log(base + PlatformTexts::unreadableForUploadLog());
+    const QString text = PlatformTexts::unreadableForUpload();
     for (PendingUpload& u : e.uploadQueue) {
         if (u.base == base)
             u.lastError = text;

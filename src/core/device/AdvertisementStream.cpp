@@ -1,6 +1,6 @@
 #include "device/AdvertisementStream.h"
 
-#include "device/BLEClient.h"
+#include "device/BLEScanner.h"
 #include "device/DeviceTimer.h"
 
 #include <algorithm>
@@ -29,7 +29,7 @@ void AdvertisementStream::Sink::end()
     }
 }
 
-AdvertisementStream::AdvertisementStream(BLEClient* client, std::weak_ptr<int> clientAlive, int id,
+AdvertisementStream::AdvertisementStream(BLEScanner* client, std::weak_ptr<int> clientAlive, int id,
                                          std::shared_ptr<Sink> sink)
     : m_client(client), m_clientAlive(std::move(clientAlive)), m_id(id), m_sink(std::move(sink))
 {}

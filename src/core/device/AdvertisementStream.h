@@ -8,7 +8,7 @@
 #include <memory>
 #include <optional>
 
-class BLEClient;
+class BLEScanner;
 
 // An endless stream of advertisement sightings that keeps only the newest one of each device: a
 // consumer that falls behind sees each device's latest sighting, never a backlog, and a burst of
@@ -38,11 +38,11 @@ public:
     };
 
 private:
-    friend class BLEClient;
-    AdvertisementStream(BLEClient* client, std::weak_ptr<int> clientAlive, int id,
+    friend class BLEScanner;
+    AdvertisementStream(BLEScanner* client, std::weak_ptr<int> clientAlive, int id,
                         std::shared_ptr<Sink> sink);
 
-    BLEClient* m_client = nullptr;
+    BLEScanner* m_client = nullptr;
     std::weak_ptr<int> m_clientAlive;
     int m_id = -1;
     std::shared_ptr<Sink> m_sink;

@@ -3,40 +3,14 @@
 #include "device/BLEError.h"
 #include "device/CentralPort.h"
 #include "device/DeviceTimer.h"
+#include "device/UuidMatch.h"
 
 #include <algorithm>
 
-namespace {
-
-const QString kAE22 = QStringLiteral("AE22");
-const QString kAE23 = QStringLiteral("AE23");
-
-// A service or characteristic UUID given by the port, short ("ae21") or full
-// ("0000ae21-0000-1000-8000-00805f9b34fb", braces allowed), is recognised by its 16-bit value.
-bool uuidIs(const QString& uuid, const char* shortForm)
+BLEClient::BLEClient(CentralPort& port, Timing timing)
+    : m_port(port), m_timing(timing), m_scanner(port, timing.scanPowerOn),
+      m_inbox([this] { return m_peripheral.has_value(); })
 {
-    QString u = uuid.toLower();
-    if (u.startsWith(QLatin1Char('{')) && u.endsWith(QLatin1Char('}'))) {
-        u = u.mid(1, u.size() - 2);
-    }
-    const QLatin1String s(shortForm);
-    if (u.startsWith(s)) {
-        return true;
-    }
-    return u.size() == 36 && u.startsWith(QLatin1String("0000")) && u.mid(4, 4) == s &&
-           u.endsWith(QLatin1String("-0000-1000-8000-00805f9b34fb"));
-}
-
-} // namespace
-
-BLEClient::BLEClient(CentralPort& port, Timing timing) : m_port(port), m_timing(timing)
-{
-    resetParsers();
-    QObject::connect(&port, &CentralPort::stateUpdated, &m_ctx,
-                     [this](int s) { onStateUpdated(s); });
-    QObject::connect(&port, &CentralPort::advertised, &m_ctx,
-                     [this](const QString& p, const std::optional<QString>& n, const QStringList& s,
-                            int rssi) { onAdvertised(p, n, s, rssi); });
     QObject::connect(&port, &CentralPort::connected, &m_ctx,
                      [this](const QString& p) { onConnected(p); });
     QObject::connect(
@@ -61,160 +35,11 @@ BLEClient::BLEClient(CentralPort& port, Timing timing) : m_port(port), m_timing(
         [this](const QString& p, const QString& c, const QByteArray& v) { onValue(p, c, v); });
 }
 
-BLEClient::~BLEClient()
-{
-    for (auto& sink : m_advSinks) {
-        sink->end();
-    }
-    m_advSinks.clear();
-    if (m_scanning) {
-        m_port.stopScan();
-    }
-}
+BLEClient::~BLEClient() = default;
 
 bool BLEClient::isConnected() const
 {
     return m_peripheral.has_value();
-}
-
-void BLEClient::resetParsers()
-{
-    m_parsers.clear();
-    m_parsers.insert(kAE22, FrameParser(kAE22));
-    m_parsers.insert(kAE23, FrameParser(kAE23));
-}
-
-// ---------------------------------------------------------------------------------------------
-// Radio and scanning
-
-QCoro::Task<> BLEClient::waitPoweredOn(double timeout)
-{
-    if (m_port.state() != CentralPort::poweredOn) {
-        OnceResume<bool> woken;
-        m_stateWaiters.push_back(woken);
-        DeviceTimer timer(&m_ctx, timeout, [woken] { woken.fire(false); });
-        co_await woken;
-    }
-    const int state = m_port.state();
-    if (state != CentralPort::poweredOn) {
-        throw BLEError::bluetoothUnavailable(QStringLiteral("state=") + QString::number(state));
-    }
-}
-
-void BLEClient::onStateUpdated(int state)
-{
-    auto waiters = std::exchange(m_stateWaiters, {});
-    if (state != CentralPort::poweredOn) {
-        m_scanning = false;
-    } else if (!m_advSinks.isEmpty() || m_timedScanDepth > 0) {
-        beginScanning();
-    }
-    for (const auto& w : waiters) {
-        w.fire(true);
-    }
-}
-
-void BLEClient::beginScanning()
-{
-    if (m_port.state() == CentralPort::poweredOn && !m_scanning) {
-        m_scanning = true;
-        m_port.startScan();
-    }
-}
-
-void BLEClient::stopScanningIfIdle()
-{
-    if (m_timedScanDepth == 0 && m_advSinks.isEmpty() && m_scanning) {
-        m_scanning = false;
-        m_port.stopScan();
-    }
-}
-
-void BLEClient::onAdvertised(const QString& peripheral, const std::optional<QString>& localName,
-                             const QStringList& services, int rssi)
-{
-    Discovered d;
-    d.peripheral = peripheral;
-    d.byService = std::any_of(services.begin(), services.end(),
-                              [](const QString& s) { return uuidIs(s, "ae20"); });
-    if (localName) {
-        d.name = *localName;
-    } else if (const QString n = m_port.peripheralName(peripheral); !n.isEmpty()) {
-        d.name = n;
-    } else {
-        d.name = QStringLiteral("(无名)");
-    }
-    d.rssi = rssi;
-    if (!m_discovered.contains(peripheral)) {
-        m_discoveredOrder.append(peripheral);
-    }
-    m_discovered.insert(peripheral, d);
-    const auto sinks = m_advSinks; // a consumer may close its stream while we deliver
-    for (const auto& sink : sinks) {
-        sink->push(d);
-    }
-}
-
-QCoro::Task<QList<Discovered>> BLEClient::scan(double seconds, QString /*nameHint*/)
-{
-    co_await waitPoweredOn(m_timing.scanPowerOn);
-    m_discovered.clear();
-    m_discoveredOrder.clear();
-    ++m_timedScanDepth;
-    beginScanning();
-    {
-        OnceResume<bool> done;
-        DeviceTimer timer(&m_ctx, seconds, [done] { done.fire(true); });
-        co_await done;
-    }
-    m_timedScanDepth = std::max(0, m_timedScanDepth - 1);
-    stopScanningIfIdle();
-
-    QList<Discovered> out;
-    for (const QString& id : std::as_const(m_discoveredOrder)) {
-        if (auto it = m_discovered.constFind(id); it != m_discovered.cend()) {
-            out.append(*it);
-        }
-    }
-    std::stable_sort(out.begin(), out.end(), [](const Discovered& a, const Discovered& b) {
-        if (a.byService != b.byService) {
-            return a.byService;
-        }
-        return a.rssi > b.rssi;
-    });
-    co_return out;
-}
-
-AdvertisementStream BLEClient::advertisements()
-{
-    const int id = m_nextSinkId++;
-    auto sink = std::make_shared<AdvertisementStream::Sink>();
-    m_advSinks.insert(id, sink);
-    beginScanning();
-    return AdvertisementStream(this, m_alive, id, sink);
-}
-
-void BLEClient::removeSink(int id)
-{
-    m_advSinks.remove(id);
-    stopScanningIfIdle();
-}
-
-QCoro::Task<Discovered> BLEClient::findRecorder(double seconds, QString name)
-{
-    const QList<Discovered> found = co_await scan(seconds, name);
-    for (const Discovered& d : found) {
-        if (d.byService) {
-            co_return d;
-        }
-    }
-    const QString hint = name.toLower();
-    for (const Discovered& d : found) {
-        if (d.name.toLower().contains(hint)) {
-            co_return d;
-        }
-    }
-    throw BLEError::notFound();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -252,21 +77,28 @@ void BLEClient::abandonLink(const QString& peripheral)
         m_disconnecting = peripheral;
         m_peripheral.reset();
         m_writeChar.reset();
-        wakeFrameWaiters();
+        m_inbox.wake();
     }
     m_port.cancelConnection(peripheral);
 }
 
 QCoro::Task<> BLEClient::connect(Discovered target)
 {
-    co_await waitDisconnectSettled(m_timing.settle);
+    // Connecting into a link that is still closing takes the stack's "already connected"
+    // shortcut onto a link about to drop.
+    // This attempt fails instead; the next one, a cool-down later, no longer waits for a
+    // confirmation that did not come.
+    if (!co_await waitDisconnectSettled(m_timing.settle)) {
+        m_disconnecting.reset();
+        throw BLEError::connectFailed(QStringLiteral("上一次的连接还没断开"));
+    }
 
     const QString id = target.peripheral;
     m_peripheral = id;
     m_writeChar.reset();
     m_notifyReady = 0;
-    m_pending.clear();
-    resetParsers();
+    m_inbox.clearPending();
+    m_inbox.resetParsers();
     m_disconnecting.reset();
     for (const auto& w : std::exchange(m_settleWaiters, {})) {
         w.fire(true);
@@ -320,7 +152,7 @@ void BLEClient::onConnectFailed(const QString& peripheral, const std::optional<Q
     // No link was made: nothing to cancel or wait for.
     m_peripheral.reset();
     m_writeChar.reset();
-    wakeFrameWaiters();
+    m_inbox.wake();
     finishStep(m_connectWaiter, BLEError::connectFailed(error.value_or(QStringLiteral("未知"))));
 }
 
@@ -335,7 +167,7 @@ void BLEClient::onServicesDiscovered(const QString& peripheral, const QStringLis
         return;
     }
     auto it = std::find_if(services.begin(), services.end(),
-                           [](const QString& s) { return uuidIs(s, "ae20"); });
+                           [](const QString& s) { return UuidMatch::is(s, "ae20"); });
     m_port.discoverCharacteristics(peripheral, it != services.end() ? *it : services.first());
 }
 
@@ -347,9 +179,9 @@ void BLEClient::onCharacteristicsDiscovered(const QString& peripheral, const QSt
         return;
     }
     for (const QString& c : chars) {
-        if (uuidIs(c, "ae21")) {
+        if (UuidMatch::is(c, "ae21")) {
             m_writeChar = c;
-        } else if (uuidIs(c, "ae22") || uuidIs(c, "ae23")) {
+        } else if (UuidMatch::is(c, "ae22") || UuidMatch::is(c, "ae23")) {
             m_port.setNotify(peripheral, c, true);
         }
     }
@@ -361,7 +193,7 @@ void BLEClient::onCharacteristicsDiscovered(const QString& peripheral, const QSt
 void BLEClient::onNotificationState(const QString& peripheral, const QString& characteristic,
                                     const std::optional<QString>& error)
 {
-    if (m_peripheral != peripheral || !uuidIs(characteristic, "ae22")) {
+    if (m_peripheral != peripheral || !UuidMatch::is(characteristic, "ae22")) {
         return;
     }
     if (error) {
@@ -379,15 +211,7 @@ void BLEClient::onValue(const QString& peripheral, const QString& characteristic
     if (m_peripheral != peripheral) {
         return;
     }
-    const QString& source = uuidIs(characteristic, "ae23") ? kAE23 : kAE22;
-    const QList<Proto::Frame> frames = m_parsers[source].feed(value);
-    if (frames.isEmpty()) {
-        return;
-    }
-    for (const Proto::Frame& f : frames) {
-        m_pending.push_back({source, f});
-    }
-    wakeFrameWaiters();
+    m_inbox.feed(characteristic, value);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -405,7 +229,7 @@ void BLEClient::disconnect()
     // A connect still in progress on another task ends now rather than at its time-out.
     finishStep(m_connectWaiter, BLEError::connectFailed(QStringLiteral("连接已断开")));
     finishStep(m_discoverWaiter, BLEError::notConnected());
-    wakeFrameWaiters();
+    m_inbox.wake();
     m_port.cancelConnection(id);
 }
 
@@ -416,11 +240,11 @@ void BLEClient::handleDisconnect(const QString& peripheral, const std::optional<
         m_writeChar.reset();
         m_disconnecting.reset();
         m_notifyReady = 0;
-        resetParsers();
+        m_inbox.resetParsers();
         auto settle = std::exchange(m_settleWaiters, {});
         const DisconnectFn handler = m_onDisconnect;
         // pending keeps its frames: a flow may still take what arrived before the drop.
-        wakeFrameWaiters();
+        m_inbox.wake();
         finishStep(m_connectWaiter,
                    BLEError::connectFailed(error.value_or(QStringLiteral("连接已断开"))));
         finishStep(m_discoverWaiter, BLEError::notConnected());
@@ -438,15 +262,22 @@ void BLEClient::handleDisconnect(const QString& peripheral, const std::optional<
     }
 }
 
-QCoro::Task<> BLEClient::waitDisconnectSettled(double timeout)
+QCoro::Task<bool> BLEClient::waitDisconnectSettled(double timeout)
 {
     if (!m_disconnecting) {
-        co_return;
+        co_return true;
     }
     OnceResume<bool> settled;
     m_settleWaiters.push_back(settled);
     DeviceTimer timer(&m_ctx, timeout, [settled] { settled.fire(false); });
-    co_await settled;
+    const bool done = co_await settled;
+    co_return done || !m_disconnecting;
+}
+
+QCoro::Task<> BLEClient::close(double timeout)
+{
+    disconnect();
+    co_await waitDisconnectSettled(timeout);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -479,68 +310,4 @@ void BLEClient::sendRaw(const QByteArray& bytes)
     for (qsizetype at = 0; at < bytes.size(); at += maxLen) {
         m_port.writeWithoutResponse(*m_peripheral, *m_writeChar, bytes.mid(at, maxLen));
     }
-}
-
-bool BLEClient::trySendRaw(const QByteArray& bytes)
-{
-    if (!m_peripheral || !m_writeChar) {
-        return false;
-    }
-    sendRaw(bytes);
-    return true;
-}
-
-void BLEClient::wakeFrameWaiters()
-{
-    for (const auto& w : std::exchange(m_frameWaiters, {})) {
-        w.fire(true);
-    }
-}
-
-QCoro::Task<std::optional<BLEClient::SourcedFrame>> BLEClient::nextFrame(double timeout)
-{
-    const auto deadline = DeviceTimer::now() + timeout;
-    while (true) {
-        if (!m_pending.empty()) {
-            SourcedFrame f = std::move(m_pending.front());
-            m_pending.pop_front();
-            co_return f;
-        }
-        const double remaining = deadline - DeviceTimer::now();
-        if (!m_peripheral || remaining <= 0) {
-            co_return std::nullopt;
-        }
-        OnceResume<bool> woken;
-        std::erase_if(m_frameWaiters, [](const OnceResume<bool>& w) { return w.fired(); });
-        m_frameWaiters.push_back(woken);
-        DeviceTimer timer(&m_ctx, remaining, [woken] { woken.fire(false); });
-        co_await woken;
-    }
-}
-
-QCoro::Task<std::optional<Proto::Frame>> BLEClient::expect(uint8_t type, uint8_t cmd,
-                                                           double timeout)
-{
-    const auto deadline = DeviceTimer::now() + timeout;
-    while (DeviceTimer::now() < deadline) {
-        auto f = co_await nextFrame(deadline - DeviceTimer::now());
-        if (!f) {
-            co_return std::nullopt;
-        }
-        if (f->frame.is(type, cmd)) {
-            co_return std::move(f->frame);
-        }
-    }
-    co_return std::nullopt;
-}
-
-QString BLEClient::parserStats() const
-{
-    QStringList items;
-    for (const FrameParser& p : m_parsers) {
-        items.append(p.name() + QStringLiteral(": CRC错") + QString::number(p.crcErrors()) +
-                     QStringLiteral(" 重同步") + QString::number(p.resyncs()));
-    }
-    items.sort();
-    return items.join(QStringLiteral("  "));
 }

@@ -2,26 +2,24 @@
 
 #include "device/AdvertisementStream.h"
 #include "device/BLEError.h"
+#include "device/BLEScanner.h"
 #include "device/Discovered.h"
 #include "device/DownloadResult.h"
 #include "device/FileEntry.h"
-#include "device/FrameParser.h"
+#include "device/FrameInbox.h"
 #include "device/OnceResume.h"
-#include "device/PenReadings.h"
+#include "device/PenCommands.h"
 #include "device/Proto.h"
 #include "device/ProtoError.h"
 
 #include <QByteArray>
 #include <QCoro/QCoroTask>
 #include <QDateTime>
-#include <QHash>
 #include <QList>
-#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -32,10 +30,12 @@ class CentralPort;
 // Every time-out the client applies on its own, in seconds. Defaults are production values;
 // tests shrink them.
 struct BLEClientTiming {
-    double scanPowerOn = 5;      // radio wait at the start of a scan
-    double connectStep = 10;     // connect request → connected
-    double discoverStep = 10;    // service discovery → AE22 subscribed
-    double settle = 2;           // wait for a requested disconnection before a new connect
+    double scanPowerOn = 5;   // radio wait at the start of a scan
+    double connectStep = 10;  // connect request → connected
+    double discoverStep = 10; // service discovery → AE22 subscribed
+    // Wait for a requested disconnection before a new connect. BlueZ keeps the link about 2 s
+    // after Disconnect (src/device.c, device_request_disconnect's timer): a little longer.
+    double settle = 3;
     double listPoll = 0.3;       // file list: frame wait slice (idle checks between)
     double downloadPoll = 0.5;   // download: frame wait slice (idle checks between)
     double verifyListIdle = 1.5; // deleteOne: re-listing idle fallback
@@ -43,8 +43,9 @@ struct BLEClientTiming {
 };
 
 // The app's Bluetooth LE central for the pen: waits for the radio, scans, connects and
-// subscribes, writes request frames and hands received frames to callers one at a time. The
-// command flows (battery, list, download, delete, ...) are members too (BLECommands.cpp).
+// subscribes, writes request frames and hands received frames to callers one at a time. Radio
+// and scanning live in BLEScanner, received frames in FrameInbox, and the command flows
+// (battery, list, download, delete, ...) in PenCommands; the client offers them all.
 //
 // Everything runs on the one event loop; the port delivers its callbacks there. Every wait
 // (connect step, discovery step, frame, settle, radio) is resumed exactly once, by whichever of
@@ -58,20 +59,11 @@ class BLEClient {
 public:
     using Timing = BLEClientTiming;
 
-    struct SourcedFrame {
-        QString source; // "AE22" or "AE23"
-        Proto::Frame frame;
-    };
-    using Capacity = PenReadings::Capacity;
-    struct FileList {
-        QList<FileEntry> entries;
-        bool gotDone = false; // the pen's end-of-list frame arrived
-    };
-    struct DeleteOutcome {
-        bool deleted = false;
-        QString text; // what happened, for the log
-    };
-    using ProgressFn = std::function<void(qint64 received, std::optional<uint32_t> expected)>;
+    using SourcedFrame = FrameInbox::SourcedFrame;
+    using Capacity = PenCommands::Capacity;
+    using FileList = PenCommands::FileList;
+    using DeleteOutcome = PenCommands::DeleteOutcome;
+    using ProgressFn = PenCommands::ProgressFn;
     using DisconnectFn = std::function<void(const std::optional<QString>& error)>;
 
     explicit BLEClient(CentralPort& port, Timing timing = {});
@@ -82,21 +74,34 @@ public:
     const Timing& timing() const { return m_timing; }
 
     // --- session (radio, scanning, link) ---
-    // Returns once the radio is on; throws bluetoothUnavailable("state=N") after `timeout`.
-    QCoro::Task<> waitPoweredOn(double timeout);
+    // Returns once the radio is on, waiting through other states; throws
+    // bluetoothUnavailable("state=N") when it is not on after `timeout`.
+    QCoro::Task<> waitPoweredOn(double timeout) { return m_scanner.waitPoweredOn(timeout); }
     // Scans for `seconds`; sightings with the AE20 service first, then by RSSI descending.
-    QCoro::Task<QList<Discovered>> scan(double seconds, QString nameHint = {});
-    AdvertisementStream advertisements();
+    QCoro::Task<QList<Discovered>> scan(double seconds, const QString& /*nameHint*/ = {})
+    {
+        return m_scanner.scan(seconds);
+    }
+    AdvertisementStream advertisements() { return m_scanner.advertisements(); }
     // The first sighting with the service, else the first whose name contains `name`
     // (case-insensitive); throws notFound.
-    QCoro::Task<Discovered> findRecorder(double seconds, QString name);
+    QCoro::Task<Discovered> findRecorder(double seconds, QString name)
+    {
+        return m_scanner.findRecorder(seconds, name);
+    }
     // Connect, discover AE20 and its characteristics, subscribe AE22/AE23; each step has its
     // own time-out. Throws connectFailed or missingCharacteristic.
     QCoro::Task<> connect(Discovered target);
-    // Requests disconnection of the current pen; the next connect waits for it to settle.
+    // Requests disconnection of the current pen; the next connect waits for it to settle and
+    // fails rather than connect into a link that is still closing.
     void disconnect();
+    // Disconnects and waits (at most `timeout`) until the link is really down: before the
+    // process exits, as BlueZ keeps a link whose client has left the bus.
+    QCoro::Task<> close(double timeout);
 
     bool isConnected() const;
+    // Connected with the write characteristic found: requests can be sent.
+    bool canWrite() const { return m_peripheral && m_writeChar; }
     // Maximum write length + 3, set after each successful connect.
     int mtu() const { return m_mtu; }
     // Called for a disconnection the app did not ask for, with the platform's error.
@@ -111,47 +116,69 @@ public:
     void sendRaw(const QByteArray& bytes);
     // The oldest received frame not yet taken; absent after `timeout` seconds, or at once when
     // nothing is pending and there is no link (no frame can come). Never throws.
-    QCoro::Task<std::optional<SourcedFrame>> nextFrame(double timeout);
+    QCoro::Task<std::optional<SourcedFrame>> nextFrame(double timeout)
+    {
+        return m_inbox.next(timeout);
+    }
     // The next frame of this group and command; frames of other kinds are consumed and dropped.
-    QCoro::Task<std::optional<Proto::Frame>> expect(uint8_t type, uint8_t cmd, double timeout);
+    QCoro::Task<std::optional<Proto::Frame>> expect(uint8_t type, uint8_t cmd, double timeout)
+    {
+        return m_inbox.expect(type, cmd, timeout);
+    }
     // "AE22: CRC错0 重同步1  AE23: CRC错0 重同步0"
-    QString parserStats() const;
+    QString parserStats() const { return m_inbox.stats(); }
 
-    // --- command flows ---
-    QCoro::Task<std::optional<uint8_t>> battery(double timeout = 5);
-    QCoro::Task<std::optional<Capacity>> capacity(double timeout = 4);
-    QCoro::Task<std::optional<QString>> firmware(double timeout = 4);
-    QCoro::Task<std::optional<uint8_t>> gain(double timeout = 4);
-    QCoro::Task<std::optional<uint8_t>> recordStatus(double timeout = 4);
-    // Absent when there is no answer or no file is being recorded.
-    QCoro::Task<std::optional<QString>> currentFilename(double timeout = 4);
-    // Sets the pen's clock to this date in the local time zone; no answer is awaited.
-    void setTime(const QDateTime& date);
-    // Lists the pen's files. A list cut short (idle after some data, hard time-out, or a dropped
-    // link) returns what came with gotDone false.
-    QCoro::Task<FileList> fileList(double idleFallback = 1.5, double hardTimeout = 30);
-    // Downloads one file, trying the candidate names in order (passing over names too long for
-    // the request), resuming stalls. Never throws: a link that is gone, or no candidate that
-    // fits the request, gives a result with `disconnected`.
-    QCoro::Task<DownloadResult> download(QStringList candidates, std::optional<uint32_t> expectSize,
-                                         double idleTimeout,
+    // --- command flows (PenCommands) ---
+    QCoro::Task<std::optional<uint8_t>> battery(double timeout = 5)
+    {
+        return m_commands.battery(timeout);
+    }
+    QCoro::Task<std::optional<Capacity>> capacity(double timeout = 4)
+    {
+        return m_commands.capacity(timeout);
+    }
+    QCoro::Task<std::optional<QString>> firmware(double timeout = 4)
+    {
+        return m_commands.firmware(timeout);
+    }
+    QCoro::Task<std::optional<uint8_t>> gain(double timeout = 4)
+    {
+        return m_commands.gain(timeout);
+    }
+    QCoro::Task<std::optional<uint8_t>> recordStatus(double timeout = 4)
+    {
+        return m_commands.recordStatus(timeout);
+    }
+    QCoro::Task<std::optional<QString>> currentFilename(double timeout = 4)
+    {
+        return m_commands.currentFilename(timeout);
+    }
+    void setTime(const QDateTime& date) { m_commands.setTime(date); }
+    QCoro::Task<FileList> fileList(double idleFallback = 1.5, double hardTimeout = 30)
+    {
+        return m_commands.fileList(idleFallback, hardTimeout);
+    }
+    QCoro::Task<DownloadResult> download(const QStringList& candidates,
+                                         std::optional<uint32_t> expectSize, double idleTimeout,
                                          std::optional<int> maxResumes = std::nullopt,
-                                         QByteArray resumeFrom = {}, ProgressFn onProgress = {});
-    // Deletes a file and verifies its absence from a fresh list (the pen's own acknowledgement
-    // is reported, not trusted). Names too long for the request are passed over. Throws
-    // ProtoError when no name fits, or notConnected.
-    QCoro::Task<DeleteOutcome> deleteOne(FileEntry entry, double timeout = 6);
-
-    // maxResumes when none is given: max(8, expectSize MiB × 2).
-    static int defaultMaxResumes(std::optional<uint32_t> expectSize);
+                                         const QByteArray& resumeFrom = {},
+                                         const ProgressFn& onProgress = {})
+    {
+        return m_commands.download(candidates, expectSize, idleTimeout, maxResumes, resumeFrom,
+                                   onProgress);
+    }
+    QCoro::Task<DeleteOutcome> deleteOne(const FileEntry& entry, double timeout = 6)
+    {
+        return m_commands.deleteOne(entry, timeout);
+    }
+    static int defaultMaxResumes(std::optional<uint32_t> expectSize)
+    {
+        return PenCommands::defaultMaxResumes(expectSize);
+    }
 
 private:
-    friend class AdvertisementStream;
     using Result = std::optional<BLEError>; // empty = success
 
-    void onStateUpdated(int state);
-    void onAdvertised(const QString& peripheral, const std::optional<QString>& localName,
-                      const QStringList& services, int rssi);
     void onConnected(const QString& peripheral);
     void onConnectFailed(const QString& peripheral, const std::optional<QString>& error);
     void onServicesDiscovered(const QString& peripheral, const QStringList& services,
@@ -163,46 +190,30 @@ private:
     void onValue(const QString& peripheral, const QString& characteristic, const QByteArray& value);
     void handleDisconnect(const QString& peripheral, const std::optional<QString>& error);
 
-    void beginScanning();
-    void stopScanningIfIdle();
-    void removeSink(int id);
-    void resetParsers();
-    void wakeFrameWaiters();
-    QCoro::Task<> waitDisconnectSettled(double timeout);
+    // False when the link was still closing at the time-out.
+    QCoro::Task<bool> waitDisconnectSettled(double timeout);
     // The time-out action of one connect step: fail it and give up the link.
     std::function<void()> stepTimeout(std::optional<OnceResume<Result>>& slot,
                                       OnceResume<Result> step, QString peripheral,
                                       BLEError onTimeout);
     static void finishStep(std::optional<OnceResume<Result>>& slot, Result result);
     void abandonLink(const QString& peripheral);
-    QCoro::Task<std::optional<Proto::Frame>> request(uint8_t type, uint8_t cmd, uint8_t answer,
-                                                     double timeout);
-    // Sends, reporting false instead of throwing when the link is gone.
-    bool trySendRaw(const QByteArray& bytes);
 
     CentralPort& m_port;
     Timing m_timing;
     QObject m_ctx; // owns connections to the port and the timers
-    std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 
     std::optional<QString> m_peripheral;
     std::optional<QString> m_writeChar;
-    QMap<QString, FrameParser> m_parsers;
-    std::deque<SourcedFrame> m_pending;
-    std::vector<OnceResume<bool>> m_frameWaiters;
-    std::vector<OnceResume<bool>> m_stateWaiters;
     std::optional<OnceResume<Result>> m_connectWaiter;
     std::optional<OnceResume<Result>> m_discoverWaiter;
     int m_notifyReady = 0;
-    QHash<QString, Discovered> m_discovered;
-    QList<QString> m_discoveredOrder; // first-sighting order, so sorting is stable
     uint8_t m_seq = 0;
-    QMap<int, std::shared_ptr<AdvertisementStream::Sink>> m_advSinks;
-    int m_nextSinkId = 0;
-    int m_timedScanDepth = 0;
-    bool m_scanning = false;
     std::optional<QString> m_disconnecting;
     std::vector<OnceResume<bool>> m_settleWaiters;
     DisconnectFn m_onDisconnect;
     int m_mtu = 0;
+    BLEScanner m_scanner;
+    FrameInbox m_inbox;
+    PenCommands m_commands{*this};
 };

@@ -21,7 +21,12 @@ QString advice(int state)
         return u"系统不允许本程序使用蓝牙：请让管理员把当前用户加入 bluetooth 组"_s
                u"（或放开 D-Bus 的蓝牙策略）后重新登录。"_s;
     case poweredOff:
-        return u"蓝牙适配器关着：请打开蓝牙（bluetoothctl power on），打开后会自动接着同步。"_s;
+        // Switching it on fails under a block the adapter does not show: name both remedies.
+        return u"蓝牙适配器关着：请打开蓝牙（bluetoothctl power on）；打不开的话多半是飞行模式"_s
+               u"或 rfkill 屏蔽了（rfkill unblock bluetooth）。打开后会自动接着同步。"_s;
+    case blocked:
+        return u"蓝牙被系统屏蔽了（飞行模式或 rfkill）：请关掉飞行模式，或运行 rfkill unblock "_s
+               u"bluetooth，之后会自动接着同步。"_s;
     default:
         return u"蓝牙暂时不可用（状态 "_s + QString::number(state) +
                u"）：请检查蓝牙适配器和 bluetoothd，恢复后会自动接着同步。"_s;

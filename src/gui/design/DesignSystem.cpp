@@ -1,6 +1,7 @@
 #include "DesignSystem.h"
 
 #include <QApplication>
+#include <QFontInfo>
 #include <QPalette>
 #include <QWidget>
 
@@ -41,12 +42,26 @@ QColor accent(bool dark)
     return dark ? focusBright : iris;
 }
 
+namespace {
+// The design's body text; its other sizes are read relative to it.
+constexpr double designBody = 13.0;
+} // namespace
+
 QFont font(double points, QFont::Weight weight)
 {
     QFont f = QApplication::font();
-    f.setPixelSize(qRound(points));
+    if (f.pointSizeF() > 0)
+        f.setPointSizeF(f.pointSizeF() * points / designBody);
+    else
+        f.setPixelSize(qMax(1, qRound(f.pixelSize() * points / designBody)));
     f.setWeight(weight);
     return f;
+}
+
+int scaled(int designPixels)
+{
+    const double body = QFontInfo(QApplication::font()).pixelSize();
+    return qRound(designPixels * qMax(1.0, body / designBody));
 }
 
 } // namespace DS

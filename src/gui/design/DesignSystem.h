@@ -37,7 +37,12 @@ QColor cardFill(bool dark);
 // The accent of active chips and links: iris on light, the brighter violet on dark.
 QColor accent(bool dark);
 
-// The system font at a size given in the design's points (drawn as that many pixels).
+// The desktop's font at a size given in the design's points, read against the design's 13-point
+// body text: the desktop's body size stands for 13, so text enlarged in the desktop's settings
+// is enlarged here too.
 QFont font(double points, QFont::Weight weight = QFont::Normal);
+// A width the design gives in pixels for a box of text, grown with the desktop's text when that
+// is larger than the design's body (never shrunk).
+int scaled(int designPixels);
 
 } // namespace DS

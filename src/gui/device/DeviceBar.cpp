@@ -2,9 +2,11 @@
 
 #include "AppModel.h"
 #include "Dialogs.h"
+#include "SettingsChoices.h"
 #include "design/DSButton.h"
 #include "design/DesignSystem.h"
 #include "design/Icons.h"
+#include "tray/TrayTexts.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -56,9 +58,7 @@ DeviceBar::DeviceBar(AppModel& model, Dialogs& dialogs, QWidget* parent)
     m_menu->setPopupMode(QToolButton::InstantPopup);
     m_menu->setAccessibleName(QStringLiteral("账号"));
     m_menu->setToolTip(QStringLiteral("账号"));
-    auto* menu = new QMenu(m_menu);
-    menu->addAction(QStringLiteral("退出登录"), this, &DeviceBar::signOut);
-    m_menu->setMenu(menu);
+    m_menu->setMenu(accountMenu());
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(16, 10, 16, 10);
@@ -113,14 +113,34 @@ void DeviceBar::openVault()
     }
 }
 
-void DeviceBar::signOut()
+// Everything the tray menu holds beyond the window's own buttons, with the tray menu's texts:
+// a desktop without a tray reaches it here.
+QMenu* DeviceBar::accountMenu()
 {
-    Dialogs::Alert alert;
-    alert.title = QStringLiteral("退出登录？");
-    alert.text =
-        QStringLiteral("本机已导入的录音不会受影响，但在重新登录之前不能再推给Mindvault。");
-    alert.buttons = {QStringLiteral("退出登录"), QStringLiteral("取消")};
-    if (m_dialogs.confirm(alert) && m_model.actions.signOut) {
-        m_model.actions.signOut();
-    }
+    auto* menu = new QMenu(m_menu);
+    menu->setObjectName(QStringLiteral("accountMenuList"));
+    AppModel* m = &m_model;
+    menu->addAction(QStringLiteral("打开导入文件夹"), this, [m] { m->actions.openImportFolder(); });
+    menu->addAction(QStringLiteral("查看同步日志"), this, [m] { m->actions.openLog(); });
+    menu->addSeparator();
+    QAction* loginItem =
+        menu->addAction(QString(), this, [m] { m->actions.setLoginItem(!m->launchAtLogin()); });
+    QAction* threshold = menu->addAction(
+        QString(), this, [this] { SettingsChoices::threshold(m_model, m_dialogs); });
+    QAction* cleanup =
+        menu->addAction(QString(), this, [this] { SettingsChoices::cleanup(m_model, m_dialogs); });
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("退出登录"), this,
+                    [this] { SettingsChoices::signOut(m_model, m_dialogs); });
+    menu->addAction(QStringLiteral("退出录音笔导入器"), this, [m] { m->actions.quit(); });
+    const auto refresh = [m, loginItem, threshold, cleanup] {
+        loginItem->setText(TrayTexts::loginItem(m->launchAtLogin()));
+        threshold->setText(TrayTexts::threshold(m->minUploadMinutes()));
+        cleanup->setText(TrayTexts::cleanup(m->cleanupEnabled(), m->coolingDays()));
+    };
+    connect(menu, &QMenu::aboutToShow, this, refresh);
+    connect(&m_model, &AppModel::settingsChanged, menu, refresh);
+    connect(&m_model, &AppModel::accountChanged, menu, refresh);
+    refresh();
+    return menu;
 }

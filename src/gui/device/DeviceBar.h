@@ -5,11 +5,13 @@
 class AppModel;
 class Dialogs;
 class QLabel;
+class QMenu;
 class QPushButton;
 class QToolButton;
 
 // The main window's top bar: the service and account, whether a sync runs, "立即同步", the way
-// into the service's web pages, and the account menu with signing out.
+// into the service's web pages, and the account menu: the folders, the settings, signing out
+// and quitting.
 class DeviceBar : public QWidget {
     Q_OBJECT
 
@@ -20,7 +22,7 @@ public:
 
 private:
     void openVault();
-    void signOut();
+    QMenu* accountMenu();
 
     AppModel& m_model;
     Dialogs& m_dialogs;

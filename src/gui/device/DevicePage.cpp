@@ -6,6 +6,7 @@
 #include "design/DesignSystem.h"
 #include "design/Icons.h"
 #include "device/DeviceText.h"
+#include "platform/PlatformTexts.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -61,7 +62,7 @@ DevicePage::DevicePage(AppModel& model, Clock clock, QWidget* parent)
 
     auto* body = new QWidget;
     body->setLayout(column);
-    body->setMaximumWidth(760);
+    body->setMaximumWidth(DS::scaled(760));
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
@@ -184,8 +185,7 @@ QWidget* DevicePage::archiveCard()
     auto* card = new DSCard;
     auto* column = new QVBoxLayout(card);
     column->addWidget(heading(QStringLiteral("本机归档")));
-    m_archiveText = secondary(QStringLiteral(
-        "检查每条录音的本地留档还在不在、能不能解出音频。iCloud 没下载完的和真丢了的会分开报。"));
+    m_archiveText = secondary(PlatformTexts::auditCardNote());
     m_archiveText->setObjectName(QStringLiteral("archiveText"));
     m_archiveResult = wrapped();
     m_archiveResult->setObjectName(QStringLiteral("archiveResult"));

@@ -1,6 +1,7 @@
 #include "library/LibraryPage.h"
 
 #include "AppModel.h"
+#include "design/DesignSystem.h"
 #include "library/ListenPlayer.h"
 #include "library/RecordingFilter.h"
 #include "library/RecordingListModel.h"
@@ -68,7 +69,7 @@ LibraryPage::LibraryPage(AppModel& model, Dialogs& dialogs, RecordingDetailView:
 {
     setObjectName(QStringLiteral("libraryPage"));
     m_list = new RecordingListView(*m_listModel);
-    m_list->setMinimumWidth(300);
+    m_list->setMinimumWidth(DS::scaled(300));
     m_detail = new RecordingDetailView(model, dialogs, *m_player, *m_reader, std::move(bars));
     connect(m_reader, &TranscriptReader::fetched, this, [this](const QString& transcriptId) {
         if (const TranscriptReader::Transcript* t = m_reader->cached(transcriptId))

@@ -6,6 +6,7 @@
 #include "tray/TrayMenu.h"
 #include "tray/TrayTexts.h"
 
+#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSystemTrayIcon>
@@ -31,7 +32,10 @@ QPixmap draw(int size, bool failed, const QString& badge)
     if (badge.isEmpty())
         return pixmap;
 
-    QFont font = DS::font(qMax(7.0, size * 0.42), QFont::Bold);
+    // The badge is drawn into a pixmap of a fixed pixel size: its font is sized in pixels too.
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(qMax(7, qRound(size * 0.42)));
+    font.setWeight(QFont::Bold);
     p.setFont(font);
     const QFontMetrics fm(font);
     const int height = fm.height() - 1;

@@ -1,8 +1,7 @@
 #include "TrayMenu.h"
 
-#include "Alerts.h"
 #include "AppModel.h"
-#include "Dialogs.h"
+#include "SettingsChoices.h"
 #include "tray/TrayTexts.h"
 
 #include <QAction>
@@ -43,11 +42,12 @@ TrayMenu::TrayMenu(AppModel& model, Dialogs& dialogs, Now now, QObject* parent)
     });
     menu.addSeparator();
     m_loginItem = menu.addAction(QString(), [m] { m->actions.setLoginItem(!m->launchAtLogin()); });
-    m_signOut = menu.addAction(QString(), this, &TrayMenu::chooseSignOut);
+    m_signOut = menu.addAction(QString(), [this] { SettingsChoices::signOut(m_model, m_dialogs); });
     menu.addSeparator();
-    m_threshold = menu.addAction(QString(), this, &TrayMenu::chooseThreshold);
+    m_threshold =
+        menu.addAction(QString(), [this] { SettingsChoices::threshold(m_model, m_dialogs); });
     menu.addSeparator();
-    m_cleanup = menu.addAction(QString(), this, &TrayMenu::chooseCleanup);
+    m_cleanup = menu.addAction(QString(), [this] { SettingsChoices::cleanup(m_model, m_dialogs); });
     menu.addSeparator();
     QAction* quit = menu.addAction(u"退出录音笔导入器"_s, [m] { m->actions.quit(); });
     quit->setShortcut(QKeySequence(u"Ctrl+Q"_s));
@@ -83,30 +83,4 @@ void TrayMenu::refresh()
     m_signOut->setVisible(email.has_value());
     m_threshold->setText(TrayTexts::threshold(m_model.minUploadMinutes()));
     m_cleanup->setText(TrayTexts::cleanup(m_model.cleanupEnabled(), m_model.coolingDays()));
-}
-
-void TrayMenu::chooseSignOut()
-{
-    if (m_dialogs.confirm(Alerts::signOut()))
-        m_model.actions.signOut();
-}
-
-void TrayMenu::chooseThreshold()
-{
-    const std::optional<QString> text =
-        m_dialogs.askText(Alerts::threshold(), QString::number(m_model.minUploadMinutes()));
-    if (!text)
-        return;
-    if (const std::optional<int> minutes = Alerts::parseMinutes(*text))
-        m_model.actions.setMinUploadMinutes(*minutes);
-}
-
-void TrayMenu::chooseCleanup()
-{
-    if (m_model.cleanupEnabled()) {
-        m_model.actions.setCleanup(false);
-        return;
-    }
-    if (m_dialogs.confirm(Alerts::cleanup(m_model.coolingDays())))
-        m_model.actions.setCleanup(true);
 }

@@ -25,10 +25,6 @@ public:
     void refresh();
 
 private:
-    void chooseSignOut();
-    void chooseThreshold();
-    void chooseCleanup();
-
     AppModel& m_model;
     Dialogs& m_dialogs;
     Now m_now;

@@ -5,6 +5,7 @@
 #include "design/DSCard.h"
 #include "design/DesignSystem.h"
 #include "design/Icons.h"
+#include "platform/PlatformTexts.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -25,7 +26,7 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent)
     auto* outer = new QVBoxLayout(this);
     outer->addStretch();
     auto* card = new DSCard(nullptr, 14, 28);
-    card->setFixedWidth(440);
+    card->setFixedWidth(DS::scaled(440));
     outer->addWidget(card, 0, Qt::AlignHCenter);
     outer->addStretch();
 
@@ -48,7 +49,7 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent)
 
     const QList<std::pair<QString, QString>> steps{
         {u"登录Mindvault账号"_s, {}},
-        {u"允许使用蓝牙"_s, u"首次连接录音笔时系统会问"_s},
+        {PlatformTexts::bluetoothStep(), PlatformTexts::bluetoothStepNote()},
         {u"把录音笔开机放在电脑旁"_s, u"它一广播就会自动导入，你不用点任何按钮"_s},
     };
     auto* stepList = new QVBoxLayout;
@@ -57,9 +58,10 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent)
         auto* row = new QHBoxLayout;
         auto* number = new QLabel(QString::number(i + 1));
         number->setObjectName(u"stepNumber"_s);
-        number->setFixedSize(22, 22);
-        number->setAlignment(Qt::AlignCenter);
         number->setFont(DS::font(12, QFont::DemiBold));
+        const int disc = qMax(22, QFontMetrics(number->font()).height() + 6);
+        number->setFixedSize(disc, disc);
+        number->setAlignment(Qt::AlignCenter);
         row->addWidget(number, 0, Qt::AlignTop);
         auto* texts = new QVBoxLayout;
         texts->setSpacing(1);
@@ -161,8 +163,9 @@ void WelcomeView::restyle()
         l->setPalette(p);
     }
     for (QLabel* n : findChildren<QLabel*>(u"stepNumber"_s)) {
-        n->setStyleSheet(u"QLabel { border-radius: 11px; background: %1; color: %2; }"_s.arg(
-            (dark ? DS::ink400 : DS::focusSoft).name(), DS::accent(dark).name()));
+        n->setStyleSheet(u"QLabel { border-radius: %3px; background: %1; color: %2; }"_s.arg(
+            (dark ? DS::ink400 : DS::focusSoft).name(), DS::accent(dark).name(),
+            QString::number(n->height() / 2)));
     }
     m_errorIcon->setPixmap(
         Icons::pixmap(u"exclamationmark.triangle.fill"_s, 16, DS::warn, devicePixelRatioF()));

@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QShortcut>
 #include <QStyle>
+#include <QTimer>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -34,8 +35,23 @@ MainWindow::MainWindow(AppModel& model, Dialogs& dialogs, QString stateFile, QWi
         setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
                                         screen->availableGeometry()));
     }
-    auto* quit = new QShortcut(QKeySequence::Quit, this);
+    // Spelled out: a platform whose key scheme has no quit binding (offscreen, say) would have
+    // none.
+    auto* quit = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q), this);
     connect(quit, &QShortcut::activated, this, [&model] { model.actions.quit(); });
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+// Quitting closes every window first and gives up when one refuses: while the application
+// handles its quit request, this window's close goes through. Should another window refuse,
+// the next user close minimises again.
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit) {
+        m_quitting = true;
+        QTimer::singleShot(0, this, [this] { m_quitting = false; });
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 MainWindow::~MainWindow()
@@ -52,7 +68,7 @@ void MainWindow::saveGeometryState() const
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     saveGeometryState();
-    if (m_closeHides) {
+    if (m_closeHides || m_quitting) {
         event->accept();
         return;
     }

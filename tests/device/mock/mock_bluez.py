@@ -190,7 +190,7 @@ class Adapter(Obj):
     def __init__(self, bus, root, device):
         Obj.__init__(self, bus, ADAPTER, "org.bluez.Adapter1", {
             "Address": "00:AA:BB:CC:DD:EE", "AddressType": "public", "Name": "mock",
-            "Alias": "mock", "Class": dbus.UInt32(0), "Powered": True, "Discoverable": False,
+            "Alias": "mock", "Class": dbus.UInt32(0), "Powered": False, "Discoverable": False,
             "Pairable": True, "Connectable": True, "Discovering": False,
             "UUIDs": dbus.Array([], "s"), "Modalias": "usb:v1D6Bp0246d0537",
             "DiscoverableTimeout": dbus.UInt32(0), "PairableTimeout": dbus.UInt32(0)})
@@ -211,13 +211,14 @@ class Adapter(Obj):
         if not self.props["Powered"]:
             raise dbus.exceptions.DBusException("org.bluez.Error.NotReady", "Resource Not Ready")
         self.set("Discovering", True)
-        if DEV not in self.root.objects:
-            self.root.add(self.device)
         if self.timer is None:
             self.timer = GLib.timeout_add(50, self.tick)
 
     def tick(self):
-        if DEV in self.root.objects and not self.device.props["Connected"]:
+        # BlueZ creates a device's object when discovery first hears it, after the call.
+        if DEV not in self.root.objects and self.props["Discovering"]:
+            self.root.add(self.device)
+        elif DEV in self.root.objects and not self.device.props["Connected"]:
             rssi = -60 if self.device.props["RSSI"] != -60 else -61
             self.device.set("RSSI", dbus.Int16(rssi))
         return self.props["Discovering"]
@@ -259,18 +260,30 @@ class Control(dbus.service.Object):
 
     @dbus.service.method("com.kestrel.MockPen")
     def AddAdapter(self):
+        self.adapter.props["Powered"] = False
         self.adapter.add_to_connection(self.bus, ADAPTER)
         self.root.add(self.adapter)
+        power_on_soon(self.adapter)
+
+
+def power_on_soon(adapter):
+    """bluetoothd adds an adapter unpowered and powers it on about half a second later
+    (src/adapter.c, adapter_register, then set_mode)."""
+    def on():
+        adapter.set("Powered", True)
+        return False
+    GLib.timeout_add(500, on)
 
 
 def main():
     dbus.mainloop.glib.DBusGMainLoop(set_as_default=True)
     bus = dbus.SystemBus()
+    # bluetoothd takes its name before it knows its adapters (src/main.c, main).
+    name = dbus.service.BusName(BLUEZ, bus)  # noqa: F841
     root = Root(bus)
     device = Device(bus, root)
     device.remove_from_connection()  # exported when discovery starts
     adapter = Adapter(bus, root, device)
-    root.objects[ADAPTER] = adapter
     Control(bus, root, device, adapter)
 
     orig_add = root.add
@@ -280,8 +293,8 @@ def main():
             device.add_to_connection(bus, DEV)
         orig_add(obj)
     root.add = add
-    # Claim the name last, so clients never see a half-built tree.
-    name = dbus.service.BusName(BLUEZ, bus)  # noqa: F841
+    root.add(adapter)
+    power_on_soon(adapter)
     GLib.MainLoop().run()
 
 

@@ -75,6 +75,26 @@ void BluezObjectTree::setProperty(const QString& path, const QString& iface, con
     m_bus.send(changed);
 }
 
+void BluezObjectTree::removeProperty(const QString& path, const QString& iface, const QString& name)
+{
+    auto object = m_objects.find(path);
+    if (object == m_objects.end() || !object->contains(iface) || !(*object)[iface].remove(name))
+        return;
+    QDBusMessage changed = QDBusMessage::createSignal(path, kProperties, u"PropertiesChanged"_s);
+    changed << iface << QVariantMap() << QStringList{name};
+    m_bus.send(changed);
+}
+
+QStringList BluezObjectTree::objectsWith(const QString& iface) const
+{
+    QStringList out;
+    for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it) {
+        if (it->contains(iface))
+            out.append(it.key());
+    }
+    return out;
+}
+
 QString BluezObjectTree::introspect(const QString& path) const
 {
     QString xml;
@@ -114,12 +134,16 @@ bool BluezObjectTree::handleMessage(const QDBusMessage& message, const QDBusConn
         return true;
     }
     if (iface == kObjectManager && member == u"GetManagedObjects"_s && path == u"/"_s) {
+        ++m_treeReads;
         ObjectMap all;
         for (auto it = m_objects.cbegin(); it != m_objects.cend(); ++it)
             all.insert(QDBusObjectPath(it.key()), it.value());
         reply(message, {QVariant::fromValue(all)});
         return true;
     }
+    // A setter with side effects (the adapter's Powered) is the handler's to answer.
+    if (iface == kProperties && member == u"Set"_s && m_handler && m_handler(message))
+        return true;
     if (iface == kProperties) {
         const QString target = args.value(0).toString();
         const auto object = m_objects.constFind(path);

@@ -5,6 +5,7 @@
 #include <QDBusVirtualObject>
 #include <QMap>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 #include <functional>
 
@@ -31,6 +32,11 @@ public:
     QVariant property(const QString& path, const QString& iface, const QString& name) const;
     void setProperty(const QString& path, const QString& iface, const QString& name,
                      const QVariant& value);
+    // Drops a property, signalled as invalidated (BlueZ's way for RSSI it no longer has).
+    void removeProperty(const QString& path, const QString& iface, const QString& name);
+    QStringList objectsWith(const QString& iface) const;
+    // GetManagedObjects calls answered so far.
+    int treeReads() const { return m_treeReads; }
 
     QString introspect(const QString& path) const override;
     bool handleMessage(const QDBusMessage& message, const QDBusConnection& connection) override;
@@ -42,4 +48,5 @@ private:
     QDBusConnection m_bus;
     QMap<QString, Interfaces> m_objects;
     MethodHandler m_handler;
+    int m_treeReads = 0;
 };

@@ -3,16 +3,20 @@
 #include "VirtualPen.h"
 #include "device/Proto.h"
 
+#include <QCoreApplication>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QTimer>
+#include <cerrno>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-const QString kAdapterPath = u"/org/bluez/hci0"_s;
-const QString kAdapter = u"org.bluez.Adapter1"_s;
+const QString& kAdapterPath = BluezAdapter::path;
 const QString kDevice = u"org.bluez.Device1"_s;
 const QString kService = u"org.bluez.GattService1"_s;
 const QString kChar = u"org.bluez.GattCharacteristic1"_s;
@@ -20,9 +24,8 @@ const QString kDesc = u"org.bluez.GattDescriptor1"_s;
 const QString kControl = u"com.kestrel.MockPen"_s;
 const QString kFailed = u"org.bluez.Error.Failed"_s;
 const QString kNotReady = u"org.bluez.Error.NotReady"_s;
+const QString kProperties = u"org.freedesktop.DBus.Properties"_s;
 const QString kCccd = u"00002902-0000-1000-8000-00805f9b34fb"_s;
-// An advertisement younger than this counts as the pen advertising now.
-constexpr int kFreshMs = 1000;
 
 QVariant path(const QString& p)
 {
@@ -38,8 +41,17 @@ QString hex4(int n)
 
 PenBluez::PenBluez(VirtualPen& pen, BluezObjectTree& tree, Options options)
     : m_pen(pen), m_tree(tree), m_options(options), m_address(pen.address().toUpper()),
-      m_devicePath(kAdapterPath + u"/dev_"_s + QString(m_address).replace(u':', u'_'))
+      m_devicePath(kAdapterPath + u"/dev_"_s + QString(m_address).replace(u':', u'_')),
+      m_adapter(tree), m_room(tree, kAdapterPath, options.room)
 {
+    m_linger.setSingleShot(true);
+    connect(&m_linger, &QTimer::timeout, this, [this] { m_pen.cancelConnection(m_address); });
+    connect(&m_adapter, &BluezAdapter::goingDown, this, &PenBluez::endLink);
+    connect(&m_adapter, &BluezAdapter::discoveringChanged, this, [this](bool on) {
+        if (on)
+            m_discovering.start();
+        m_room.setListening(on);
+    });
     connect(&pen, &CentralPort::advertised, this, &PenBluez::onAdvertised);
     connect(&pen, &CentralPort::connected, this, &PenBluez::onConnected);
     connect(&pen, &CentralPort::connectFailed, this, &PenBluez::onConnectFailed);
@@ -48,8 +60,12 @@ PenBluez::PenBluez(VirtualPen& pen, BluezObjectTree& tree, Options options)
     connect(&pen, &CentralPort::characteristicsDiscovered, this, &PenBluez::onCharacteristics);
     connect(&pen, &CentralPort::notificationStateUpdated, this, &PenBluez::onNotifyState);
     connect(&pen, &CentralPort::valueUpdated, this, &PenBluez::onValue);
-    if (m_options.adapter)
-        addAdapter();
+    if (m_options.adapter) {
+        m_adapter.plugIn(m_options.powered, m_options.powerOnDelayMs);
+        // A bonded pen is in the tree whether it is on or not, without RSSI until heard.
+        if (m_options.known)
+            addDevice(m_pen.name(), {}, std::nullopt, true);
+    }
     // A pen advertises whether anyone listens; the adapter hears it only while discovering.
     m_pen.startScan();
 }
@@ -59,80 +75,15 @@ bool PenBluez::handle(const QDBusMessage& call)
     const QString iface = call.interface();
     if (iface == kControl)
         return handleControl(call);
-    if (iface == kAdapter && call.path() == kAdapterPath && m_tree.contains(kAdapterPath))
-        return handleAdapter(call);
+    if (m_adapter.handle(call))
+        return true;
+    if (iface == kProperties)
+        return false;
     if (iface == kDevice && call.path() == m_devicePath && m_tree.contains(m_devicePath))
         return handleDevice(call);
     if ((iface == kChar || iface == kDesc) && m_tree.contains(call.path()))
         return handleGatt(call);
     return false;
-}
-
-// --- adapter ---
-
-void PenBluez::addAdapter()
-{
-    m_tree.add(kAdapterPath, {{kAdapter,
-                               {{u"Address"_s, u"00:AA:BB:CC:DD:EE"_s},
-                                {u"AddressType"_s, u"public"_s},
-                                {u"Name"_s, u"virtual-pen-bluez"_s},
-                                {u"Alias"_s, u"virtual-pen-bluez"_s},
-                                {u"Class"_s, QVariant::fromValue(quint32(0))},
-                                {u"Powered"_s, m_options.powered},
-                                {u"Discoverable"_s, false},
-                                {u"Pairable"_s, true},
-                                {u"Discovering"_s, false},
-                                {u"UUIDs"_s, QStringList()},
-                                {u"Modalias"_s, u"usb:v1D6Bp0246d0537"_s},
-                                {u"DiscoverableTimeout"_s, QVariant::fromValue(quint32(0))},
-                                {u"PairableTimeout"_s, QVariant::fromValue(quint32(0))}}}});
-}
-
-void PenBluez::removeAdapter()
-{
-    endLink(u"适配器拔掉了"_s);
-    m_tree.remove(kAdapterPath);
-}
-
-bool PenBluez::powered() const
-{
-    return m_tree.property(kAdapterPath, kAdapter, u"Powered"_s).toBool();
-}
-
-void PenBluez::setPowered(bool on)
-{
-    if (!on) {
-        endLink(u"适配器关掉了"_s);
-        m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, false);
-    }
-    m_tree.setProperty(kAdapterPath, kAdapter, u"Powered"_s, on);
-}
-
-bool PenBluez::handleAdapter(const QDBusMessage& call)
-{
-    const QString member = call.member();
-    if (member == u"StartDiscovery"_s) {
-        if (!powered()) {
-            refuse(call, u"Resource Not Ready"_s);
-            return true;
-        }
-        m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, true);
-        // A pen advertising right now is heard at once, before the call returns: clients read
-        // the object tree next and only then listen for new devices.
-        if (m_lastAdvertisement && m_lastAdvertisement->heard.elapsed() < kFreshMs)
-            hear(*m_lastAdvertisement);
-    } else if (member == u"StopDiscovery"_s) {
-        m_tree.setProperty(kAdapterPath, kAdapter, u"Discovering"_s, false);
-    } else if (member == u"GetDiscoveryFilters"_s) {
-        m_tree.bus().send(call.createReply(
-            QStringList{u"UUIDs"_s, u"RSSI"_s, u"Transport"_s, u"DuplicateData"_s}));
-        return true;
-    } else if (member != u"SetDiscoveryFilter"_s && member != u"RemoveDevice"_s) {
-        // RemoveDevice is ignored: the pen stays known, as a bonded device would.
-        return false;
-    }
-    answer(call);
-    return true;
 }
 
 // --- device ---
@@ -144,8 +95,10 @@ void PenBluez::onAdvertised(const QString& peripheral, const std::optional<QStri
         return;
     m_lastAdvertisement = Advertisement{name.value_or(m_address), services, rssi, {}};
     m_lastAdvertisement->heard.start();
-    if (m_tree.contains(kAdapterPath) && powered() &&
-        m_tree.property(kAdapterPath, kAdapter, u"Discovering"_s).toBool())
+    // The controller reports advertisements only some time after discovery was asked for:
+    // a device new to BlueZ appears in the tree after the client has read it.
+    if (m_adapter.powered() && m_adapter.discovering() &&
+        m_discovering.elapsed() >= m_options.discoveryWarmupMs)
         hear(*m_lastAdvertisement);
 }
 
@@ -158,30 +111,38 @@ void PenBluez::hear(const Advertisement& ad)
         m_tree.setProperty(m_devicePath, kDevice, u"RSSI"_s, rssiValue);
         return;
     }
-    m_tree.add(m_devicePath, {{kDevice,
-                               {{u"Address"_s, m_address},
-                                {u"AddressType"_s, u"public"_s},
-                                {u"Name"_s, ad.name},
-                                {u"Alias"_s, ad.name},
-                                {u"Adapter"_s, path(kAdapterPath)},
-                                {u"RSSI"_s, rssiValue},
-                                {u"UUIDs"_s, ad.services},
-                                {u"Connected"_s, false},
-                                {u"ServicesResolved"_s, false},
-                                {u"Paired"_s, false},
-                                {u"Trusted"_s, false},
-                                {u"Blocked"_s, false},
-                                {u"LegacyPairing"_s, false}}}});
+    addDevice(ad.name, ad.services, int(rssiValue.value<qint16>()), false);
+}
+
+void PenBluez::addDevice(const QString& name, const QStringList& services, std::optional<int> rssi,
+                         bool paired)
+{
+    BluezObjectTree::Properties device{{u"Address"_s, m_address},
+                                       {u"AddressType"_s, u"public"_s},
+                                       {u"Name"_s, name},
+                                       {u"Alias"_s, name},
+                                       {u"Adapter"_s, path(kAdapterPath)},
+                                       {u"UUIDs"_s, services},
+                                       {u"Connected"_s, false},
+                                       {u"ServicesResolved"_s, false},
+                                       {u"Paired"_s, paired},
+                                       {u"Trusted"_s, paired},
+                                       {u"Blocked"_s, false},
+                                       {u"LegacyPairing"_s, false}};
+    if (rssi)
+        device.insert(u"RSSI"_s, QVariant::fromValue(qint16(*rssi)));
+    m_tree.add(m_devicePath, {{kDevice, device}});
 }
 
 bool PenBluez::handleDevice(const QDBusMessage& call)
 {
     const bool connected = m_tree.property(m_devicePath, kDevice, u"Connected"_s).toBool();
     if (call.member() == u"Connect"_s) {
-        if (!powered()) {
+        ++m_connectCalls;
+        if (!m_adapter.powered()) {
             refuse(call, u"Resource Not Ready"_s);
         } else if (connected) {
-            answer(call);
+            answer(call); // also while a Disconnect lingers: the link is still up
         } else if (m_connectCall) {
             m_tree.bus().send(
                 call.createErrorReply(u"org.bluez.Error.InProgress"_s, u"In Progress"_s));
@@ -194,8 +155,14 @@ bool PenBluez::handleDevice(const QDBusMessage& call)
     if (call.member() == u"Disconnect"_s) {
         if (!connected && !m_connectCall) {
             answer(call);
-        } else {
+        } else if (connected) {
+            // src/device.c, device_request_disconnect: the link stays up for the disconnect
+            // timer (about 2 s), and the call is answered only when it is really down.
             m_disconnectCall = call;
+            if (!m_linger.isActive())
+                m_linger.start(m_options.disconnectLingerMs);
+        } else {
+            m_disconnectCall = call; // a pending Connect is cancelled at once
             m_pen.cancelConnection(m_address);
         }
         return true;
@@ -297,7 +264,7 @@ bool PenBluez::handleGatt(const QDBusMessage& call)
     if (member == u"WriteValue"_s) {
         m_pen.writeWithoutResponse(m_address, uuid, call.arguments().value(0).toByteArray());
         answer(call);
-    } else if (member == u"StartNotify"_s) {
+    } else if (member == u"StartNotify"_s || member == u"AcquireNotify"_s) {
         m_notifyCalls.insert(uuid.toLower(), call);
         m_pen.setNotify(m_address, uuid, true);
     } else if (member == u"StopNotify"_s) {
@@ -323,7 +290,23 @@ void PenBluez::onNotifyState(const QString&, const QString& characteristic,
         return;
     }
     m_tree.setProperty(pending.path(), kChar, u"Notifying"_s, true);
-    answer(pending);
+    if (pending.member() != u"AcquireNotify"_s) {
+        answer(pending);
+        return;
+    }
+    // src/gatt-client.c, characteristic_acquire_notify: a socket pair; the client gets one end
+    // and the MTU, and every notification is written to the other end as one packet.
+    int fds[2];
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds) != 0) {
+        m_tree.bus().send(pending.createErrorReply(kFailed, u"socketpair"_s));
+        return;
+    }
+    m_notifySockets.insert(characteristic.toLower(), fds[0]);
+    m_tree.setProperty(pending.path(), kChar, u"NotifyAcquired"_s, true);
+    m_tree.bus().send(pending.createReply(
+        {QVariant::fromValue(QDBusUnixFileDescriptor(fds[1])),
+         QVariant::fromValue(quint16(m_pen.maximumWriteLength(m_address) + 3))}));
+    ::close(fds[1]); // the reply holds its own copy
 }
 
 void PenBluez::onValue(const QString&, const QString& characteristic, const QByteArray& value)
@@ -331,8 +314,18 @@ void PenBluez::onValue(const QString&, const QString& characteristic, const QByt
     if (m_crashing)
         return; // nothing more goes out
     const QString charPath = m_charPath.value(characteristic.toLower());
-    if (!charPath.isEmpty())
+    if (const int fd = m_notifySockets.value(characteristic.toLower(), -1); fd >= 0) {
+        // A client that closed its end has given the notifications up.
+        // A full socket holds the pen back a while (the client reads on its event loop) rather
+        // than block this loop for good.
+        pollfd writable{fd, POLLOUT, 0};
+        if (::poll(&writable, 1, 2000) == 1 &&
+            ::send(fd, value.constData(), size_t(value.size()), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            errno != EAGAIN)
+            ::close(m_notifySockets.take(characteristic.toLower()));
+    } else if (!charPath.isEmpty()) {
         m_tree.setProperty(charPath, kChar, u"Value"_s, value);
+    }
     if (m_options.exitAfterBytes && m_pen.contentBytesSent() >= *m_options.exitAfterBytes) {
         // A crash, not a shutdown. The values already queued on the bus leave first, so the
         // client has really received the bytes counted here before the service vanishes.
@@ -355,6 +348,7 @@ void PenBluez::endLink(const QString& error)
 
 void PenBluez::onDisconnected(const QString&, const std::optional<QString>& error)
 {
+    m_linger.stop();
     if (m_tree.property(m_devicePath, kDevice, u"Connected"_s).toBool()) {
         m_tree.setProperty(m_devicePath, kDevice, u"ServicesResolved"_s, false);
         m_tree.setProperty(m_devicePath, kDevice, u"Connected"_s, false);
@@ -362,6 +356,9 @@ void PenBluez::onDisconnected(const QString&, const std::optional<QString>& erro
     for (const QString& servicePath : std::as_const(m_servicePaths))
         m_tree.remove(servicePath); // with its characteristics and descriptors
     m_servicePaths.clear();
+    for (const int fd : std::as_const(m_notifySockets))
+        ::close(fd);
+    m_notifySockets.clear();
     m_charPath.clear();
     m_charUuid.clear();
     m_servicesPending.clear();
@@ -381,25 +378,53 @@ void PenBluez::onDisconnected(const QString&, const std::optional<QString>& erro
 bool PenBluez::handleControl(const QDBusMessage& call)
 {
     const QString member = call.member();
+    const QVariant arg = call.arguments().value(0);
+    auto reply = [&](const QVariant& value) {
+        m_tree.bus().send(call.createReply(value));
+        return true;
+    };
     if (member == u"SetPowered"_s) {
-        setPowered(call.arguments().value(0).toBool());
+        m_adapter.setPowered(arg.toBool());
+    } else if (member == u"SetBlocked"_s) {
+        m_adapter.setBlocked(arg.toBool());
     } else if (member == u"RemoveAdapter"_s) {
-        removeAdapter();
+        m_adapter.unplug();
     } else if (member == u"AddAdapter"_s) {
-        if (!m_tree.contains(kAdapterPath))
-            addAdapter();
+        m_adapter.plugIn(true, m_options.powerOnDelayMs);
     } else if (member == u"AnswerConnects"_s) {
         m_pen.faults().ignoreConnect = false;
     } else if (member == u"Drop"_s) {
         endLink(u"连接意外中断"_s);
-    } else if (member == u"ContentBytesSent"_s) {
-        m_tree.bus().send(call.createReply(QVariant::fromValue(m_pen.contentBytesSent())));
+    } else if (member == u"SetPenOn"_s) {
+        m_pen.setAdvertising(arg.toBool());
+    } else if (member == u"Shutdown"_s) {
+        answer(call);
+        shutdown();
         return true;
+    } else if (member == u"ContentBytesSent"_s) {
+        return reply(QVariant::fromValue(m_pen.contentBytesSent()));
+    } else if (member == u"ConnectCalls"_s) {
+        return reply(m_connectCalls);
+    } else if (member == u"TreeReads"_s) {
+        return reply(m_tree.treeReads());
+    } else if (member == u"NeighboursSeen"_s) {
+        return reply(m_room.appeared());
+    } else if (member == u"Connected"_s) {
+        return reply(m_tree.property(m_devicePath, kDevice, u"Connected"_s).toBool());
     } else {
         return false;
     }
     answer(call);
     return true;
+}
+
+// As bluetoothd stops (SIGTERM): adapters off and gone, then the name leaves the bus.
+void PenBluez::shutdown()
+{
+    m_adapter.shutdown([this] {
+        m_tree.bus().unregisterService(u"org.bluez"_s);
+        QTimer::singleShot(50, qApp, [] { QCoreApplication::exit(0); });
+    });
 }
 
 void PenBluez::answer(const QDBusMessage& call)

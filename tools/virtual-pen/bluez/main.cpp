@@ -8,7 +8,10 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -24,7 +27,18 @@ int main(int argc, char** argv)
     const QCommandLineOption exitAfter(
         u"exit-after-bytes"_s,
         u"Exit like a crashed daemon once N bytes of file content went out."_s, u"N"_s);
-    parser.addOptions({noAdapter, poweredOff, exitAfter});
+    const QCommandLineOption known(u"known"_s, u"The pen is bonded: known from the start."_s);
+    const QCommandLineOption powerOnDelay(
+        u"power-on-delay-ms"_s, u"The adapter powers on that long after it appears (500)."_s,
+        u"MS"_s);
+    const QCommandLineOption linger(u"disconnect-linger-ms"_s,
+                                    u"Disconnect keeps the link that long (2000)."_s, u"MS"_s);
+    const QCommandLineOption neighbours(u"neighbours"_s,
+                                        u"Other devices around, appearing and expiring."_s, u"N"_s);
+    const QCommandLineOption neighbourLife(u"neighbour-lifetime-ms"_s,
+                                           u"How long each neighbour stays (3000)."_s, u"MS"_s);
+    parser.addOptions(
+        {noAdapter, poweredOff, exitAfter, known, powerOnDelay, linger, neighbours, neighbourLife});
     parser.process(app);
     if (parser.positionalArguments().size() != 1)
         parser.showHelp(2);
@@ -48,18 +62,42 @@ int main(int argc, char** argv)
     options.powered = !parser.isSet(poweredOff);
     if (parser.isSet(exitAfter))
         options.exitAfterBytes = parser.value(exitAfter).toLongLong();
-    BluezObjectTree tree(bus);
-    PenBluez bluez(*pen, tree, options);
-    tree.setHandler([&bluez](const QDBusMessage& call) { return bluez.handle(call); });
-    if (!bus.registerVirtualObject(u"/"_s, &tree, QDBusConnection::SubPath)) {
-        std::fprintf(stderr, "virtual-pen-bluez: cannot export the object tree\n");
-        return 2;
-    }
-    // The name last, so clients never see a half-built tree.
+    options.known = parser.isSet(known);
+    if (parser.isSet(powerOnDelay))
+        options.powerOnDelayMs = parser.value(powerOnDelay).toInt();
+    if (parser.isSet(linger))
+        options.disconnectLingerMs = parser.value(linger).toInt();
+    options.room.count = parser.value(neighbours).toInt();
+    if (parser.isSet(neighbourLife))
+        options.room.lifetimeMs = parser.value(neighbourLife).toInt();
+
+    // bluetoothd takes its name before it knows its adapters (src/main.c, main: connect_dbus
+    // comes before adapter_init): a client sees the name, then an unpowered adapter, then
+    // the adapter powered on.
     if (!bus.registerService(u"org.bluez"_s)) {
         std::fprintf(stderr, "virtual-pen-bluez: org.bluez is taken: %s\n",
                      qPrintable(bus.lastError().message()));
         return 2;
+    }
+    BluezObjectTree tree(bus);
+    if (!bus.registerVirtualObject(u"/"_s, &tree, QDBusConnection::SubPath)) {
+        std::fprintf(stderr, "virtual-pen-bluez: cannot export the object tree\n");
+        return 2;
+    }
+    PenBluez bluez(*pen, tree, options);
+    tree.setHandler([&bluez](const QDBusMessage& call) { return bluez.handle(call); });
+    // SIGTERM stops it as systemd stops bluetoothd; SIGKILL is a crash.
+    static int stopPipe[2];
+    if (::pipe(stopPipe) == 0) {
+        std::signal(SIGTERM, [](int) {
+            const char c = 1;
+            [[maybe_unused]] const auto n = ::write(stopPipe[1], &c, 1);
+        });
+        auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &app);
+        QObject::connect(notifier, &QSocketNotifier::activated, &bluez, [&bluez, notifier] {
+            notifier->setEnabled(false);
+            bluez.stop();
+        });
     }
     return QCoreApplication::exec();
 }

@@ -1,4 +1,5 @@
-// The request/response conversations with the pen, built on the client's primitives.
+#include "device/PenCommands.h"
+
 #include "device/BLEClient.h"
 #include "device/BLEError.h"
 #include "device/DeviceTimer.h"
@@ -21,22 +22,22 @@ std::optional<uint8_t> firstByte(const std::optional<Proto::Frame>& f)
 
 } // namespace
 
-QCoro::Task<std::optional<Proto::Frame>> BLEClient::request(uint8_t type, uint8_t cmd,
-                                                            uint8_t answer, double timeout)
+QCoro::Task<std::optional<Proto::Frame>> PenCommands::request(uint8_t type, uint8_t cmd,
+                                                              uint8_t answer, double timeout)
 {
-    send(type, cmd);
-    auto answerFrame = co_await expect(type, answer, timeout);
+    m_client.send(type, cmd);
+    auto answerFrame = co_await m_client.expect(type, answer, timeout);
     co_return answerFrame;
 }
 
-QCoro::Task<std::optional<uint8_t>> BLEClient::battery(double timeout)
+QCoro::Task<std::optional<uint8_t>> PenCommands::battery(double timeout)
 {
     const auto f = co_await request(Proto::T::ctrl, Proto::CtrlCmd::batteryReq,
                                     Proto::CtrlCmd::batteryAck, timeout);
     co_return firstByte(f);
 }
 
-QCoro::Task<std::optional<BLEClient::Capacity>> BLEClient::capacity(double timeout)
+QCoro::Task<std::optional<PenCommands::Capacity>> PenCommands::capacity(double timeout)
 {
     const auto f = co_await request(Proto::T::ctrl, Proto::CtrlCmd::capacityReq,
                                     Proto::CtrlCmd::capacityAck, timeout);
@@ -44,7 +45,7 @@ QCoro::Task<std::optional<BLEClient::Capacity>> BLEClient::capacity(double timeo
     co_return PenReadings::capacity(body);
 }
 
-QCoro::Task<std::optional<QString>> BLEClient::firmware(double timeout)
+QCoro::Task<std::optional<QString>> PenCommands::firmware(double timeout)
 {
     const auto f = co_await request(Proto::T::ctrl, Proto::CtrlCmd::firmwareReq,
                                     Proto::CtrlCmd::firmwareAck, timeout);
@@ -55,21 +56,21 @@ QCoro::Task<std::optional<QString>> BLEClient::firmware(double timeout)
     co_return PenReadings::text(body);
 }
 
-QCoro::Task<std::optional<uint8_t>> BLEClient::gain(double timeout)
+QCoro::Task<std::optional<uint8_t>> PenCommands::gain(double timeout)
 {
     const auto f =
         co_await request(Proto::T::key, Proto::KeyCmd::gainReq, Proto::KeyCmd::gainAck, timeout);
     co_return firstByte(f);
 }
 
-QCoro::Task<std::optional<uint8_t>> BLEClient::recordStatus(double timeout)
+QCoro::Task<std::optional<uint8_t>> PenCommands::recordStatus(double timeout)
 {
     const auto f = co_await request(Proto::T::key, Proto::KeyCmd::statusReq,
                                     Proto::KeyCmd::statusAck, timeout);
     co_return firstByte(f);
 }
 
-QCoro::Task<std::optional<QString>> BLEClient::currentFilename(double timeout)
+QCoro::Task<std::optional<QString>> PenCommands::currentFilename(double timeout)
 {
     const auto f = co_await request(Proto::T::key, Proto::KeyCmd::curNameReq,
                                     Proto::KeyCmd::curNameAck, timeout);
@@ -77,29 +78,29 @@ QCoro::Task<std::optional<QString>> BLEClient::currentFilename(double timeout)
     co_return PenReadings::currentName(body);
 }
 
-void BLEClient::setTime(const QDateTime& date)
+void PenCommands::setTime(const QDateTime& date)
 {
-    if (!m_peripheral || !m_writeChar) {
+    if (!m_client.canWrite()) {
         throw BLEError::notConnected();
     }
     const QDateTime local = date.toLocalTime();
     const QDate d = local.date();
     const QTime t = local.time();
     const bool ok = local.isValid();
-    sendRaw(Proto::buildSetTime(nextSeq(), ok ? d.year() : 2026, ok ? d.month() : 1,
-                                ok ? d.day() : 1, ok ? t.hour() : 0, ok ? t.minute() : 0,
-                                ok ? t.second() : 0));
+    m_client.sendRaw(Proto::buildSetTime(m_client.nextSeq(), ok ? d.year() : 2026,
+                                         ok ? d.month() : 1, ok ? d.day() : 1, ok ? t.hour() : 0,
+                                         ok ? t.minute() : 0, ok ? t.second() : 0));
 }
 
-QCoro::Task<BLEClient::FileList> BLEClient::fileList(double idleFallback, double hardTimeout)
+QCoro::Task<PenCommands::FileList> PenCommands::fileList(double idleFallback, double hardTimeout)
 {
-    send(Proto::T::file, Proto::FileCmd::listReq);
+    m_client.send(Proto::T::file, Proto::FileCmd::listReq);
     FileList out;
     const double deadline = DeviceTimer::now() + hardTimeout;
     double lastData = DeviceTimer::now();
     while (DeviceTimer::now() < deadline) {
-        const double slice = std::min(m_timing.listPoll, deadline - DeviceTimer::now());
-        const auto f = co_await nextFrame(slice);
+        const double slice = std::min(m_client.timing().listPoll, deadline - DeviceTimer::now());
+        const auto f = co_await m_client.nextFrame(slice);
         if (f) {
             if (f->frame.is(Proto::T::file, Proto::FileCmd::listData)) {
                 out.entries.append(FileListDecoder::decode(f->frame.body()));
@@ -110,7 +111,7 @@ QCoro::Task<BLEClient::FileList> BLEClient::fileList(double idleFallback, double
             }
             continue;
         }
-        if (!m_peripheral) {
+        if (!m_client.isConnected()) {
             co_return out; // the link is gone: nothing more will come
         }
         if (!out.entries.isEmpty() && DeviceTimer::now() - lastData > idleFallback) {
@@ -120,16 +121,25 @@ QCoro::Task<BLEClient::FileList> BLEClient::fileList(double idleFallback, double
     co_return out;
 }
 
-int BLEClient::defaultMaxResumes(std::optional<uint32_t> expectSize)
+bool PenCommands::trySendRaw(const QByteArray& bytes)
+{
+    if (!m_client.canWrite()) {
+        return false;
+    }
+    m_client.sendRaw(bytes);
+    return true;
+}
+
+int PenCommands::defaultMaxResumes(std::optional<uint32_t> expectSize)
 {
     const int bySize = expectSize ? int(double(*expectSize) / 1048576.0 * 2.0) : 0;
     return std::max(8, bySize);
 }
 
-QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
-                                                std::optional<uint32_t> expectSize,
-                                                double idleTimeout, std::optional<int> maxResumes,
-                                                QByteArray resumeFrom, ProgressFn onProgress)
+QCoro::Task<DownloadResult> PenCommands::download(QStringList candidates,
+                                                  std::optional<uint32_t> expectSize,
+                                                  double idleTimeout, std::optional<int> maxResumes,
+                                                  QByteArray resumeFrom, ProgressFn onProgress)
 {
     const int resumeLimit = maxResumes ? std::max(0, *maxResumes) : defaultMaxResumes(expectSize);
     DownloadResult result;
@@ -163,7 +173,8 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
     // Writes a request for the current candidate from the bytes held; false when the link is
     // gone.
     auto request = [&]() -> bool {
-        if (!trySendRaw(Proto::buildImportRequest(names[index], uint32_t(buf.size()), nextSeq()))) {
+        if (!trySendRaw(Proto::buildImportRequest(names[index], uint32_t(buf.size()),
+                                                  m_client.nextSeq()))) {
             return false;
         }
         lastData = DeviceTimer::now();
@@ -187,7 +198,7 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
         co_return gaveUp();
     }
     while (true) {
-        const auto f = co_await nextFrame(m_timing.downloadPoll);
+        const auto f = co_await m_client.nextFrame(m_client.timing().downloadPoll);
         bool evaluate = false;
         bool stalled = false;
         std::optional<uint8_t> code;
@@ -206,7 +217,7 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
                 result.endCode = code;
                 evaluate = true;
             }
-        } else if (!m_peripheral) {
+        } else if (!m_client.isConnected()) {
             // The link dropped mid-transfer: no point waiting out the idle time.
             co_return gaveUp();
         } else if (DeviceTimer::now() - lastData > idleTimeout) {
@@ -242,7 +253,7 @@ QCoro::Task<DownloadResult> BLEClient::download(QStringList candidates,
     }
 }
 
-QCoro::Task<BLEClient::DeleteOutcome> BLEClient::deleteOne(FileEntry entry, double timeout)
+QCoro::Task<PenCommands::DeleteOutcome> PenCommands::deleteOne(FileEntry entry, double timeout)
 {
     const QStringList candidates = entry.candidates();
     // As for downloads, a name too long for the request is passed over for the shorter ones;
@@ -259,11 +270,12 @@ QCoro::Task<BLEClient::DeleteOutcome> BLEClient::deleteOne(FileEntry entry, doub
                                         tried.join(QStringLiteral("；")) + QStringLiteral("）")};
     };
     for (const QString& name : names) {
-        if (!m_peripheral || !m_writeChar) {
+        if (!m_client.canWrite()) {
             throw BLEError::notConnected();
         }
-        sendRaw(Proto::buildDeleteOne(name, nextSeq()));
-        const auto ack = co_await expect(Proto::T::file, Proto::FileCmd::delOneAck, timeout);
+        m_client.sendRaw(Proto::buildDeleteOne(name, m_client.nextSeq()));
+        const auto ack =
+            co_await m_client.expect(Proto::T::file, Proto::FileCmd::delOneAck, timeout);
         QString reply;
         if (!ack) {
             reply = QStringLiteral("无应答");
@@ -273,7 +285,8 @@ QCoro::Task<BLEClient::DeleteOutcome> BLEClient::deleteOne(FileEntry entry, doub
             reply = QStringLiteral("应答 ") + QString::number(uint8_t(body[0]));
         }
 
-        const FileList list = co_await fileList(m_timing.verifyListIdle, m_timing.verifyListHard);
+        const FileList list =
+            co_await fileList(m_client.timing().verifyListIdle, m_client.timing().verifyListHard);
         // Absence only counts from a complete list: a list cut short (silent pen, dropped link)
         // proves nothing, and calling that a deletion would lose track of a file still there.
         if (!list.gotDone) {
