@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QUuid>
 #include <QVariant>
 #include <algorithm>
@@ -151,6 +152,13 @@ TranscriptStore::TranscriptStore(QString path, QString connection, Mode mode)
     db.setDatabaseName(m_path);
     db.setConnectOptions(mode == Mode::read ? u"QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"_s
                                             : u"QSQLITE_BUSY_TIMEOUT=5000"_s);
+    // A reader must leave the archive as it found it: without a writer (no WAL file) SQLite
+    // would create the WAL and shared-memory files even for a read-only connection.
+    if (mode == Mode::read && !QFileInfo::exists(m_path + u"-wal"_s)) {
+        db.setDatabaseName(u"file:"_s + QString::fromLatin1(QUrl::toPercentEncoding(m_path, "/")) +
+                           u"?immutable=1"_s);
+        db.setConnectOptions(u"QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"_s);
+    }
     if (!db.open()) {
         const QString detail = db.lastError().text();
         db = QSqlDatabase();
