@@ -125,6 +125,18 @@ open_menu() {
   app_env "$kestrel_bin" --menu --archive-root "$archive"
   sleep 1.5
 }
+# Only the popped-up menu (X11): the smallest visible window of ours.
+grab_menu() { # FILE
+  local id best='' area=0 WIDTH HEIGHT X Y SCREEN WINDOW
+  for id in $(app_env xdotool search --onlyvisible --class kestrel); do
+    eval "$(app_env xdotool getwindowgeometry --shell "$id")"
+    if [ -z "$best" ] || [ $((WIDTH * HEIGHT)) -lt "$area" ]; then
+      best=$id
+      area=$((WIDTH * HEIGHT))
+    fi
+  done
+  app_env import -window "$best" "$1"
+}
 key() { app_env xdotool mousemove "$center_x" "$center_y"; app_env xdotool key --clearmodifiers "$@"; }
 
 for server in x11 wayland; do
@@ -158,6 +170,7 @@ for server in x11 wayland; do
       shoot "window$suffix"
       open_menu
       shoot "menu$suffix"
+      if [ "$server$scale$appearance" = x111light ]; then grab_menu "$work/menu-only.png"; fi
       stop_app
     done
     if [ "$server" = wayland ]; then
@@ -208,18 +221,16 @@ JSON
   done
 done
 
-# The README's pictures: the window and the menu cut out of the X11 shots at scale 1, halved.
+# The README's pictures, from X11 at scale 1: the window's pages cut out and made smaller, the
+# menu as it is.
 if $readme; then
   mkdir -p docs
-  small() { # SOURCE TARGET
-    convert "$1" -trim +repage -resize 60% -colors 192 "docs/$2.png"
+  small() { # SOURCE TARGET SIZE
+    convert "$1" -trim +repage -resize "$3" -colors 192 "docs/$2.png"
     echo "  docs/$2.png"
   }
-  small "$out/x11-1x/library.png" library
-  small "$out/x11-1x/device.png" device
-  # Only the menu: the window under it left out.
-  convert "$out/x11-1x/menu.png" -crop "600x800+$((1280 * 7 / 10))+0" +repage -trim +repage \
-    "$work/menu-only.png"
-  small "$work/menu-only.png" menu
+  small "$out/x11-1x/library.png" library 60%
+  small "$out/x11-1x/device.png" device 60%
+  small "$work/menu-only.png" menu 100%
 fi
 echo "screenshots in $out"

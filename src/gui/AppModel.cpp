@@ -24,7 +24,8 @@ template <typename T> bool assign(T& field, const T& value)
 } // namespace
 
 AppModel::AppModel(SyncEngine* engine, DesktopShell& shell, QObject* parent)
-    : QObject(parent), actions(AppActions::unwired()), readAccount([] { return AccountFacts(); })
+    : QObject(parent), actions(AppActions::unwired()), readAccount([] { return AccountFacts(); }),
+      vaultBaseURL([] { return QUrl(); })
 {
     installDefaultActions(shell);
     attach(engine);
@@ -232,13 +233,19 @@ void AppModel::installDefaultActions(DesktopShell& shell)
             desktop->open(QUrl::fromLocalFile(self->importFolder));
     };
     actions.openVaultHome = [self, desktop] {
-        if (self && self->vaultBaseURL.isValid())
-            desktop->open(self->vaultBaseURL);
+        const AppModel* model = self.data();
+        if (!model || !model->vaultBaseURL)
+            return;
+        if (const QUrl home = model->vaultBaseURL(); home.isValid())
+            desktop->open(home);
     };
     actions.openVaultSession = [self, desktop](const RecordingItem& item) {
-        if (!self || !item.transcriptId || !self->vaultBaseURL.isValid())
+        const AppModel* model = self.data();
+        if (!model || !model->vaultBaseURL || !item.transcriptId)
             return;
-        QUrl url = self->vaultBaseURL;
+        QUrl url = model->vaultBaseURL();
+        if (!url.isValid())
+            return;
         QString path = url.path();
         if (!path.endsWith(u'/'))
             path += u'/';

@@ -93,7 +93,9 @@ public:
     std::function<AccountFacts()> readAccount;
     QString importFolder;
     QString projectRoot;
-    QUrl vaultBaseURL;
+    // The service's web address, read each time a page is opened (the configuration may be
+    // put in place while the application runs); an invalid URL while there is none.
+    std::function<QUrl()> vaultBaseURL;
 
     // --- derived values ---
     // Text the tray badge shows: " 42%", " ↑", " ·", " ···" or empty.

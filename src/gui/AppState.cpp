@@ -14,9 +14,11 @@
 #include "window/MainWindow.h"
 
 #include <QApplication>
+#include <QCoro/QCoroFuture>
 #include <QDir>
 #include <QScreen>
 #include <QStyle>
+#include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -42,11 +44,15 @@ void AppState::wire()
     AppModel& model = m_model;
     model.importFolder = engine.paths.dest();
     model.projectRoot = engine.paths.root();
-    try {
-        model.vaultBaseURL = QUrl(MindvaultConfig::load(engine.paths.mindvaultConfig()).apiBase);
-    } catch (const std::exception&) {
-        // No service configured: the web pages have no address and their entries do nothing.
-    }
+    model.vaultBaseURL = [config = engine.paths.mindvaultConfig()] {
+        try {
+            return QUrl(MindvaultConfig::load(config).apiBase);
+        } catch (const std::exception&) {
+            // No service configured: the web pages have no address and their entries do
+            // nothing.
+            return QUrl();
+        }
+    };
     const CleanupSettings& settings = engine.cleanup();
     model.setCleanupEnabled(settings.deleteAfterSync);
     model.setCoolingDays(settings.coolingDays);
@@ -115,8 +121,8 @@ void AppState::installWiredActions()
                         std::optional<QString> projectId) {
         edits->setPlan(item.base, title, projectId);
     };
-    a.runAudit = [edits, model] {
-        model->setAuditReport(edits->runArchiveAudit());
+    a.runAudit = [this] {
+        runAudit();
     };
     UploadQueue* queue = m_services.uploadQueue;
     a.pushNow = [queue](const RecordingItem& item) {
@@ -241,6 +247,24 @@ QCoro::Task<AppActions::ErrorText> AppState::renameDevice(QString name)
     if (r.ok)
         co_return std::nullopt;
     co_return r.why;
+}
+
+// Decoding every archived recording takes seconds on a large archive: it runs on a worker
+// thread (it only reads files) and the window stays responsive.
+QCoro::Task<> AppState::runAudit()
+{
+    if (m_auditing)
+        co_return;
+    m_auditing = true;
+    QPointer<AppState> self(this);
+    const SyncPaths paths = m_services.engine.paths;
+    const ArchiveAudit::Report report =
+        co_await QtConcurrent::run([paths] { return ArchiveAudit::run(paths); });
+    if (!self)
+        co_return;
+    m_auditing = false;
+    m_services.manifestEdits.auditFinished(report);
+    m_model.setAuditReport(report);
 }
 
 MainWindow* AppState::window() const

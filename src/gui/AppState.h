@@ -53,6 +53,7 @@ private:
     QCoro::Task<> fetchVault(UploadQueue* queue);
     QCoro::Task<Mindvault::AuthState> checkSession();
     QCoro::Task<AppActions::ErrorText> renameDevice(QString name);
+    QCoro::Task<> runAudit();
 
     AppServices m_services;
     Dialogs& m_dialogs;
@@ -60,6 +61,7 @@ private:
     QString m_windowStateFile;
     AppModel m_model;
     bool m_wired = false;
+    bool m_auditing = false; // one audit at a time; a second click waits for its report
     bool m_trayPresent = false;
     QPointer<MainWindow> m_window;
 };

@@ -150,9 +150,12 @@ TEST_F(DeviceBinderTest, FirstSightRegistersTheDefaultNumberOnce)
     EXPECT_TRUE(imported());
     EXPECT_FALSE(bound());
 
+    EXPECT_FALSE(h.engine().device().bindingName);
+
     provided = vault.get();
     h.round();
     EXPECT_EQ(bound(), (DeviceBinding::Binding{u"org-test"_s, email, defaultNo}));
+    EXPECT_EQ(h.engine().device().bindingName, defaultNo); // the window shows it
     EXPECT_TRUE(h.logged(u"首次绑定「"_s + penName + u"」到当前账号「"_s + email +
                          u"」，命名为「"_s + defaultNo + u"」"_s));
     h.round();
@@ -169,6 +172,7 @@ TEST_F(DeviceBinderTest, SameOrganisationUnderAnotherEmailPasses)
     EXPECT_FALSE(h.engine().pendingBindMismatch());
     EXPECT_EQ(server.requestCount("register"), 0);
     EXPECT_EQ(bound()->email, u"colleague@example.com"_s);
+    EXPECT_EQ(h.engine().device().bindingName, u"old-no"_s);
 }
 
 TEST_F(DeviceBinderTest, OtherOrganisationBlocksTheRoundUntilConfirmed)
@@ -183,6 +187,7 @@ TEST_F(DeviceBinderTest, OtherOrganisationBlocksTheRoundUntilConfirmed)
     h.round();
     EXPECT_EQ(h.engine().pendingBindMismatch(), expected);
     EXPECT_TRUE(h.importRequests().isEmpty());
+    EXPECT_FALSE(h.engine().device().bindingName); // another account's number is not shown
     EXPECT_FALSE(imported());
     EXPECT_TRUE(h.logged(blocked));
     EXPECT_EQ(h.engine().phase().label(),
@@ -217,6 +222,7 @@ TEST_F(DeviceBinderTest, OtherOrganisationBlocksTheRoundUntilConfirmed)
     EXPECT_TRUE(
         h.logged(u"确认换绑「"_s + penName + u"」到「"_s + email + u"」，命名为「C01122-old」"_s));
     EXPECT_FALSE(h.engine().phase().is(SyncPhase::Kind::Failed));
+    EXPECT_EQ(h.engine().device().bindingName, u"C01122-old"_s);
     h.round();
     EXPECT_TRUE(imported());
 }
@@ -298,11 +304,13 @@ TEST_F(DeviceBinderTest, RenameRegistersTheNewNumberFirst)
     server.takeDeviceNo("taken-no");
     EXPECT_EQ(refused(u"taken-no"_s), u"这个名字已被占用"_s);
     EXPECT_EQ(bound()->deviceNo, defaultNo);
+    EXPECT_EQ(h.engine().device().bindingName, defaultNo);
 
     const DeviceBinder::RenameResult done = rename(u"  会议室 笔 "_s);
     EXPECT_TRUE(done.ok);
     EXPECT_EQ(done.why, QString());
     EXPECT_EQ(bound(), (DeviceBinding::Binding{u"org-test"_s, email, u"会议室-笔"_s}));
+    EXPECT_EQ(h.engine().device().bindingName, u"会议室-笔"_s);
     EXPECT_TRUE(h.logged(u"改名「"_s + defaultNo + u"」→「会议室-笔」"_s));
 
     provided = nullptr;

@@ -71,6 +71,21 @@ TEST(MonitorLoop, UnproductiveRoundsStretchTheCooldown)
     EXPECT_EQ(h.engine().currentCooldown(key), 200);
 }
 
+TEST(MonitorLoop, APendingPartialKeepsTheIntervalShortAndTheLogSaysSo)
+{
+    EngineHarness h;
+    const QString key = u"P"_s;
+    TestSupport::writeFile(h.engine().partialPath(u"A"_s, u".part"_s),
+                           VirtualPen::generatePackets(25, 1));
+    TestSupport::writeFile(h.engine().partialPath(u"A"_s, u".part.size"_s), "4000");
+
+    h.engine().noteRoundOutcome(key, false);
+    h.engine().noteRoundOutcome(key, true);
+    EXPECT_EQ(h.engine().currentCooldown(key), 15);
+    EXPECT_EQ(h.log(),
+              QStringList({u"空转第 1 轮，下次重连间隔 15s"_s, u"有新内容，重连间隔打回 15s"_s}));
+}
+
 TEST(MonitorLoop, ThePensAdvertisementsDriveRoundsWithinTheCooldown)
 {
     EngineHarness h;

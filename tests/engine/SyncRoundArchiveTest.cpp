@@ -84,6 +84,30 @@ TEST(SyncRoundArchive, APartialIsKeptWhileTheListMayBeIncomplete)
     EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 15);
 }
 
+TEST(SyncRoundArchive, APartialOfAFileSkippedForThisRoundIsKept)
+{
+    EngineHarness h;
+    const QByteArray a = VirtualPen::generatePackets(100, 6); // 4000 bytes
+    h.pen().addFile(u"A.opus"_s, a);
+    writePartial(h, u"A"_s, a.first(1000), 4000);
+    // Recording, with no name to go by: every file is skipped for this round only.
+    h.pen().setRecordStatus(3);
+
+    h.round();
+
+    EXPECT_TRUE(h.importRequests().isEmpty());
+    EXPECT_EQ(h.partialFiles().size(), 2);
+    EXPECT_EQ(h.loggedCount(u"删掉用不上的断点"_s), 0);
+    EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 15);
+
+    h.pen().setRecordStatus(0);
+    h.round();
+    ASSERT_EQ(h.importRequests().size(), 1);
+    EXPECT_EQ(h.importRequests()[0].second, 1000u); // resumed, not from byte 0
+    EXPECT_EQ(h.raw(u"A"_s), a);
+    EXPECT_TRUE(h.partialFiles().isEmpty());
+}
+
 TEST(SyncRoundArchive, GivingUpEndsThePartial)
 {
     EngineHarness h;

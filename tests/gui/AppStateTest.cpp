@@ -112,7 +112,9 @@ TEST(AppState, BrowserAndFileActionsGoToTheDesktop)
 {
     GuiHarness h;
     h.state().wire();
-    h.model().vaultBaseURL = QUrl(u"http://127.0.0.1:9/"_s);
+    h.model().vaultBaseURL = [] {
+        return QUrl(u"http://127.0.0.1:9/"_s);
+    };
     RecordingItem item(u"20250301-101500"_s, 60);
     h.model().actions.openVaultSession(item); // no transcript: nothing
     EXPECT_TRUE(h.shell().opened.isEmpty());

@@ -4,12 +4,16 @@
 #include "cloud/Mindvault.h"
 #include "design/DSButton.h"
 #include "support/TestSupport.h"
+#include "sync/SyncEngine.h"
 #include "welcome/WelcomeView.h"
 #include "window/MainWindow.h"
 #include "window/MainWindowView.h"
 #include "window/RootContentView.h"
 
+#include <QApplication>
+#include <QCoro/QCoroTimer>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -115,4 +119,58 @@ TEST(Welcome, StoredSignInSurvivesTheStartUpCheck)
     EXPECT_EQ(root.currentWidget(), &root.main());
     EXPECT_TRUE(QFile::exists(h.dataFolder() + u"/credentials.json"_s));
     EXPECT_EQ(TestSupport::run(h.model().actions.checkSession()), Mindvault::AuthState::valid);
+}
+
+TEST(Welcome, KeyboardGoesBackToTheFieldThatNeedsInput)
+{
+    GuiHarness h;
+    RootContentView& root = openWindow(h);
+    ASSERT_EQ(root.currentWidget(), &root.welcome());
+    QApplication::setActiveWindow(h.state().window());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(h.state().window()));
+    WelcomeView& page = root.welcome();
+    EXPECT_EQ(QApplication::focusWidget(), &page.email()); // nothing typed yet
+
+    h.model().actions.signIn = [](QString, QString) -> QCoro::Task<AppActions::ErrorText> {
+        co_await QCoro::sleepFor(std::chrono::milliseconds(20));
+        co_return u"邮箱或密码不对"_s;
+    };
+    page.email().setText(u"demo@example.com"_s);
+    page.password().setText(u"wrong"_s);
+    QTest::keyClick(&page.password(), Qt::Key_Return);
+    EXPECT_TRUE(page.signInButton().busy()); // the progress indicator beside "登录中"
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !page.busy(); }));
+    EXPECT_FALSE(page.signInButton().busy());
+    EXPECT_EQ(QApplication::focusWidget(), &page.password()); // the e-mail is kept
+
+    // Signed out from the main page: the control that had the keyboard went with it.
+    h.model().setSignedIn(true);
+    ASSERT_EQ(root.currentWidget(), &root.main());
+    root.main().setFocus();
+    h.model().actions.signOut();
+    ASSERT_EQ(root.currentWidget(), &root.welcome());
+    EXPECT_EQ(QApplication::focusWidget(), &page.password());
+}
+
+TEST(Welcome, StepsAreMarkedDoneAsTheyHappen)
+{
+    GuiHarness h; // not wired: the engine does nothing by itself
+    WelcomeView page(h.model());
+    const auto done = [&] {
+        QList<bool> marks;
+        for (QLabel* mark : page.findChildren<QLabel*>(u"stepDone"_s))
+            marks << !mark->isHidden();
+        return marks;
+    };
+    EXPECT_EQ(done(), (QList<bool>{false, false, false}));
+    h.engine().setPhase(SyncPhase::waitingForDevice()); // the radio listens
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return done()[1]; }));
+    EXPECT_EQ(done(), (QList<bool>{false, true, false}));
+    DeviceInfo d;
+    d.lastSeenAt = QDateTime::currentDateTime(); // the pen was heard
+    h.engine().setDevice(d);
+    h.engine().setPhase(SyncPhase::idle());
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return done()[2]; }));
+    h.model().setSignedIn(true);
+    EXPECT_EQ(done(), (QList<bool>{true, true, true}));
 }

@@ -96,6 +96,11 @@ TEST(SyncPlanner, WhatToDownloadRecordOrRewrap)
     EXPECT_EQ(names(givenUp(list, m)), QStringList{u"failed5.opus"_s});
     EXPECT_EQ(names(emptyOnDevice(list)), QStringList{u"empty.opus"_s});
 
+    // Skipped for this round only, the empty and the live file still count as resumable.
+    EXPECT_EQ(names(resumable(list, m, raw)),
+              (QStringList{u"empty.opus"_s, u"torn.opus"_s, u"failed4.opus"_s, u"new.opus"_s,
+                           u"live.opus"_s}));
+
     // Recording without a file name: nothing is safe to touch.
     EXPECT_TRUE(pending(list, m, 3, std::nullopt, raw).isEmpty());
     EXPECT_TRUE(unrecorded(list, m, 3, std::nullopt, raw, ogg).isEmpty());
@@ -115,10 +120,15 @@ TEST(SyncPlanner, ARawFileTheLedgerGivesToAnotherRecordingIsNoCopy)
     EXPECT_EQ(names(needsRewrap(list, m, 2, std::nullopt, raw, {})), QStringList{u"moved.opus"_s});
 
     const std::pair<QString, QString> bases[] = {
-        {u"k-2.ogg"_s, u"k-2"_s}, {u"k-13.opus"_s, u"k-13"_s}, {u"k.OPUS"_s, u"k"_s},
-        {u""_s, u"k"_s},          {u"other.ogg"_s, u"k"_s}, // an Ogg file named otherwise: the raw
-                                                            // file keeps the base
-        {u"k-02.ogg"_s, u"k"_s},  {u"k-1.ogg"_s, u"k"_s},      {u"k-x.ogg"_s, u"k"_s},
+        {u"k-2.ogg"_s, u"k-2"_s},
+        {u"k-13.opus"_s, u"k-13"_s},
+        {u"k.OPUS"_s, u"k"_s},
+        {u""_s, u"k"_s},
+        {u"other.ogg"_s, u"k"_s}, // an Ogg file named otherwise: the raw
+                                  // file keeps the base
+        {u"k-02.ogg"_s, u"k"_s},
+        {u"k-1.ogg"_s, u"k"_s},
+        {u"k-x.ogg"_s, u"k"_s},
     };
     for (const auto& [file, want] : bases) {
         EXPECT_EQ(archivedBase(u"k.opus|1|40"_s, {file, 40, {}}), want) << file.toStdString();

@@ -81,6 +81,15 @@ QCoro::Task<Mindvault*> DeviceBinder::vault()
     co_return co_await m_vault();
 }
 
+void DeviceBinder::showBinding(const QString& peripheralId, const std::optional<QString>& deviceNo)
+{
+    DeviceInfo device = m_engine.device();
+    if (device.peripheralId != peripheralId)
+        return;
+    device.bindingName = deviceNo;
+    m_engine.setDevice(device);
+}
+
 void DeviceBinder::log(const QString& line)
 {
     m_engine.log(line);
@@ -99,8 +108,12 @@ QCoro::Task<bool> DeviceBinder::ensureDeviceBinding(Discovered discovered)
 
     if (const auto existing = m_bindings.binding(key)) {
         // The organisation owns the pen; another account of it may sync it without a question.
-        if (existing->orgId == *org)
+        if (existing->orgId == *org) {
+            showBinding(key, existing->deviceNo);
             co_return true;
+        }
+        // Bound under another account: its number there is not this account's name for it.
+        showBinding(key, std::nullopt);
         m_engine.setPendingBindMismatch(BindMismatch{key, name, existing->email, *email});
         if (m_acceptRebind) {
             const SyncPhase during = m_engine.phase();
@@ -143,6 +156,7 @@ QCoro::Task<bool> DeviceBinder::ensureDeviceBinding(Discovered discovered)
         co_return false;
     if (outcome.is(DeviceBindOutcome::Kind::ok)) {
         m_bindings.bind(key, *org, *email, deviceNo);
+        showBinding(key, deviceNo);
         log(u"首次绑定「"_s + name + u"」到当前账号「"_s + *email + u"」，命名为「"_s + deviceNo +
             u"」"_s);
         co_return true;
@@ -158,6 +172,7 @@ QCoro::Task<bool> DeviceBinder::ensureDeviceBinding(Discovered discovered)
                 co_return false;
             if (outcome.is(DeviceBindOutcome::Kind::ok)) {
                 m_bindings.bind(key, *org, *email, alternate);
+                showBinding(key, alternate);
                 log(u"首次绑定「"_s + name + u"」到「"_s + *email + u"」，命名为「"_s + alternate +
                     u"」（原名字被占用）"_s);
                 co_return true;
@@ -202,6 +217,7 @@ QCoro::Task<bool> DeviceBinder::resolveBindMismatch(std::optional<QString> newDe
     switch (outcome.kind()) {
     case DeviceBindOutcome::Kind::ok:
         m_bindings.bind(pending->peripheralId, *org, *email, number);
+        showBinding(pending->peripheralId, number);
         if (m_engine.pendingBindMismatch() &&
             m_engine.pendingBindMismatch()->peripheralId == pending->peripheralId)
             m_engine.setPendingBindMismatch(std::nullopt);
@@ -249,6 +265,7 @@ QCoro::Task<DeviceBinder::RenameResult> DeviceBinder::renameDevice(QString to)
         // A binding without its organisation would block this pen at the next sighting.
         if (org)
             m_bindings.bind(*peripheralId, *org, email.value_or(QString()), number);
+        showBinding(*peripheralId, number);
         log(u"改名「"_s + oldName + u"」→「"_s + number + u"」"_s);
         co_return RenameResult{true, {}};
     }

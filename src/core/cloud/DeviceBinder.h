@@ -76,6 +76,8 @@ public:
 private:
     QCoro::Task<Mindvault*> vault();
     QString alternateDeviceNo(const QString& taken);
+    // Puts the number the pen is bound under into the published device, when it is that pen.
+    void showBinding(const QString& peripheralId, const std::optional<QString>& deviceNo);
     void log(const QString& line);
     // Whether the engine still exists after a suspension.
     bool alive() const { return !m_guard.isNull(); }

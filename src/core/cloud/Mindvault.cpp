@@ -101,7 +101,9 @@ QCoro::Task<Mindvault::Response> Mindvault::send(QByteArray method, QString url,
                              r->abort();
                          }
                      });
+    m_inFlight.append(reply.get());
     co_await reply.get();
+    m_inFlight.removeAll(reply.get());
 
     if (reply->property(tooLarge).toBool()) {
         throw MindvaultError::badResponse(u"应答超过 "_s +
@@ -112,6 +114,15 @@ QCoro::Task<Mindvault::Response> Mindvault::send(QByteArray method, QString url,
     if (!status.isValid())
         throw NetworkError(int(reply->error()), reply->errorString());
     co_return Response{status.toInt(), reply->readAll()};
+}
+
+void Mindvault::abortRequests()
+{
+    // abort() finishes the reply at once, so each waiting send() resumes inside this loop.
+    for (const QPointer<QObject>& r : std::exchange(m_inFlight, {})) {
+        if (auto* reply = qobject_cast<QNetworkReply*>(r.data()))
+            reply->abort();
+    }
 }
 
 // The gateway's own grants: the public key, no Authorization.

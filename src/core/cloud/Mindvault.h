@@ -16,6 +16,7 @@
 #include <QList>
 #include <QMap>
 #include <QPair>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <exception>
@@ -145,6 +146,10 @@ public:
     QCoro::Task<> assignSpeakerDirect(QString rowId, std::optional<QString> identity,
                                       std::optional<QString> profile);
 
+    // Ends every request on the wire at once (each fails as cancelled): an owner going away
+    // lets the flows waiting on them finish instead of staying parked for good.
+    void abortRequests();
+
 private:
     // The refresh grant itself; connect() makes concurrent callers share one.
     QCoro::Task<> refreshGrant();
@@ -166,4 +171,5 @@ private:
     std::exception_ptr m_refreshError; // how the last refresh ended
     std::optional<QString> m_org;
     QHash<QString, QString> m_sessionIdCache; // transcript id -> recording session id
+    QList<QPointer<QObject>> m_inFlight;      // replies awaited by send()
 };

@@ -11,7 +11,6 @@
 #include "sync/SyncPlanner.h"
 
 #include <QCoro/QCoroSignal>
-#include <QCoro/QCoroTimer>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QTimeZone>
@@ -48,7 +47,16 @@ UploadQueue::UploadQueue(SyncEngine& engine, Timing timing, TokenStore store,
 
 UploadQueue::~UploadQueue()
 {
-    if (!alive())
+    // Every flow ends now, while everything it looks at still exists: from here on each counts
+    // the queue as gone, the loops wake from their sleep and the requests on the wire fail at
+    // once. A flow left waiting would keep its frame for good.
+    m_closing = true;
+    stopBackgroundLoops();
+    for (const std::shared_ptr<Mindvault>& client : QList{m_vault} + m_retired) {
+        if (client)
+            client->abortRequests();
+    }
+    if (m_engine.isNull())
         return;
     EngineHooks& hooks = engine().hooks();
     hooks.flushUploadQueue = nullptr;
@@ -306,6 +314,7 @@ void UploadQueue::stopBackgroundLoops()
 {
     ++m_pollGeneration;
     ++m_retryGeneration;
+    m_loopSleep.wakeAll();
 }
 
 QCoro::Task<> UploadQueue::pollLoop(int generation)
@@ -320,7 +329,7 @@ QCoro::Task<> UploadQueue::pollLoop(int generation)
         co_await refreshVaultStatus(manifest, pollLimit);
         if (!running())
             co_return;
-        co_await QCoro::sleepFor(period(m_timing.pollPeriod));
+        co_await m_loopSleep.sleep(period(m_timing.pollPeriod));
     }
 }
 
@@ -332,7 +341,7 @@ QCoro::Task<> UploadQueue::retryLoop(int generation)
         return q != nullptr && q->alive() && q->m_retryGeneration == generation;
     };
     while (true) {
-        co_await QCoro::sleepFor(period(m_timing.retryPeriod));
+        co_await m_loopSleep.sleep(period(m_timing.retryPeriod));
         if (!running())
             co_return;
         co_await flushUploadQueue(false);

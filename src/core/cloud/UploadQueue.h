@@ -5,6 +5,7 @@
 #include "cloud/TokenStore.h"
 #include "cloud/UploadTiming.h"
 #include "cloud/VaultProvider.h"
+#include "common/WakeableSleep.h"
 #include "sync/SyncManifest.h"
 
 #include <QCoro/QCoroTask>
@@ -112,7 +113,8 @@ public:
     void startBackgroundLoops();
     void startVaultPolling();
     void startUploadRetry();
-    // Both loops end at their next wake-up without touching anything.
+    // Both loops end: at once when asleep, else after the push or poll on the wire, without
+    // touching anything.
     void stopBackgroundLoops();
 
     // --- status polling and per-recording actions ---
@@ -142,7 +144,7 @@ private:
         bool revoked = false;
     };
 
-    bool alive() const { return !m_engine.isNull(); }
+    bool alive() const { return !m_closing && !m_engine.isNull(); }
     SyncEngine& engine() const { return m_engineRef; }
 
     QCoro::Task<int> flushBody(bool force);
@@ -201,6 +203,9 @@ private:
     bool m_polling = false;
     int m_pollGeneration = 0;
     int m_retryGeneration = 0;
+    bool m_closing = false; // set by the destructor: no flow touches anything any more
+    // Where both loops wait between rounds; stopping them wakes them.
+    WakeableSleep m_loopSleep;
 
 Q_SIGNALS:
     void connectAttemptEnded();

@@ -147,9 +147,14 @@ void ManifestEdits::setPlan(const QString& name, const std::optional<QString>& t
 ArchiveAudit::Report ManifestEdits::runArchiveAudit()
 {
     const ArchiveAudit::Report report = ArchiveAudit::run(m_engine.paths);
+    auditFinished(report);
+    return report;
+}
+
+void ManifestEdits::auditFinished(const ArchiveAudit::Report& report)
+{
     m_engine.log(u"归档体检："_s + report.summary());
     if (report.problems() >= 1 || !report.unlistedRawPackets.isEmpty()) {
         m_engine.notify(report.summary(), u"本地归档有问题"_s);
     }
-    return report;
 }

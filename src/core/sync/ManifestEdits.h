@@ -35,6 +35,9 @@ public:
                  const std::optional<QString>& projectId);
     // Audits the archive, logs the summary and notifies when something needs attention.
     ArchiveAudit::Report runArchiveAudit();
+    // The second half of runArchiveAudit, for an audit that ran elsewhere (off the event
+    // loop): logs the summary and notifies when something needs attention.
+    void auditFinished(const ArchiveAudit::Report& report);
 
 private:
     // Removes every occurrence of the name from the list, or appends it when absent.

@@ -66,12 +66,12 @@ void SyncEngine::dropPartial(const QString& base)
     QFile::remove(partialPath(base, u".part.size"_s));
 }
 
-void SyncEngine::dropStalePartials(const QList<FileEntry>& entries, const QList<FileEntry>& pending,
-                                   bool listComplete)
+void SyncEngine::dropStalePartials(const QList<FileEntry>& entries,
+                                   const QList<FileEntry>& resumable, bool listComplete)
 {
     QSet<QString> waiting;
     QSet<QString> listed;
-    for (const FileEntry& e : pending)
+    for (const FileEntry& e : resumable)
         waiting.insert(SyncPlanner::normalizedBase(e.name));
     for (const FileEntry& e : entries)
         listed.insert(SyncPlanner::normalizedBase(e.name));

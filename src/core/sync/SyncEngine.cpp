@@ -380,11 +380,13 @@ bool SyncEngine::resumingInProgress() const
 void SyncEngine::noteRoundOutcome(const QString& key, bool productive)
 {
     if (productive) {
-        if (idleRounds.value(key, 0) >= 1) {
-            log(u"有新内容，重连间隔打回 "_s + QString::number(static_cast<long long>(cooldown)) +
-                u"s"_s);
-        }
+        const bool wasIdle = idleRounds.value(key, 0) >= 1;
         idleRounds.insert(key, 0);
+        // The interval the loop will really wait, as below: a pending partial keeps it short.
+        if (wasIdle) {
+            log(u"有新内容，重连间隔打回 "_s +
+                QString::number(static_cast<long long>(currentCooldown(key))) + u"s"_s);
+        }
         return;
     }
     const int n = std::min(idleRounds.value(key, 0) + 1, 3);

@@ -125,10 +125,11 @@ public:
     // Throws FileError when the partial could not be written; the previous pair then stays.
     void savePartial(const QString& base, uint32_t announced, const QByteArray& bytes);
     void dropPartial(const QString& base);
-    // Drops every partial that no pending download will resume: its recording is complete,
-    // imported, given up, or (with a complete list) no longer on the pen. A leftover partial
-    // would otherwise hold the reconnect interval at the short resume value for ever.
-    void dropStalePartials(const QList<FileEntry>& entries, const QList<FileEntry>& pending,
+    // Drops every partial that no later download will resume (resumable lacks it): its
+    // recording is complete, imported, given up, unsafe, or (with a complete list) no longer
+    // on the pen. A leftover partial would otherwise hold the reconnect interval at the short
+    // resume value for ever; one of a file skipped for this round only is kept.
+    void dropStalePartials(const QList<FileEntry>& entries, const QList<FileEntry>& resumable,
                            bool listComplete);
     void noteDownloadFailure(const FileEntry& entry);
 

@@ -184,18 +184,24 @@ bool isLive(const FileEntry& entry, Status status, const Current& current)
 Entries pending(const Entries& entries, const SyncManifest& manifest, Status status,
                 const Current& current, const Sizes& localRaw)
 {
+    Entries out;
+    for (const FileEntry& e : resumable(entries, manifest, localRaw)) {
+        if (e.size != 0 && !isLive(e, status, current)) {
+            out.append(e);
+        }
+    }
+    return out;
+}
+
+Entries resumable(const Entries& entries, const SyncManifest& manifest, const Sizes& localRaw)
+{
     const QHash<QString, QString> claimed = claimedBases(manifest);
     Entries out;
     for (const FileEntry& e : entries) {
         const QString key = manifestKey(e);
-        if (!isSafeEntry(e) || manifest.imported.contains(key) || e.size == 0 ||
-            isLive(e, status, current)) {
-            continue;
-        }
-        if (completeRawCopy(e, key, localRaw, claimed)) {
-            continue; // complete raw copy already archived
-        }
-        if (failures(manifest.downloadFailures, key) >= giveUpAfter) {
+        if (!isSafeEntry(e) || manifest.imported.contains(key) ||
+            completeRawCopy(e, key, localRaw, claimed) ||
+            failures(manifest.downloadFailures, key) >= giveUpAfter) {
             continue;
         }
         out.append(e);

@@ -52,8 +52,12 @@ QString unsafeEntriesNote(const Entries& entries);
 
 bool isLive(const FileEntry& entry, Status status, const Current& current);
 
+// What this round downloads: what is resumable, except what is being recorded or empty.
 Entries pending(const Entries& entries, const SyncManifest& manifest, Status status,
                 const Current& current, const Sizes& localRaw);
+// Entries some round will still download: safe, not in the ledger, no complete raw copy, not
+// given up. A partial download of any other entry is of no further use.
+Entries resumable(const Entries& entries, const SyncManifest& manifest, const Sizes& localRaw);
 Entries unrecorded(const Entries& entries, const SyncManifest& manifest, Status status,
                    const Current& current, const Sizes& localRaw, const Sizes& localOgg);
 Entries needsRewrap(const Entries& entries, const SyncManifest& manifest, Status status,

@@ -167,7 +167,9 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     const QList<FileEntry> pending =
         SyncPlanner::pending(round.entries, manifest, lastStatus, lastCurrent, localRaw);
     round.pendingCount = int(pending.size());
-    dropStalePartials(round.entries, pending, round.gotDone);
+    // A file skipped only for this round (being recorded, say) keeps its partial.
+    dropStalePartials(round.entries, SyncPlanner::resumable(round.entries, manifest, localRaw),
+                      round.gotDone);
     if (!pending.isEmpty()) {
         QStringList first;
         for (const FileEntry& e : pending.mid(0, 5))

@@ -1,20 +1,14 @@
 #include "audit/ArchiveAuditPanel.h"
 
+#include "design/DesignSystem.h"
+#include "design/Icons.h"
+
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 #include <QTreeWidget>
 #include <QVBoxLayout>
-
-namespace {
-
-// Palette colours for the two row states.
-const QColor okColour(22, 163, 74);
-const QColor warnColour(217, 119, 6);
-
-} // namespace
 
 ArchiveAuditPanel::ArchiveAuditPanel(QWidget* parent) : QFrame(parent)
 {
@@ -24,9 +18,9 @@ ArchiveAuditPanel::ArchiveAuditPanel(QWidget* parent) : QFrame(parent)
     setAccessibleName(QStringLiteral("本地归档体检"));
 
     auto* icon = new QLabel;
-    icon->setPixmap(QIcon::fromTheme(QStringLiteral("security-high"),
-                                     style()->standardIcon(QStyle::SP_DriveHDIcon))
-                        .pixmap(28, 28));
+    icon->setObjectName(QStringLiteral("shield"));
+    icon->setPixmap(Icons::pixmap(QStringLiteral("shield.checkered"), 28,
+                                  DS::accent(DS::isDark(*this)), devicePixelRatioF()));
     auto* title = new QLabel(QStringLiteral("本地归档体检"));
     QFont big = title->font();
     big.setPointSizeF(big.pointSizeF() * 1.25);
@@ -41,7 +35,6 @@ ArchiveAuditPanel::ArchiveAuditPanel(QWidget* parent) : QFrame(parent)
     rerun->setObjectName(QStringLiteral("rerun"));
     auto* close = new QPushButton(QStringLiteral("关闭"));
     close->setObjectName(QStringLiteral("close"));
-    close->setShortcut(QKeySequence(Qt::Key_Escape));
     connect(rerun, &QPushButton::clicked, this, &ArchiveAuditPanel::rerunRequested);
     setFocusProxy(rerun); // opened from the keyboard, Space runs the check
     connect(close, &QPushButton::clicked, this, &ArchiveAuditPanel::closeRequested);
@@ -97,9 +90,8 @@ void ArchiveAuditPanel::setReport(const std::optional<ArchiveAudit::Report>& rep
     }
     m_summary->setText(report->summary());
     m_rows->setVisible(!report->items.isEmpty());
-    const QIcon ok = QIcon::fromTheme(QStringLiteral("emblem-ok"),
-                                      style()->standardIcon(QStyle::SP_DialogApplyButton));
-    const QIcon warn = style()->standardIcon(QStyle::SP_MessageBoxWarning);
+    const QIcon ok = Icons::tinted(QStringLiteral("checkmark.circle.fill"), DS::ok);
+    const QIcon warn = Icons::tinted(QStringLiteral("exclamationmark.triangle.fill"), DS::warn);
     QList<QTreeWidgetItem*> rows;
     rows.reserve(report->items.size());
     for (const ArchiveAudit::Item& item : report->items) {
@@ -107,7 +99,7 @@ void ArchiveAuditPanel::setReport(const std::optional<ArchiveAudit::Report>& rep
         const QString label = ArchiveAudit::label(item.status);
         auto* row = new QTreeWidgetItem({label, item.base, item.detail});
         row->setIcon(0, healthy ? ok : warn);
-        row->setForeground(0, healthy ? okColour : warnColour);
+        row->setForeground(0, healthy ? DS::ok : DS::warn);
         row->setToolTip(2, item.detail);
         row->setData(
             0, Qt::AccessibleTextRole,

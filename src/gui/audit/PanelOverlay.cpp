@@ -1,12 +1,19 @@
 #include "audit/PanelOverlay.h"
 
+#include "design/DesignSystem.h"
+
+#include <QApplication>
 #include <QEvent>
 #include <QPainter>
+#include <QShortcut>
 
 PanelOverlay::PanelOverlay(QWidget* host, int maxWidth)
     : QWidget(host), m_host(host), m_maxWidth(maxWidth)
 {
     host->installEventFilter(this);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(escape, &QShortcut::activated, this, &PanelOverlay::dismissRequested);
     hide();
 }
 
@@ -22,7 +29,15 @@ void PanelOverlay::setPanel(QWidget* panel)
     m_panel = panel;
     if (!m_panel) {
         hide();
+        QWidget* back = m_returnFocus.data();
+        if (back && back->isVisible() && back->isEnabled()) {
+            back->setFocus(Qt::OtherFocusReason);
+        }
+        m_returnFocus.clear();
         return;
+    }
+    if (QWidget* before = QApplication::focusWidget(); before && !isAncestorOf(before)) {
+        m_returnFocus = before;
     }
     m_panel->setParent(this);
     m_panel->setAutoFillBackground(true);
@@ -37,6 +52,30 @@ void PanelOverlay::setPanel(QWidget* panel)
     }
 }
 
+bool PanelOverlay::focusNextPrevChild(bool next)
+{
+    if (!m_panel) {
+        return QWidget::focusNextPrevChild(next);
+    }
+    // The window's focus chain, cut down to the panel's own reachable controls.
+    QList<QWidget*> stops;
+    for (QWidget* w = m_panel->nextInFocusChain(); w && w != m_panel; w = w->nextInFocusChain()) {
+        if (m_panel->isAncestorOf(w) && w->isVisible() && w->isEnabled() && !w->focusProxy() &&
+            (w->focusPolicy() & Qt::TabFocus)) {
+            stops << w;
+        }
+    }
+    if (stops.isEmpty()) {
+        // The panel is going away (hidden first, then dropped): let focus leave it.
+        return QWidget::focusNextPrevChild(next);
+    }
+    const qsizetype at = stops.indexOf(QApplication::focusWidget());
+    const qsizetype n = stops.size();
+    const qsizetype to = at < 0 ? 0 : (at + (next ? 1 : n - 1)) % n;
+    stops[to]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return true;
+}
+
 bool PanelOverlay::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_host && event->type() == QEvent::Resize) {
@@ -48,7 +87,9 @@ bool PanelOverlay::eventFilter(QObject* watched, QEvent* event)
 void PanelOverlay::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
-    p.fillRect(rect(), QColor(22, 24, 31, 90));
+    QColor backdrop = DS::ink900;
+    backdrop.setAlpha(90);
+    p.fillRect(rect(), backdrop);
 }
 
 void PanelOverlay::resizeEvent(QResizeEvent*)

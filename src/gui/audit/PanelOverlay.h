@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QPointer>
 #include <QWidget>
 
-// Lays a panel over another widget: a dimmed backdrop covering it, the panel centred on top,
-// focus kept inside while it shows. Used for the audit panel and the binding-conflict card.
+// Lays a panel over another widget: a dimmed backdrop covering it, the panel centred on top.
+// While it shows, Tab and Shift+Tab go round the panel's own controls only and Escape asks to
+// close it; once it is gone, focus goes back where it was. Used for the audit panel and the
+// binding-conflict card.
 class PanelOverlay : public QWidget {
     Q_OBJECT
 
@@ -15,8 +18,13 @@ public:
     void setPanel(QWidget* panel);
     QWidget* panel() const { return m_panel; }
 
+Q_SIGNALS:
+    // Escape was pressed inside the panel: the owner closes it as its cancel button would.
+    void dismissRequested();
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -26,4 +34,5 @@ private:
     QWidget* m_host;
     int m_maxWidth;
     QWidget* m_panel = nullptr;
+    QPointer<QWidget> m_returnFocus; // where focus was before the panel took it
 };

@@ -11,7 +11,31 @@ DSButton::DSButton(const QString& text, Style style, QWidget* parent)
 {
     setFont(DS::font(15, style == Style::primary ? QFont::DemiBold : QFont::Medium));
     setCursor(Qt::PointingHandCursor);
-    setAccessibleName(text);
+    m_spin.setInterval(60);
+    connect(&m_spin, &QTimer::timeout, this, [this] {
+        m_angle = (m_angle + 30) % 360;
+        update();
+    });
+    // No fixed accessible name: a button's own text is its name, and follows it ("登录" →
+    // "登录中").
+}
+
+namespace {
+constexpr int indicatorSize = 14;
+constexpr int indicatorGap = 6;
+} // namespace
+
+void DSButton::setBusy(bool busy)
+{
+    if (busy == m_busy)
+        return;
+    m_busy = busy;
+    if (busy)
+        m_spin.start();
+    else
+        m_spin.stop();
+    updateGeometry();
+    update();
 }
 
 QMargins DSButton::padding() const
@@ -25,6 +49,8 @@ QSize DSButton::sizeHint() const
     QSize s(fm.horizontalAdvance(text()), fm.height());
     if (!icon().isNull())
         s.rwidth() += iconSize().width() + 6;
+    if (m_busy)
+        s.rwidth() += indicatorSize + indicatorGap;
     const QMargins m = padding();
     return s.grownBy(m);
 }
@@ -69,6 +95,25 @@ void DSButton::paintEvent(QPaintEvent*)
         p.setPen(textColor);
         p.setFont(font());
         p.drawText(content, Qt::AlignVCenter | Qt::AlignLeft, text());
+        return;
+    }
+    if (m_busy) {
+        // The indicator and the text, centred together.
+        const QFontMetrics fm(font());
+        const int width = indicatorSize + indicatorGap + fm.horizontalAdvance(text());
+        const int left = rect().center().x() - width / 2;
+        const QRectF ring(left + 1.5, rect().center().y() - indicatorSize / 2.0 + 1.5,
+                          indicatorSize - 3, indicatorSize - 3);
+        QColor faint = textColor;
+        faint.setAlphaF(0.3);
+        p.setPen(QPen(faint, 2));
+        p.drawEllipse(ring);
+        p.setPen(QPen(textColor, 2, Qt::SolidLine, Qt::RoundCap));
+        p.drawArc(ring, -m_angle * 16, 100 * 16);
+        p.setPen(textColor);
+        p.setFont(font());
+        p.drawText(QRect(left + indicatorSize + indicatorGap, 0, width, height()),
+                   Qt::AlignVCenter | Qt::AlignLeft, text());
         return;
     }
     p.setPen(textColor);

@@ -13,7 +13,9 @@ BlockedBanner::BlockedBanner(AppModel& model, QWidget* parent) : QWidget(parent)
     setObjectName(QStringLiteral("blockedBanner"));
     setAutoFillBackground(true);
     QPalette tint = palette();
-    tint.setColor(QPalette::Window, QColor(217, 119, 6, 36));
+    QColor wash = DS::warn;
+    wash.setAlpha(36);
+    tint.setColor(QPalette::Window, wash);
     setPalette(tint);
 
     auto* symbol = new QLabel;

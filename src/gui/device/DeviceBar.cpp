@@ -8,6 +8,8 @@
 #include "design/Icons.h"
 #include "tray/TrayTexts.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -43,16 +45,13 @@ DeviceBar::DeviceBar(AppModel& model, Dialogs& dialogs, QWidget* parent)
 
     m_sync = new DSButton(QStringLiteral("立即同步"), DSButton::Style::secondary);
     m_sync->setObjectName(QStringLiteral("syncNow"));
-    m_sync->setIcon(Icons::symbol(QStringLiteral("arrow.triangle.2.circlepath"), DS::ink400));
     m_sync->setToolTip(QStringLiteral("立刻扫一次录音笔并导入新录音"));
     m_sync->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     m_open = new DSButton(QStringLiteral("打开Mindvault"), DSButton::Style::secondary);
     m_open->setObjectName(QStringLiteral("openVault"));
-    m_open->setIcon(Icons::symbol(QStringLiteral("arrow.up.forward"), DS::ink400));
 
     m_menu = new QToolButton;
     m_menu->setObjectName(QStringLiteral("accountMenu"));
-    m_menu->setIcon(Icons::symbol(QStringLiteral("person.crop.circle"), DS::ink400));
     m_menu->setIconSize(QSize(22, 22));
     m_menu->setAutoRaise(true);
     m_menu->setPopupMode(QToolButton::InstantPopup);
@@ -82,7 +81,26 @@ DeviceBar::DeviceBar(AppModel& model, Dialogs& dialogs, QWidget* parent)
                         &AppModel::selectionChanged, &AppModel::itemsChanged}) {
         connect(&m_model, signal, this, &DeviceBar::refresh);
     }
+    restyle();
     refresh();
+}
+
+void DeviceBar::restyle()
+{
+    const QColor quiet = DS::secondaryText(DS::isDark(QApplication::palette()));
+    m_sync->setIcon(Icons::symbol(QStringLiteral("arrow.triangle.2.circlepath"), quiet));
+    m_open->setIcon(Icons::symbol(QStringLiteral("arrow.up.forward"), quiet));
+    m_menu->setIcon(Icons::symbol(QStringLiteral("person.crop.circle"), quiet));
+    QPalette p = m_account->palette();
+    p.setColor(QPalette::WindowText, quiet);
+    m_account->setPalette(p);
+}
+
+void DeviceBar::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ApplicationPaletteChange)
+        restyle();
+    QWidget::changeEvent(event);
 }
 
 void DeviceBar::refresh()

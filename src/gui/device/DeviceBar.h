@@ -20,7 +20,12 @@ public:
 
     void refresh();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 private:
+    // Tints for the appearance: the symbols and the account in the secondary text colour.
+    void restyle();
     void openVault();
     QMenu* accountMenu();
 

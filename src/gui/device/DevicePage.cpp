@@ -9,12 +9,14 @@
 #include "platform/PlatformTexts.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -35,11 +37,14 @@ QLabel* wrapped(const QString& text = {})
     return l;
 }
 
+// Marks the label for restyle(), which gives it the appearance's secondary text colour.
+const char* const secondaryTag = "dsSecondary";
+
 QLabel* secondary(const QString& text = {})
 {
     auto* l = wrapped(text);
     l->setFont(DS::font(12));
-    l->setStyleSheet(QStringLiteral("color: %1;").arg(DS::muted.name()));
+    l->setProperty(secondaryTag, true);
     return l;
 }
 
@@ -79,13 +84,36 @@ DevicePage::DevicePage(AppModel& model, Clock clock, QWidget* parent)
     m_tick->setInterval(15'000);
     connect(m_tick, &QTimer::timeout, this, &DevicePage::refresh);
     m_tick->start();
+    restyle();
     refresh();
+}
+
+void DevicePage::restyle()
+{
+    const QColor colour = DS::secondaryText(DS::isDark(*this));
+    for (QLabel* label : findChildren<QLabel*>()) {
+        if (label->property(secondaryTag).toBool()) {
+            QPalette p = label->palette();
+            p.setColor(QPalette::WindowText, colour);
+            label->setPalette(p);
+        }
+    }
+}
+
+void DevicePage::changeEvent(QEvent* event)
+{
+    if (event->type() == QEvent::ApplicationPaletteChange) {
+        restyle();
+        refresh(); // the header's symbol is tinted for the appearance
+    }
+    QWidget::changeEvent(event);
 }
 
 QWidget* DevicePage::header()
 {
     auto* box = new QWidget;
     m_symbol = new QLabel;
+    m_symbol->setObjectName(QStringLiteral("reachability"));
     m_name = new QLabel;
     m_name->setObjectName(QStringLiteral("deviceName"));
     m_name->setFont(DS::font(20, QFont::DemiBold));
@@ -121,6 +149,7 @@ QWidget* DevicePage::identityCard()
     column->addLayout(row);
     m_renameNote = secondary();
     m_renameNote->setObjectName(QStringLiteral("renameNote"));
+    m_renameNote->setProperty(secondaryTag, false);
     m_renameNote->setStyleSheet(QStringLiteral("color: %1;").arg(DS::warn.name()));
     m_renameNote->hide();
     column->addWidget(m_renameNote);
@@ -130,6 +159,13 @@ QWidget* DevicePage::identityCard()
             rename();
         }
     });
+    connect(m_draftName, &QLineEdit::textEdited, this, [this](const QString& text) {
+        m_draftEdited = text != m_model.device().bindingName.value_or(QString());
+        m_draftPen = m_model.device().peripheralId;
+    });
+    auto* abandon = new QShortcut(QKeySequence(Qt::Key_Escape), m_draftName);
+    abandon->setContext(Qt::WidgetShortcut);
+    connect(abandon, &QShortcut::activated, this, &DevicePage::abandonDraft);
     return card;
 }
 
@@ -237,11 +273,17 @@ void DevicePage::refresh()
     m_symbol->setPixmap(Icons::pixmap(reachable ? QStringLiteral("dot.radiowaves.left.and.right")
                                                 : QStringLiteral("wifi.slash"),
                                       28, reachable ? DS::focus : DS::glyph, devicePixelRatioF()));
+    m_symbol->setAccessibleName(reachable ? QStringLiteral("录音笔在附近")
+                                          : QStringLiteral("录音笔不在附近"));
     m_name->setText(device.bindingName.value_or(device.name));
     m_connection->setText(DeviceText::connectionLine(device, phase, now));
 
-    if (!m_draftName->hasFocus() && !m_renaming) {
-        m_draftName->setText(device.bindingName.value_or(QString()));
+    if (m_draftEdited && m_draftPen != device.peripheralId) {
+        m_draftEdited = false; // typed for another pen
+    }
+    const QString bound = device.bindingName.value_or(QString());
+    if (!m_draftEdited && !m_renaming && m_draftName->text() != bound) {
+        m_draftName->setText(bound);
     }
 
     m_battery->setText(DeviceText::battery(device));
@@ -351,6 +393,11 @@ QCoro::Task<> DevicePage::rename()
         co_return;
     }
     m_renaming = true;
+    // A disabled button hands focus to the next control, and the scroll area would follow it
+    // down the page: park it in the field beside it instead.
+    if (m_rename->hasFocus()) {
+        m_draftName->setFocus(Qt::OtherFocusReason);
+    }
     m_rename->setEnabled(false);
     m_renameNote->hide();
     const std::optional<QString> refused =
@@ -362,4 +409,23 @@ QCoro::Task<> DevicePage::rename()
     m_rename->setEnabled(true);
     m_renameNote->setVisible(refused.has_value());
     m_renameNote->setText(refused.value_or(QString()));
+    if (refused) {
+        // Kept for another try; the field is where the fix goes.
+        m_draftEdited = true;
+        m_draftPen = m_model.device().peripheralId;
+        m_draftName->setFocus(Qt::OtherFocusReason);
+    } else {
+        m_draftEdited = false;
+        // The engine already holds the new name; take it now rather than show the old one
+        // until the model's next turn.
+        m_model.pull();
+    }
+    refresh();
+}
+
+void DevicePage::abandonDraft()
+{
+    m_draftEdited = false;
+    m_renameNote->hide();
+    refresh();
 }

@@ -26,6 +26,9 @@ public:
     // Re-reads the model (and the clock, for the relative times).
     void refresh();
 
+protected:
+    void changeEvent(QEvent* event) override;
+
 Q_SIGNALS:
     // An imported file on the pen was chosen: show it in the library.
     void openRecording(const QString& base);
@@ -37,8 +40,11 @@ private:
     QWidget* filesCard();
     QWidget* archiveCard();
     QWidget* rulesCard();
+    void restyle();
     void refreshFiles();
     QCoro::Task<> rename();
+    // Drops what the user typed and shows the bound name again.
+    void abandonDraft();
 
     AppModel& m_model;
     Clock m_clock;
@@ -51,6 +57,10 @@ private:
     QPushButton* m_rename;
     QLabel* m_renameNote;
     bool m_renaming = false;
+    // The field holds the user's own text (typed, or refused by the service): refreshes leave
+    // it alone until it is saved or abandoned (Escape, or another pen).
+    bool m_draftEdited = false;
+    std::optional<QString> m_draftPen; // the pen the draft was typed for
     QLabel* m_battery;
     QLabel* m_capacity;
     QLabel* m_firmware;

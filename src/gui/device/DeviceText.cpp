@@ -87,15 +87,20 @@ QString readingsAge(const std::optional<QDateTime>& readingsAt, const SyncPhase&
     return QStringLiteral("电量、容量、固件读于 ") + age;
 }
 
-QString battery(const DeviceInfo& device)
+std::optional<QString> batteryReading(const DeviceInfo& device)
 {
     if (!device.battery) {
-        return QStringLiteral("—");
+        return std::nullopt;
     }
     if (*device.battery == chargingValue) {
         return QStringLiteral("充电中");
     }
     return QString::number(*device.battery) + QStringLiteral("%");
+}
+
+QString battery(const DeviceInfo& device)
+{
+    return batteryReading(device).value_or(QStringLiteral("—"));
 }
 
 QString capacity(const DeviceInfo& device)

@@ -25,6 +25,10 @@ bool reachable(const DeviceInfo& device, const SyncPhase& phase, const QDateTime
 QString readingsAge(const std::optional<QDateTime>& readingsAt, const SyncPhase& phase,
                     const QDateTime& now);
 
+// The battery reading in words, wherever it is shown: "87%", or "充电中" for the 110 the pen
+// reports on its charger; none before it was read.
+std::optional<QString> batteryReading(const DeviceInfo& device);
+
 // Readings cells: "87%", "充电中", "—"; "剩 40%", "—"; firmware or "—".
 QString battery(const DeviceInfo& device);
 QString capacity(const DeviceInfo& device);

@@ -71,6 +71,7 @@ LibraryPage::LibraryPage(AppModel& model, Dialogs& dialogs, RecordingDetailView:
     m_list = new RecordingListView(*m_listModel);
     m_list->setMinimumWidth(DS::scaled(300));
     m_detail = new RecordingDetailView(model, dialogs, *m_player, *m_reader, std::move(bars));
+    connect(&model, &AppModel::vaultChanged, m_reader, &TranscriptReader::clientChanged);
     connect(m_reader, &TranscriptReader::fetched, this, [this](const QString& transcriptId) {
         if (const TranscriptReader::Transcript* t = m_reader->cached(transcriptId))
             m_model.actions.transcriptRead(transcriptId, t->segments, t->speakers);

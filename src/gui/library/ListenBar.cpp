@@ -1,5 +1,6 @@
 #include "library/ListenBar.h"
 
+#include "design/DesignSystem.h"
 #include "format/Fmt.h"
 #include "library/ListenPlayer.h"
 #include "library/WaveformBar.h"
@@ -9,6 +10,7 @@
 #include <QStyle>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 ListenBar::ListenBar(ListenPlayer& player, QWidget* parent) : QWidget(parent), m_player(player)
 {
@@ -26,7 +28,7 @@ ListenBar::ListenBar(ListenPlayer& player, QWidget* parent) : QWidget(parent), m
     m_problem = new QLabel;
     m_problem->setObjectName(QStringLiteral("problem"));
     m_problem->setWordWrap(true);
-    m_problem->setStyleSheet(QStringLiteral("color: #D97706;"));
+    m_problem->setStyleSheet(QStringLiteral("color: %1;").arg(DS::warn.name()));
 
     auto* row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
@@ -50,6 +52,15 @@ void ListenBar::setBars(std::vector<float> bars)
     m_wave->setBars(std::move(bars));
 }
 
+void ListenBar::setListedLength(int seconds)
+{
+    if (seconds == m_listedLength) {
+        return;
+    }
+    m_listedLength = seconds;
+    refresh();
+}
+
 void ListenBar::refresh()
 {
     using S = ListenPlayer::State;
@@ -67,9 +78,10 @@ void ListenBar::refresh()
     if (duration > 0) {
         m_wave->setProgress(position / duration);
         m_wave->setStep(std::min(1.0, 5.0 / duration));
-        m_time->setText(
-            Fmt::duration(position).replace(QStringLiteral("—"), QStringLiteral("0:00")) +
-            QStringLiteral(" / ") + Fmt::duration(duration));
+        const double total = m_listedLength > 0 ? m_listedLength : duration;
+        m_time->setText(Fmt::duration(std::min(position, total))
+                            .replace(QStringLiteral("—"), QStringLiteral("0:00")) +
+                        QStringLiteral(" / ") + Fmt::duration(total));
     } else {
         m_wave->setProgress(0);
         m_time->setText(state == S::loading ? QStringLiteral("正在打开…") : QString());

@@ -17,6 +17,10 @@ public:
     explicit ListenBar(ListenPlayer& player, QWidget* parent = nullptr);
 
     void setBars(std::vector<float> bars);
+    // The recording's length as the list shows it (whole seconds; 0 when unknown). Shown as
+    // the total, so list and player agree: the decoded length falls a few milliseconds short
+    // of the pen's (the codec's lead-in), which would cut a whole second off.
+    void setListedLength(int seconds);
     WaveformBar* waveform() const { return m_wave; }
 
 private:
@@ -27,4 +31,5 @@ private:
     WaveformBar* m_wave;
     QLabel* m_time;
     QLabel* m_problem;
+    int m_listedLength = 0;
 };

@@ -44,6 +44,14 @@ MainPages::MainPages(MainWindowView& view) : QObject(&view), m_view(view)
 
     m_auditOverlay = new PanelOverlay(body, 860);
     m_bindOverlay = new PanelOverlay(body, 560);
+    // Escape closes a panel as its own close or cancel button does.
+    connect(m_auditOverlay, &PanelOverlay::dismissRequested, this,
+            [&model] { model.setPanel(std::nullopt); });
+    connect(m_bindOverlay, &PanelOverlay::dismissRequested, this, [&model] {
+        if (model.actions.dismissBindMismatch) {
+            model.actions.dismissBindMismatch();
+        }
+    });
 
     connect(m_rail, &SideRail::sectionChanged, sections, [sections](SideRail::Section s) {
         sections->setCurrentIndex(s == SideRail::Section::library ? 0 : 1);

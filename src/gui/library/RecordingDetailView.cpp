@@ -180,6 +180,7 @@ void RecordingDetailView::setItem(const RecordingItem& item,
             m_player.clear();
         }
     }
+    m_listen->setListedLength(item.durationSec);
     m_transcript->setTranscriptId(item.inVault() ? item.transcriptId : std::nullopt);
 }
 

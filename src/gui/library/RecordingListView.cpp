@@ -55,6 +55,10 @@ RecordingListView::RecordingListView(RecordingListModel& model, QWidget* parent)
     m_search->setPlaceholderText(QStringLiteral("搜索：标题、日期、计划、转写标题"));
     m_search->setAccessibleName(QStringLiteral("搜索录音"));
     m_search->setClearButtonEnabled(true);
+    // The hint stays whole at any text size: the field is at least as wide as it.
+    const QFontMetrics metrics = m_search->fontMetrics();
+    m_search->setMinimumWidth(metrics.horizontalAdvance(m_search->placeholderText()) +
+                              2 * metrics.height());
     m_scope = new QComboBox;
     m_scope->setObjectName(QStringLiteral("scope"));
     m_scope->setAccessibleName(QStringLiteral("按状态筛选"));

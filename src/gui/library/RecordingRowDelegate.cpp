@@ -1,5 +1,6 @@
 #include "library/RecordingRowDelegate.h"
 
+#include "design/DesignSystem.h"
 #include "library/RecordingListModel.h"
 #include "library/Triage.h"
 
@@ -9,19 +10,19 @@
 
 namespace {
 
-QColor toneColour(Triage::Tone tone)
+QColor toneColour(Triage::Tone tone, bool dark)
 {
     switch (tone) {
     case Triage::Tone::ok:
-        return {22, 163, 74};
+        return DS::ok;
     case Triage::Tone::warn:
-        return {217, 119, 6};
+        return DS::warn;
     case Triage::Tone::bad:
-        return {220, 38, 38};
+        return DS::bad;
     case Triage::Tone::idle:
         break;
     }
-    return {111, 118, 136};
+    return DS::secondaryText(dark);
 }
 
 // A tiny waveform glyph, so the tile needs no icon theme.
@@ -29,8 +30,8 @@ void drawTile(QPainter* p, const QRectF& r, bool selected)
 {
     QPainterPath tile;
     tile.addRoundedRect(r, 6, 6);
-    p->fillPath(tile, selected ? QColor(255, 255, 255, 60) : QColor(238, 238, 255));
-    const QColor ink = selected ? QColor(Qt::white) : QColor(90, 79, 230);
+    p->fillPath(tile, selected ? QColor(255, 255, 255, 60) : DS::focusSoft);
+    const QColor ink = selected ? QColor(Qt::white) : DS::iris;
     const double heights[] = {0.25, 0.55, 0.8, 0.45, 0.65, 0.3};
     const double w = r.width() / 10;
     for (int i = 0; i < 6; ++i) {
@@ -78,7 +79,8 @@ void RecordingRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         4;
     const QRect rightBox(r.right() - right, r.top(), right, r.height());
     painter->setFont(small);
-    painter->setPen(selected ? opt.palette.color(textRole) : toneColour(tone));
+    painter->setPen(selected ? opt.palette.color(textRole)
+                             : toneColour(tone, DS::isDark(opt.palette)));
     painter->drawText(rightBox.adjusted(0, 0, 0, -r.height() / 2),
                       Qt::AlignRight | Qt::AlignVCenter, status);
     painter->setPen(opt.palette.color(selected ? textRole : QPalette::PlaceholderText));
@@ -96,7 +98,7 @@ void RecordingRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& 
         title, Qt::ElideMiddle, titleBox.width() - titleMetrics.horizontalAdvance(star));
     painter->drawText(titleBox, Qt::AlignLeft | Qt::AlignVCenter, shown);
     if (starred) {
-        painter->setPen(selected ? opt.palette.color(textRole) : QColor(217, 119, 6));
+        painter->setPen(selected ? opt.palette.color(textRole) : DS::warn);
         painter->drawText(titleBox.adjusted(titleMetrics.horizontalAdvance(shown), 0, 0, 0),
                           Qt::AlignLeft | Qt::AlignVCenter, star);
     }

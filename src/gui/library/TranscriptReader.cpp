@@ -72,9 +72,20 @@ std::optional<QString> TranscriptReader::failure(const QString& transcriptId) co
     return it == m_failures.constEnd() ? std::nullopt : std::optional(*it);
 }
 
+void TranscriptReader::clientChanged()
+{
+    ++m_generation;
+    m_cache.clear();
+    m_failures.clear();
+    m_loading.clear();
+    m_people.reset();
+    Q_EMIT reset();
+}
+
 QCoro::Task<> TranscriptReader::read(QString transcriptId)
 {
     QPointer<TranscriptReader> self(this);
+    const int generation = m_generation;
     const std::shared_ptr<Mindvault> vault = m_vault ? m_vault() : nullptr;
     std::optional<QString> reason;
     Transcript transcript;
@@ -89,7 +100,7 @@ QCoro::Task<> TranscriptReader::read(QString transcriptId)
             reason = reasonOf(e);
         }
     }
-    if (!self) {
+    if (!self || generation != m_generation) {
         co_return;
     }
     m_loading.remove(transcriptId);
@@ -111,6 +122,7 @@ QCoro::Task<std::optional<QString>> TranscriptReader::nameSpeaker(QString transc
                                                                   std::optional<QString> profile)
 {
     QPointer<TranscriptReader> self(this);
+    const int generation = m_generation;
     identity = identity.trimmed();
     if (identity.isEmpty()) {
         co_return QStringLiteral("名字不能是空的。");
@@ -126,7 +138,7 @@ QCoro::Task<std::optional<QString>> TranscriptReader::nameSpeaker(QString transc
     } catch (const std::exception& e) {
         co_return reasonOf(e);
     }
-    if (!self) {
+    if (!self || generation != m_generation) {
         co_return std::nullopt;
     }
     Q_EMIT speakersNamed(transcriptId, Transcript{{}, speakers, {}}.unconfirmed());
@@ -144,6 +156,7 @@ QCoro::Task<QList<PersonProfile>> TranscriptReader::people()
         co_return *m_people;
     }
     QPointer<TranscriptReader> self(this);
+    const int generation = m_generation;
     const std::shared_ptr<Mindvault> vault = m_vault ? m_vault() : nullptr;
     if (!vault) {
         co_return {};
@@ -154,7 +167,7 @@ QCoro::Task<QList<PersonProfile>> TranscriptReader::people()
     } catch (const std::exception&) {
         co_return {}; // only a convenience for typing names; a failure offers no list
     }
-    if (self) {
+    if (self && generation == m_generation) {
         m_people = found;
     }
     co_return found;

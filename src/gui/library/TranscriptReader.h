@@ -14,9 +14,10 @@
 class Mindvault;
 
 // A transcribed recording's text and speakers, read from the service for the detail pane.
-// Requests never block the event loop; each transcript is read once per session and kept, so
+// Requests never block the event loop; each transcript is read once per client and kept, so
 // going back to a recording shows it at once. Naming a speaker writes through the service and
-// reads that transcript's speakers again.
+// reads that transcript's speakers again. What was read (and why reads failed) belongs to the
+// client that read it: a new client, or none, starts afresh.
 class TranscriptReader : public QObject {
     Q_OBJECT
 
@@ -57,6 +58,10 @@ public:
     // The organisation's people, read once, for picking a profile when naming.
     QCoro::Task<QList<PersonProfile>> people();
 
+    // The service client came, went or changed account: forgets every transcript, failure and
+    // profile list, drops the answers of reads still under way, and says so with reset().
+    void clientChanged();
+
 Q_SIGNALS:
     void loaded(const QString& transcriptId);
     // What cached() holds for it came from the service just now.
@@ -64,6 +69,8 @@ Q_SIGNALS:
     void failed(const QString& transcriptId, const QString& reason);
     // A name was taken; unconfirmed speakers are left in that transcript.
     void speakersNamed(const QString& transcriptId, int unconfirmed);
+    // Everything was forgotten: views ask again for what they show.
+    void reset();
 
 private:
     QCoro::Task<> read(QString transcriptId);
@@ -74,4 +81,5 @@ private:
     QHash<QString, QString> m_failures;
     QSet<QString> m_loading;
     std::optional<QList<PersonProfile>> m_people;
+    int m_generation = 0; // clientChanged() makes answers of older reads stale
 };

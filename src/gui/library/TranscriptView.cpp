@@ -1,5 +1,6 @@
 #include "library/TranscriptView.h"
 
+#include "design/DesignSystem.h"
 #include "format/Fmt.h"
 #include "library/TranscriptReader.h"
 
@@ -64,6 +65,13 @@ TranscriptView::TranscriptView(TranscriptReader& reader, QWidget* parent)
             rebuild();
         }
     });
+    // Signed in (again, or as someone else): what is shown is read anew with the new client.
+    connect(&m_reader, &TranscriptReader::reset, this, [this] {
+        if (m_id) {
+            m_reader.request(*m_id);
+            rebuild();
+        }
+    });
     hide();
 }
 
@@ -113,14 +121,15 @@ void TranscriptView::rebuild()
         m_speakerRows->addWidget(speakerRow(speaker, shares.value(speaker.label)));
     }
 
+    const QColor secondary = DS::secondaryText(DS::isDark(*this));
     QString html;
     for (const TranscriptSegment& segment : t->segments) {
-        html += QStringLiteral("<p><b>") + t->nameOf(segment.speaker).toHtmlEscaped() +
-                QStringLiteral("</b> <span style=\"color:#6F7688\">") +
-                Fmt::duration(segment.startSeconds())
-                    .replace(QStringLiteral("—"), QStringLiteral("0:00")) +
-                QStringLiteral("</span><br>") + segment.text.toHtmlEscaped() +
-                QStringLiteral("</p>");
+        html +=
+            QStringLiteral("<p><b>") + t->nameOf(segment.speaker).toHtmlEscaped() +
+            QStringLiteral("</b> <span style=\"color:") + secondary.name() + QStringLiteral("\">") +
+            Fmt::duration(segment.startSeconds())
+                .replace(QStringLiteral("—"), QStringLiteral("0:00")) +
+            QStringLiteral("</span><br>") + segment.text.toHtmlEscaped() + QStringLiteral("</p>");
     }
     if (t->segments.isEmpty()) {
         html = QStringLiteral("<p>这条转写没有文字。</p>");
@@ -142,7 +151,7 @@ QWidget* TranscriptView::speakerRow(const SpeakerRow& speaker, double share)
     layout->addWidget(label);
     if (speaker.confirmed) {
         auto* done = new QLabel(QStringLiteral("已确认"));
-        done->setStyleSheet(QStringLiteral("color: #16A34A;"));
+        done->setStyleSheet(QStringLiteral("color: %1;").arg(DS::ok.name()));
         layout->addWidget(done);
         layout->addStretch(1);
         row->setAccessibleName(who + QStringLiteral("，已确认"));
@@ -161,7 +170,7 @@ QWidget* TranscriptView::speakerRow(const SpeakerRow& speaker, double share)
     auto* note = new QLabel;
     note->setObjectName(QStringLiteral("note"));
     note->setWordWrap(true);
-    note->setStyleSheet(QStringLiteral("color: #DC2626;"));
+    note->setStyleSheet(QStringLiteral("color: %1;").arg(DS::bad.name()));
     note->hide();
     layout->addWidget(edit, 1);
     layout->addWidget(confirm);

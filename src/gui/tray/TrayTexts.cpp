@@ -1,5 +1,6 @@
 #include "TrayTexts.h"
 
+#include "device/DeviceText.h"
 #include "format/Fmt.h"
 
 using namespace Qt::Literals::StringLiterals;
@@ -21,8 +22,9 @@ std::optional<QString> device(const DeviceInfo& device)
     if (!device.connected)
         return std::nullopt;
     QString line = u"设备："_s + device.name + QChar(0x3000);
-    if (device.battery)
-        line += u"电量 "_s + QString::number(*device.battery) + u"%"_s;
+    // The device page's reading, so both say "充电中" while the pen charges.
+    if (const std::optional<QString> reading = DeviceText::batteryReading(device))
+        line += u"电量 "_s + *reading;
     return line;
 }
 

@@ -75,6 +75,11 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent)
             texts->addWidget(note);
         }
         row->addLayout(texts, 1);
+        auto* done = new QLabel;
+        done->setObjectName(u"stepDone"_s);
+        done->setAccessibleName(steps[i].first + u"：已完成"_s);
+        row->addWidget(done, 0, Qt::AlignTop);
+        m_doneMarks << done;
         stepList->addLayout(row);
     }
     column->addLayout(stepList);
@@ -112,8 +117,44 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent)
     connect(m_email, &QLineEdit::textChanged, this, &WelcomeView::refresh);
     connect(m_password, &QLineEdit::textChanged, this, &WelcomeView::refresh);
     connect(&model, &AppModel::accountChanged, this, &WelcomeView::refresh);
+    for (auto signal :
+         {&AppModel::accountChanged, &AppModel::deviceChanged, &AppModel::phaseChanged}) {
+        connect(&model, signal, this, &WelcomeView::refreshSteps);
+    }
     restyle();
     refresh();
+    refreshSteps();
+}
+
+bool WelcomeView::stepDone(int step) const
+{
+    using K = SyncPhase::Kind;
+    const SyncPhase& phase = m_model.phase();
+    const bool heardPen = m_model.device().lastSeenAt.has_value();
+    switch (step) {
+    case 0:
+        return m_model.signedIn() == true;
+    case 1:
+        // The radio works: the engine is listening or talking to the pen, or has heard it.
+        return heardPen || phase.is(K::WaitingForDevice) || phase.is(K::Connecting) ||
+               phase.is(K::Listing) || phase.is(K::Downloading) || phase.is(K::Cleaning);
+    case 2:
+        return heardPen;
+    default:
+        return false;
+    }
+}
+
+void WelcomeView::refreshSteps()
+{
+    for (int i = 0; i < m_doneMarks.size(); ++i)
+        m_doneMarks[i]->setVisible(stepDone(i));
+}
+
+void WelcomeView::focusInput()
+{
+    QLineEdit* field = m_email->text().trimmed().isEmpty() ? m_email : m_password;
+    field->setFocus(Qt::OtherFocusReason);
 }
 
 QString WelcomeView::errorText() const
@@ -127,6 +168,7 @@ void WelcomeView::refresh()
     m_errorText->setText(shown.value_or(QString()));
     m_errorRow->setVisible(shown.has_value());
     m_button->setText(m_busy ? u"登录中"_s : u"登录"_s);
+    m_button->setBusy(m_busy);
     m_button->setEnabled(!m_busy && !m_email->text().trimmed().isEmpty() &&
                          !m_password->text().isEmpty());
     m_email->setEnabled(!m_busy);
@@ -150,6 +192,10 @@ QCoro::Task<> WelcomeView::submit()
     // The password was needed for this one request only.
     m_password->clear();
     refresh();
+    // The fields were disabled while busy and lost the keyboard; give it back where the next
+    // attempt starts (signed in, the page is gone and this does nothing visible).
+    if (error)
+        focusInput();
 }
 
 void WelcomeView::restyle()
@@ -169,6 +215,9 @@ void WelcomeView::restyle()
     }
     m_errorIcon->setPixmap(
         Icons::pixmap(u"exclamationmark.triangle.fill"_s, 16, DS::warn, devicePixelRatioF()));
+    m_errorIcon->setAccessibleName(u"出错了"_s);
+    for (QLabel* done : m_doneMarks)
+        done->setPixmap(Icons::pixmap(u"checkmark.circle.fill"_s, 18, DS::ok, devicePixelRatioF()));
 }
 
 void WelcomeView::changeEvent(QEvent* event)

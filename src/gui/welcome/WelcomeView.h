@@ -25,12 +25,18 @@ public:
 
     // What the button does: runs the model's signIn and shows what it answered.
     QCoro::Task<> submit();
+    // Puts the keyboard in the field still to fill: the e-mail when it is empty, else the
+    // password.
+    void focusInput();
+    // Whether step i (0-based) shows its done mark.
+    bool stepDone(int step) const;
 
 protected:
     void changeEvent(QEvent* event) override;
 
 private:
     void refresh();
+    void refreshSteps();
     void restyle();
 
     AppModel& m_model;
@@ -41,6 +47,7 @@ private:
     QLabel* m_errorIcon;
     QLabel* m_errorText;
     QList<QLabel*> m_secondary;
+    QList<QLabel*> m_doneMarks;
     bool m_busy = false;
     std::optional<QString> m_error;
 };

@@ -97,6 +97,7 @@ void ChainView::rebuild()
         m_icons[i]->setPixmap(Icons::pixmap(LinkChip::symbolName(l[i].first), 14,
                                             LinkChip::symbolColor(l[i].first, dark),
                                             devicePixelRatioF()));
+        m_icons[i]->setAccessibleName(titles()[i] + u"："_s + LinkChip::stateName(l[i].first));
         m_notes[i]->setText(l[i].second);
         m_notes[i]->setAccessibleName(titles()[i] + u"："_s + l[i].second);
     }

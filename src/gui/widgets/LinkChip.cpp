@@ -61,6 +61,12 @@ QColor LinkChip::symbolColor(LinkState state, bool dark)
     }
 }
 
+QString LinkChip::stateName(LinkState state)
+{
+    static const QStringList names{u"完成"_s, u"进行中"_s, u"等待"_s, u"失败"_s, u"跳过"_s};
+    return names.value(int(state));
+}
+
 void LinkChip::restyle()
 {
     const bool dark = DS::isDark(*this);
@@ -70,8 +76,8 @@ void LinkChip::restyle()
     QPalette p = m_label->palette();
     p.setColor(QPalette::WindowText, quiet ? DS::secondaryText(dark) : DS::primaryText(dark));
     m_label->setPalette(p);
-    static const QStringList states{u"完成"_s, u"进行中"_s, u"等待"_s, u"失败"_s, u"跳过"_s};
-    setAccessibleName(m_title + u"："_s + states.value(int(m_state)));
+    m_icon->setAccessibleName(stateName(m_state));
+    setAccessibleName(m_title + u"："_s + stateName(m_state));
 }
 
 void LinkChip::changeEvent(QEvent* event)

@@ -21,6 +21,8 @@ public:
     // pending and skipped).
     static QString symbolName(LinkState state);
     static QColor symbolColor(LinkState state, bool dark);
+    // What the symbol says, for screen readers: "完成", "进行中", "等待", "失败", "跳过".
+    static QString stateName(LinkState state);
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -43,9 +43,14 @@ RootContentView::RootContentView(AppModel& model, Dialogs& dialogs, QWidget* par
 void RootContentView::follow()
 {
     const std::optional<bool> signedIn = m_model.signedIn();
-    setCurrentWidget(!signedIn   ? m_checking
-                     : *signedIn ? static_cast<QWidget*>(m_main)
-                                 : m_welcome);
+    QWidget* page = !signedIn ? m_checking : *signedIn ? static_cast<QWidget*>(m_main) : m_welcome;
+    if (page == currentWidget())
+        return;
+    setCurrentWidget(page);
+    // Signed out (or not yet signed in): the control that had the keyboard is gone with the
+    // main page; typing goes to the form.
+    if (page == m_welcome)
+        m_welcome->focusInput();
 }
 
 void RootContentView::showEvent(QShowEvent* event)

@@ -5,10 +5,13 @@
 #include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
@@ -114,6 +117,70 @@ TEST_F(DevicePageTest, RenameShowsWhyItWasRefused)
     ASSERT_TRUE(TestSupport::spinUntil([&] { return shown(u"renameNote"_s); }));
     EXPECT_EQ(asked, QStringList{u"会议室"_s});
     EXPECT_EQ(text(u"renameNote"_s), u"这个名字已经有别的笔在用"_s);
+}
+
+TEST_F(DevicePageTest, IdentityCardShowsTheBoundNameAndKeepsADraftUntilSavedOrAbandoned)
+{
+    DeviceInfo d;
+    d.name = u"QX27-7A01"_s;
+    d.peripheralId = u"C0:11:22:33:44:55"_s;
+    d.bindingName = u"C01122-mac"_s;
+    publish(d);
+    auto* field = page.findChild<QLineEdit*>(u"draftName"_s);
+    auto* button = page.findChild<QPushButton*>(u"rename"_s);
+    EXPECT_EQ(text(u"deviceName"_s), u"C01122-mac"_s);
+    EXPECT_EQ(field->text(), u"C01122-mac"_s);
+
+    // Short enough that the controls further down need scrolling.
+    page.resize(640, 300);
+    page.show();
+    QApplication::setActiveWindow(&page);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    QScrollBar* scroll = page.findChild<QScrollArea*>()->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+
+    QList<std::optional<QString>> answers{u"这个名字已被占用"_s, std::nullopt};
+    h.model().actions.renameDevice = [&](QString name) -> QCoro::Task<AppActions::ErrorText> {
+        const std::optional<QString> answer = answers.takeFirst();
+        if (!answer) {
+            DeviceInfo renamed = h.engine().device();
+            renamed.bindingName = name;
+            h.engine().setDevice(renamed);
+        }
+        co_return answer;
+    };
+    field->setFocus();
+    field->selectAll();
+    QTest::keyClicks(field, u"meeting-room"_s);
+    button->setFocus();
+    QTest::keyClick(button, Qt::Key_Space);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return shown(u"renameNote"_s); }));
+    EXPECT_EQ(text(u"renameNote"_s), u"这个名字已被占用"_s);
+    // Refused: focus waits in the field with the draft, and the page did not move.
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    EXPECT_EQ(scroll->value(), 0);
+
+    // Neither the clock's tick nor news from the pen overwrites the draft, focused or not.
+    page.findChild<QCheckBox*>(u"cleanupToggle"_s)->setFocus();
+    page.refresh();
+    d.battery = 80;
+    publish(d);
+    EXPECT_EQ(field->text(), u"meeting-room"_s);
+
+    // Abandoned with Escape: the bound name is back.
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_EQ(field->text(), u"C01122-mac"_s);
+    EXPECT_FALSE(shown(u"renameNote"_s));
+
+    // Saved: the header and the field show the new name.
+    field->selectAll();
+    QTest::keyClicks(field, u"meeting-room"_s);
+    QTest::keyClick(field, Qt::Key_Return);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return text(u"deviceName"_s) == u"meeting-room"_s; }));
+    EXPECT_EQ(field->text(), u"meeting-room"_s);
+    EXPECT_FALSE(shown(u"renameNote"_s));
+    EXPECT_TRUE(answers.isEmpty());
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "sync/DeviceInfo.h"
 #include "sync/RecordingItem.h"
 #include "sync/SyncPhase.h"
+#include "tray/TrayTexts.h"
 
 #include <gtest/gtest.h>
 
@@ -98,6 +99,29 @@ TEST(DeviceText, ReadingsCellsAndFileSizes)
               QStringLiteral("空文件"));
     EXPECT_EQ(DeviceText::fileSize(RecordingItem(QStringLiteral("a"), 0, 120)),
               QStringLiteral("空录音"));
+}
+
+// The tray's device line and the device page's cell read the battery by one rule.
+TEST(DeviceText, TrayAndDevicePageReadTheBatteryAlike)
+{
+    struct Case {
+        std::optional<uint8_t> battery;
+        const char* cell;
+        const char* trayLine;
+    };
+    const Case cases[] = {
+        {std::nullopt, "—", "设备：QX27　"},
+        {87, "87%", "设备：QX27　电量 87%"},
+        {110, "充电中", "设备：QX27　电量 充电中"},
+    };
+    for (const Case& c : cases) {
+        DeviceInfo d;
+        d.name = QStringLiteral("QX27");
+        d.connected = true;
+        d.battery = c.battery;
+        EXPECT_EQ(DeviceText::battery(d), QString::fromUtf8(c.cell));
+        EXPECT_EQ(TrayTexts::device(d), QString::fromUtf8(c.trayLine));
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "AppModel.h"
 #include "GuiHarness.h"
 #include "audit/ArchiveAuditPanel.h"
+#include "cloud/MindvaultConfig.h"
 #include "device/BindMismatchCard.h"
 #include "device/DevicePage.h"
 #include "device/SideRail.h"
@@ -18,6 +19,7 @@
 #include "transcripts/TranscriptStore.h"
 #include "window/MainWindowView.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -169,6 +171,68 @@ TEST_F(MainPagesTest, BlockedBannerOffersSigningInAgainWhenTheLoginExpired)
     EXPECT_EQ(signOuts, 1);
     EXPECT_EQ(h.model().sessionNotice(),
               u"登录已失效，请重新登录。登录后积压的录音会自动推上去。"_s);
+}
+
+TEST_F(MainPagesTest, OverlaysKeepTheKeyboardInsideAndCloseOnEscape)
+{
+    QApplication::setActiveWindow(&view);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    const auto focused = [] {
+        return QApplication::focusWidget();
+    };
+    // Tab and Shift+Tab go round the panel's own controls.
+    const auto staysInside = [&](QWidget* panel) {
+        for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Backtab,
+                            Qt::Key_Backtab, Qt::Key_Backtab, Qt::Key_Backtab}) {
+            QTest::keyClick(focused(), key);
+            if (!panel->isAncestorOf(focused())) {
+                return false;
+            }
+        }
+        return true;
+    };
+    auto* behind = view.findChild<QPushButton*>(u"syncNow"_s);
+    behind->setFocus();
+
+    h.model().setPanel(AppModel::Panel::audit);
+    ArchiveAuditPanel* panel = pages().auditPanel();
+    ASSERT_TRUE(panel);
+    EXPECT_TRUE(panel->isAncestorOf(focused()));
+    EXPECT_TRUE(staysInside(panel));
+    QTest::keyClick(focused(), Qt::Key_Escape);
+    EXPECT_FALSE(h.model().panel());
+    EXPECT_EQ(pages().auditPanel(), nullptr);
+    EXPECT_EQ(focused(), behind); // back where it was
+
+    int dismissed = 0;
+    h.model().actions.dismissBindMismatch = [&] {
+        ++dismissed;
+        h.engine().setPendingBindMismatch(std::nullopt);
+    };
+    h.engine().setPendingBindMismatch(
+        BindMismatch{u"C0:11"_s, u"QX27-7A01"_s, u"old@example.com"_s, u"new@example.com"_s});
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return pages().bindCard() != nullptr; }));
+    BindMismatchCard* card = pages().bindCard();
+    EXPECT_EQ(focused(), card->findChild<QLineEdit*>(u"name"_s));
+    EXPECT_TRUE(staysInside(card));
+    QTest::keyClick(focused(), Qt::Key_Escape);
+    EXPECT_EQ(dismissed, 1);
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return pages().bindCard() == nullptr; }));
+}
+
+TEST_F(MainPagesTest, WebAddressIsReadWhenAPageIsOpened)
+{
+    h.state().wire();
+    auto* open = view.findChild<QWidget*>(u"deviceBar"_s)->findChild<QPushButton*>(u"openVault"_s);
+    QTest::mouseClick(open, Qt::LeftButton);
+    EXPECT_TRUE(h.shell().opened.isEmpty()); // no service configured yet
+
+    // The configuration arrives while the application runs.
+    const MindvaultConfig config{u"http://127.0.0.1:9/"_s, u"http://127.0.0.1:9"_s, u"anon"_s};
+    TestSupport::writeFile(h.engine().paths.mindvaultConfig(), config.encode());
+    QTest::mouseClick(open, Qt::LeftButton);
+    ASSERT_EQ(h.shell().opened.size(), 1);
+    EXPECT_EQ(h.shell().opened[0], QUrl(config.apiBase));
 }
 
 } // namespace

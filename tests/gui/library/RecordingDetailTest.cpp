@@ -1,8 +1,11 @@
 #include "AppModel.h"
 #include "GuiHarness.h"
+#include "audio/OggWrap.h"
 #include "library/ListenPlayer.h"
 #include "library/RecordingDetailView.h"
+#include "library/RecordingListModel.h"
 #include "library/TranscriptReader.h"
+#include "support/TestSupport.h"
 
 #include <QLabel>
 #include <QPushButton>
@@ -119,6 +122,29 @@ TEST_F(RecordingDetailTest, DeletionIsConfirmedWithWhatItCosts)
     h.dialogs().answer = 0;
     QTest::mouseClick(button(u"deleteFromDevice"_s), Qt::LeftButton);
     EXPECT_EQ(calls, QStringList{u"deleteFromDevice:20240317-080000"_s});
+}
+
+TEST_F(RecordingDetailTest, ListAndPlayerShowTheSameLength)
+{
+    // 150 packets: three seconds on the pen, a few milliseconds less once decoded.
+    const QByteArray raw =
+        TestSupport::readFile(QStringLiteral(KESTREL_FIXTURES "/audio/speech-188-packets.raw"))
+            .left(150 * 40);
+    const QByteArray ogg = OggWrap::wrap(raw, 16000, u"test"_s);
+    const QString base = u"20240318-070000"_s;
+    TestSupport::writeFile(h.model().importFolder + u'/' + base + u".ogg"_s, ogg);
+    const RecordingItem item(base, 3, std::nullopt, ogg.size());
+
+    RecordingListModel list;
+    list.setItems({item});
+    EXPECT_EQ(list.index(0, 0).data(RecordingListModel::DurationTextRole).toString(), u"0:03"_s);
+
+    detail.setItem(item, std::nullopt);
+    detail.show();
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] { return player.state() != ListenPlayer::State::loading && player.duration() > 0; }));
+    EXPECT_LT(player.duration(), 3.0);
+    EXPECT_EQ(text(u"time"_s), u"0:00 / 0:03"_s);
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #include "library/TranscriptReader.h"
 
 #include "../../cloud/VaultFixture.h"
+#include "AppModel.h"
+#include "GuiHarness.h"
+#include "library/LibraryPage.h"
 #include "library/TranscriptView.h"
 
 #include <QLabel>
@@ -94,6 +97,51 @@ TEST_F(TranscriptReaderTest, FailuresAreToldAndCanBeRetried)
     signedOut.request(tid);
     ASSERT_TRUE(TestSupport::spinUntil([&] { return told.size() == 1; }));
     EXPECT_EQ(told[0][1].toString(), u"还没登录Mindvault，读不到转写。"_s);
+}
+
+TEST_F(TranscriptReaderTest, ReadsAgainWhenTheClientArrivesAndForgetsTheOldAccount)
+{
+    std::shared_ptr<Mindvault> current;
+    TranscriptReader late([&] { return current; });
+    TranscriptView view(late);
+    view.setTranscriptId(tid);
+    view.show();
+    auto* status = view.findChild<QLabel*>(u"transcriptStatus"_s);
+    auto* text = view.findChild<QTextBrowser*>(u"transcriptText"_s);
+    const QString notSignedIn = u"转写没读出来：还没登录Mindvault，读不到转写。"_s;
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return status->text() == notSignedIn; }));
+
+    // The client arrives: the open transcript is read without a click.
+    current = shared;
+    late.clientChanged();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return late.cached(tid) != nullptr; }));
+    EXPECT_EQ(status->text(), u"2 位说话人待确认，填上名字就记到Mindvault里"_s);
+    EXPECT_TRUE(text->isVisible());
+
+    // Signed out: nothing the old account could read stays on screen or in the cache.
+    current = nullptr;
+    late.clientChanged();
+    EXPECT_FALSE(late.cached(tid));
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return status->text() == notSignedIn; }));
+    EXPECT_FALSE(text->isVisible());
+
+    // A read under way when the account changes does not land in the new account's cache.
+    current = shared;
+    late.clientChanged();
+    ASSERT_TRUE(late.isLoading(tid));
+    current = nullptr;
+    late.clientChanged();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return status->text() == notSignedIn; }));
+    TestSupport::spinUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_FALSE(late.cached(tid));
+
+    // The library forgets with every change of the model's client.
+    GuiHarness h;
+    LibraryPage page(h.model(), h.dialogs(), {});
+    QSignalSpy forgotten(page.findChild<TranscriptReader*>(), &TranscriptReader::reset);
+    h.model().setVault(shared);
+    h.model().setVault(nullptr);
+    EXPECT_EQ(forgotten.size(), 2);
 }
 
 TEST_F(TranscriptReaderTest, ViewShowsTheTextAndNamesASpeakerFromTheKeyboard)
