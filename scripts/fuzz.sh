@@ -6,7 +6,8 @@
 # `nice -n 19 scripts/fuzz.sh 1800 10000000`. New inputs the fuzzer finds go to
 # build/fuzz/corpus; the seeds in fuzz/corpus stay as they are. Stops at the first crash; its
 # input is in build/fuzz/crashes. Ends with a table: executions, seconds and executions per second
-# for each target.
+# for each target. A target that takes more than 512 MB (one allocation or in all) or 10 s on one
+# input has found something too: outside data must never decide how much memory is taken.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
@@ -30,7 +31,7 @@ for bin in build/fuzz/fuzz/fuzz_*; do
     log="build/fuzz/$name.log"
     status=0
     start=$(date +%s)
-    "$bin" -max_total_time="$seconds" -runs="$runs" -max_len=10000 -timeout=10 \
+    "$bin" -max_total_time="$seconds" -runs="$runs" -max_len=10000 -timeout=10 -rss_limit_mb=512 \
         -print_final_stats=1 -artifact_prefix="build/fuzz/crashes/$name-" \
         "build/fuzz/corpus/$name" "fuzz/corpus/$name" >"$log" 2>&1 || status=$?
     took=$(($(date +%s) - start))

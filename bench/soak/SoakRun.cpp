@@ -334,7 +334,7 @@ void Station::finish()
     QTimer* wait = new QTimer(&m_settleTimer);
     wait->setInterval(20);
     QObject::connect(wait, &QTimer::timeout, &m_loop, [this] {
-        if (!m_engine->isSyncing && !m_engine->analysing())
+        if (!m_engine->isSyncing() && !m_engine->analysing())
             m_loop.quit();
     });
     wait->start();

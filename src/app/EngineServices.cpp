@@ -11,7 +11,7 @@ EngineServices::EngineServices(SyncEngine& engine) : EngineServices(engine, Opti
 
 EngineServices::EngineServices(SyncEngine& engine, Options options)
 {
-    EngineAudio::install(engine.hooks(), engine.paths.root());
+    EngineAudio::install(engine.hooks(), engine.paths().root());
     // Always there, configured or not: without "importer/mindvault.json" the queue tells the
     // user that recordings stay local and why, and it reads the file again at every attempt,
     // so a configuration added later is picked up without a restart.

@@ -143,7 +143,7 @@ int main(int argc, char** argv)
             engine.stop();
         // Only a connected round has files in flight; anything else (listening, scanning,
         // connecting) can simply end, and a --once that ends so did not complete its round.
-        if (engine.isSyncing && engine.device().connected)
+        if (engine.isSyncing() && engine.device().connected)
             engine.interruptRound();
         else
             leave(settings->once ? CommandLine::failed : CommandLine::ok);

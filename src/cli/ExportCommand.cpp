@@ -6,9 +6,10 @@
 #include "audio/WavExport.h"
 #include "cloud/Mindvault.h"
 #include "cloud/MindvaultConfig.h"
-#include "sync/AtomicFile.h"
+#include "platform/ExclusiveRename.h"
 #include "sync/Continuation.h"
 #include "sync/Describe.h"
+#include "sync/FileError.h"
 #include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"
 #include "transcripts/TranscriptStore.h"
@@ -19,8 +20,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QTemporaryFile>
 #include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
 #include <map>
+#include <unistd.h>
 
 using namespace Qt::Literals::StringLiterals;
 
@@ -94,21 +100,35 @@ std::optional<Options> parse()
     return std::nullopt;
 }
 
-// The archived recordings, oldest first: Ogg files, and M4A files where no Ogg exists.
+// What the archive holds per recording, best first: the Ogg the importer made, a pen's own
+// container kept as it came, the AAC a stranded recording became, the stranded file itself.
+constexpr std::array audioKinds{u"ogg", u"opus", u"m4a", u"wav", u"caf"};
+
+int rank(const QString& ext)
+{
+    const auto it = std::find(audioKinds.begin(), audioKinds.end(), ext);
+    return it == audioKinds.end() ? int(audioKinds.size()) : int(it - audioKinds.begin());
+}
+
+// The archived recordings, oldest first: each base once, in the best form it is kept in. Files
+// that are not readable or in an unknown container are listed too, so they are named, not left
+// out.
 QList<Recording> archived(const Options& o, const SyncManifest& manifest)
 {
     std::map<QString, Recording> byBase;
-    const QFileInfoList files =
-        QDir(o.paths.dest()).entryInfoList(QDir::Files | QDir::Readable, QDir::Name);
+    const QFileInfoList files = QDir(o.paths.dest()).entryInfoList(QDir::Files, QDir::Name);
     for (const QFileInfo& info : files) {
         const QString ext = info.suffix().toLower();
-        if (ext != u"ogg"_s && ext != u"m4a"_s)
+        // Only recordings: the audio kinds, and ".bin", what the importer names a container it
+        // does not know. The ledger and temporary files live here too.
+        if (info.fileName().startsWith(u'.') ||
+            (rank(ext) == int(audioKinds.size()) && ext != u"bin"_s))
             continue;
         const QString base = info.completeBaseName();
         auto [it, fresh] = byBase.try_emplace(base);
-        if (!fresh && ext == u"m4a"_s)
-            continue;
         Recording& r = it->second;
+        if (!fresh && rank(QFileInfo(r.file).suffix().toLower()) <= rank(ext))
+            continue;
         r.base = base;
         r.file = info.filePath();
         r.start = Continuation::startedAt(base);
@@ -206,14 +226,54 @@ QCoro::Task<std::optional<QString>> fetchTranscripts(SyncPaths paths, QList<Reco
     co_return std::nullopt;
 }
 
-bool copyAtomically(const QString& from, const QString& to)
+// Puts `write`'s bytes into `folder` as stem + extension, or the first free "stem (2)", … :
+// written under a name that cannot be the user's, flushed, then moved without replacing
+// anything. Returns the path; throws FileError.
+template <typename Write>
+QString placeNew(const QString& folder, const QString& stem, const QString& extension, Write write)
 {
-    const QString partial = to + u".part"_s;
-    QFile::remove(partial);
-    if (QFile::copy(from, partial) && QFile::rename(partial, to))
+    const QString wanted = folder + u'/' + stem + extension;
+    QTemporaryFile file(folder + u"/.kestrel-XXXXXX.part"_s);
+    errno = 0;
+    if (!file.open() || !write(file) || !file.flush() || ::fsync(file.handle()) != 0) {
+        const int err = errno;
+        throw FileError::writeFailed(wanted, file.errorString(), err);
+    }
+    file.setAutoRemove(false);
+    file.close();
+    const QString placed =
+        ExclusiveRename::moveToFreeName(file.fileName(), folder, stem, extension);
+    if (placed.isEmpty()) {
+        const int err = errno;
+        QFile::remove(file.fileName());
+        throw FileError::writeFailed(wanted, QString::fromLocal8Bit(std::strerror(err)), err);
+    }
+    return placed;
+}
+
+QString copyNew(const QString& from, const QString& folder, const QString& stem,
+                const QString& extension)
+{
+    QFile source(from);
+    if (!source.open(QIODevice::ReadOnly))
+        throw FileError(u"读不了 "_s + from + u"："_s + source.errorString());
+    return placeNew(folder, stem, extension, [&](QFile& to) {
+        while (!source.atEnd()) {
+            const QByteArray block = source.read(1 << 20);
+            if (block.isEmpty() && source.error() != QFileDevice::NoError)
+                return false;
+            if (to.write(block) != block.size())
+                return false;
+        }
         return true;
-    QFile::remove(partial);
-    return false;
+    });
+}
+
+QString writeNew(const QByteArray& bytes, const QString& folder, const QString& stem,
+                 const QString& extension)
+{
+    return placeNew(folder, stem, extension,
+                    [&](QFile& to) { return to.write(bytes) == bytes.size(); });
 }
 
 QCoro::Task<int> run(Options o)
@@ -238,38 +298,47 @@ QCoro::Task<int> run(Options o)
         taken.insert(name);
     int recordings = 0, transcripts = 0, skipped = 0;
     for (const Recording& r : list) {
-        const QString ext = o.wav ? u".wav"_s : u"."_s + QFileInfo(r.file).suffix().toLower();
+        const QString kind = QFileInfo(r.file).suffix().toLower();
+        const QString ext = o.wav ? u".wav"_s : u"."_s + kind;
         QStringList exts{ext};
         if (r.transcriptId)
             exts << u".txt"_s << u".srt"_s;
-        const QString name =
+        const QString stem =
             ExportFormat::unique(ExportFormat::stem(r.start, r.title, r.base), exts, taken);
-        const QString target = o.to + u'/' + name;
+        QString placed;
         try {
-            if (o.wav)
-                WavExport::write(r.file, target + ext);
-            else if (AudioFileReader check(r.file); !copyAtomically(r.file, target + ext))
-                throw WavExport::Error(u"复制不过去"_s);
+            if (rank(kind) == int(audioKinds.size()))
+                throw WavExport::Error(u"不是认得的录音格式（."_s + kind + u"）"_s);
+            if (o.wav) {
+                placed = WavExport::write(r.file, o.to + u'/' + stem + ext).path;
+            } else {
+                AudioFileReader check(r.file);
+                placed = copyNew(r.file, o.to, stem, ext);
+            }
         } catch (const std::exception& e) {
             CommandLine::err(u"跳过「"_s + r.base + u"」："_s + describe(e));
             ++skipped;
             continue;
         }
+        // A name taken since the folder was listed moved the file on to the next free one.
+        const QString name = QFileInfo(placed).fileName().chopped(ext.size());
         taken.insert(name + ext);
         ++recordings;
         CommandLine::out(u"写出 "_s + name + ext);
         if (!r.transcriptId)
             continue;
         const QString title = r.title.isEmpty() ? r.base : r.title;
-        if (AtomicFile::tryWrite(target + u".txt"_s,
-                                 ExportFormat::plainText(title, r.segments, r.speakerNames)) &&
-            AtomicFile::tryWrite(target + u".srt"_s,
-                                 ExportFormat::srt(r.segments, r.speakerNames))) {
-            taken << name + u".txt"_s << name + u".srt"_s;
+        try {
+            const QString txt = writeNew(ExportFormat::plainText(title, r.segments, r.speakerNames),
+                                         o.to, name, u".txt"_s);
+            const QString srt =
+                writeNew(ExportFormat::srt(r.segments, r.speakerNames), o.to, name, u".srt"_s);
+            taken << QFileInfo(txt).fileName() << QFileInfo(srt).fileName();
             ++transcripts;
-            CommandLine::out(u"写出 "_s + name + u".txt、"_s + name + u".srt"_s);
-        } else {
-            CommandLine::err(u"「"_s + r.base + u"」的转写写不进导出目录"_s);
+            CommandLine::out(u"写出 "_s + QFileInfo(txt).fileName() + u"、"_s +
+                             QFileInfo(srt).fileName());
+        } catch (const std::exception& e) {
+            CommandLine::err(u"「"_s + r.base + u"」的转写写不进导出目录："_s + describe(e));
             ++skipped;
         }
     }

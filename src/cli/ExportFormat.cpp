@@ -19,6 +19,16 @@ QString line(const TranscriptSegment& s, const QMap<QString, QString>& names)
     return who.isEmpty() ? s.text.trimmed() : who + u"："_s + s.text.trimmed();
 }
 
+// A blank line ends a subtitle cue, so the text keeps its lines but loses the empty ones.
+QString cueText(const TranscriptSegment& s, const QMap<QString, QString>& names)
+{
+    QStringList lines;
+    for (const QString& l : line(s, names).split(u'\n'))
+        if (!l.trimmed().isEmpty())
+            lines.append(l.trimmed());
+    return lines.join(u'\n');
+}
+
 } // namespace
 
 QString safeTitle(const QString& title)
@@ -48,11 +58,16 @@ QString stem(const std::optional<QDateTime>& start, const QString& title, const 
 
 QString unique(const QString& stem, const QStringList& extensions, const QSet<QString>& taken)
 {
+    // Compared without case: on the file systems of USB sticks "X.WAV" and "x.wav" are one file.
+    QSet<QString> lower;
+    for (const QString& name : taken)
+        lower.insert(name.toLower());
     for (int n = 1;; ++n) {
         const QString candidate = n == 1 ? stem : stem + u" ("_s + QString::number(n) + u')';
         const bool free =
-            std::none_of(extensions.cbegin(), extensions.cend(),
-                         [&](const QString& ext) { return taken.contains(candidate + ext); });
+            std::none_of(extensions.cbegin(), extensions.cend(), [&](const QString& ext) {
+                return lower.contains((candidate + ext).toLower());
+            });
         if (free)
             return candidate;
     }
@@ -86,7 +101,7 @@ QByteArray srt(const QList<TranscriptSegment>& segments, const QMap<QString, QSt
         // A cue must not end before it starts; one without length shows for a moment.
         const qint64 end = std::max(s.endMs, s.startMs + 1);
         out += QString::number(++cue) + u'\n' + srtTime(s.startMs) + u" --> "_s + srtTime(end) +
-               u'\n' + line(s, names) + u"\n\n"_s;
+               u'\n' + cueText(s, names) + u"\n\n"_s;
     }
     return out.toUtf8();
 }

@@ -22,7 +22,8 @@ QString stem(const std::optional<QDateTime>& start, const QString& title, const 
 // no path separators, reserved or control characters, no leading dots, at most 80 characters.
 QString safeTitle(const QString& title);
 
-// The first of stem, "stem (2)", "stem (3)", … for which no stem + extension is in `taken`.
+// The first of stem, "stem (2)", "stem (3)", … for which no stem + extension is in `taken`
+// (letter case aside).
 QString unique(const QString& stem, const QStringList& extensions, const QSet<QString>& taken);
 
 // "HH:MM:SS,mmm", as subtitles count time.

@@ -9,9 +9,9 @@
 #include "cloud/VaultFailure.h"
 #include "device/RadioState.h"
 #include "sync/ArchiveRootCheck.h"
+#include "sync/ArchiveScan.h"
 #include "sync/CleanupSettings.h"
 #include "sync/Describe.h"
-#include "sync/SyncEngine.h"
 #include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
@@ -56,11 +56,11 @@ std::map<QString, Row> localRows(const SyncPaths& paths, const SyncManifest& man
         rows[base].importedAt = imported.at;
     }
     for (const QString& ext : {u"ogg"_s, u"m4a"_s}) {
-        const SyncPlanner::Sizes files = SyncEngine::scanLocal(paths.dest(), ext);
+        const SyncPlanner::Sizes files = ArchiveScan::sizes(paths.dest(), ext);
         for (auto it = files.cbegin(); it != files.cend(); ++it)
             rows[it.key()].local = true;
     }
-    const SyncPlanner::Sizes raw = SyncEngine::scanLocal(paths.rawPackets(), u"opus"_s);
+    const SyncPlanner::Sizes raw = ArchiveScan::sizes(paths.rawPackets(), u"opus"_s);
     for (auto it = raw.cbegin(); it != raw.cend(); ++it) {
         if (auto row = rows.find(it.key()); row != rows.end())
             row->second.seconds = OggWrap::durationSeconds(it.value());

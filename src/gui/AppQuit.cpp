@@ -18,7 +18,7 @@ void AppQuit::request()
     Q_EMIT quitting();
     m_engine.stop();
     // Only a connected round has files in flight; listening, scanning or connecting simply end.
-    if (!m_engine.isSyncing || !m_engine.device().connected) {
+    if (!m_engine.isSyncing() || !m_engine.device().connected) {
         finish();
         return;
     }

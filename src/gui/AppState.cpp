@@ -27,7 +27,7 @@ AppState::AppState(AppServices services, Dialogs& dialogs, DesktopShell& shell,
     : QObject(parent), m_services(std::move(services)), m_dialogs(dialogs), m_shell(shell),
       m_windowStateFile(std::move(windowStateFile)), m_model(&m_services.engine, shell)
 {
-    m_model.importFolder = m_services.engine.paths.dest();
+    m_model.importFolder = m_services.engine.paths().dest();
     m_model.projectRoot = QDir::homePath();
 }
 
@@ -42,9 +42,9 @@ void AppState::wire()
         return;
     SyncEngine& engine = m_services.engine;
     AppModel& model = m_model;
-    model.importFolder = engine.paths.dest();
-    model.projectRoot = engine.paths.root();
-    model.vaultBaseURL = [config = engine.paths.mindvaultConfig()] {
+    model.importFolder = engine.paths().dest();
+    model.projectRoot = engine.paths().root();
+    model.vaultBaseURL = [config = engine.paths().mindvaultConfig()] {
         try {
             return QUrl(MindvaultConfig::load(config).apiBase);
         } catch (const std::exception&) {
@@ -101,7 +101,7 @@ void AppState::installWiredActions()
         m_model.setLaunchAtLogin(item.enabled());
     };
     a.openLog = [this] {
-        m_shell.open(QUrl::fromLocalFile(m_services.engine.paths.syncLog()));
+        m_shell.open(QUrl::fromLocalFile(m_services.engine.paths().syncLog()));
     };
     a.openMainWindow = [this] {
         showMainWindow();
@@ -153,9 +153,9 @@ void AppState::installWiredActions()
     a.checkSession = [this] {
         return checkSession();
     };
-    a.speakersNamed = [engine](QString transcriptId, int unconfirmed) {
-        engine->unconfirmedSpeakers.insert(transcriptId, unconfirmed);
-        engine->refreshLocalView();
+    a.speakersNamed = [queue](QString transcriptId, int unconfirmed) {
+        if (queue)
+            queue->noteSpeakersNamed(transcriptId, unconfirmed);
     };
 
     const TokenStore store = m_services.store;
@@ -226,7 +226,7 @@ QCoro::Task<Mindvault::AuthState> AppState::checkSession()
     if (!queue || !Mindvault::hasCredentials(m_services.store))
         co_return Mindvault::AuthState::none;
     try {
-        (void)MindvaultConfig::load(m_services.engine.paths.mindvaultConfig());
+        (void)MindvaultConfig::load(m_services.engine.paths().mindvaultConfig());
     } catch (const std::exception&) {
         co_return Mindvault::AuthState::none;
     }
@@ -257,7 +257,7 @@ QCoro::Task<> AppState::runAudit()
         co_return;
     m_auditing = true;
     QPointer<AppState> self(this);
-    const SyncPaths paths = m_services.engine.paths;
+    const SyncPaths paths = m_services.engine.paths();
     const ArchiveAudit::Report report =
         co_await QtConcurrent::run([paths] { return ArchiveAudit::run(paths); });
     if (!self)

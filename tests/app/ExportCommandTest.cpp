@@ -4,6 +4,7 @@
 #include "ExportFormat.h"
 #include "MindvaultDevServer.h"
 #include "audio/AudioFileReader.h"
+#include "support/AudioFixtures.h"
 #include "support/TestSupport.h"
 
 #include <QCryptographicHash>
@@ -66,6 +67,14 @@ TEST(ExportFormat, SubtitlesAndTextCarrySpeakersAndTimes)
               u"2\n00:01:01,000 --> 00:01:01,001\nS2：好的。\n\n"_s);
     EXPECT_EQ(QString::fromUtf8(ExportFormat::plainText(u"周会"_s, segments, names)),
               u"周会\n\n[00:00] 王芳：大家好。\n[01:01] S2：好的。\n"_s);
+
+    // A blank line would end the cue early and leave the rest as a broken cue of its own.
+    const QList<TranscriptSegment> paragraphs{
+        {u"1"_s, u"S1"_s, u"第一段。\n\n第二段。\r\n \r\n第三段。"_s, 0, 1000}};
+    EXPECT_EQ(QString::fromUtf8(ExportFormat::srt(paragraphs, names)),
+              u"1\n00:00:00,000 --> 00:00:01,000\n王芳：第一段。\n第二段。\n第三段。\n\n"_s);
+    // Names already there are found whatever their letter case.
+    EXPECT_EQ(ExportFormat::unique(u"a"_s, {u".wav"_s}, {u"A.WAV"_s}), u"a (2)"_s);
 }
 
 QMap<QString, QByteArray> digestTree(const QString& root)
@@ -199,7 +208,7 @@ TEST_F(ExportCommand, FiltersAndRefusals)
         const auto run = kestrel(
             QStringList{u"export"_s, u"--archive-root"_s, root(), u"--to"_s, target.path()} +
             c.args);
-        EXPECT_EQ(run.exitCode, c.exitCode);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err.toStdString();
         const QString said = run.out + run.err;
         EXPECT_TRUE(said.contains(c.says)) << said.toStdString();
     }
@@ -210,4 +219,55 @@ TEST_F(ExportCommand, FiltersAndRefusals)
     const auto missing = kestrel({u"export"_s, u"--archive-root"_s, root()});
     EXPECT_EQ(missing.exitCode, 2);
     EXPECT_TRUE(missing.err.contains(u"缺少导出目录"_s));
+}
+
+// Everything the archive holds is exported or named: the pen's own WAV and a stranded CAF as
+// they are, or converted; what is no recording is named and the exit status says so. Nothing in
+// the target folder is replaced or deleted, and a relative target with a colon works.
+TEST_F(ExportCommand, ExportsEveryKindAndTouchesNothingInTheTarget)
+{
+    const QString dest = root() + u"/导入/"_s;
+    const auto samples = AudioFixtures::tone(16000, 300, 1.0, [](qint64) { return 0.3f; });
+    TestSupport::writeFile(dest + u"20251203-090000.wav"_s, AudioFixtures::wav(16000, samples));
+    TestSupport::writeFile(dest + u"20251203-100000.caf"_s, AudioFixtures::caf(16000, samples));
+    TestSupport::writeFile(dest + u"20251203-110000.bin"_s, "a container nobody knows");
+    const QString target = dir.path() + u"/exports:wav"_s;
+    // The user's own files, under the names the export would reach first or use for scratch.
+    const QMap<QString, QByteArray> mine{
+        {u"2025-12-03 090000 20251203-090000.wav.part"_s, "mine"},
+        {u"2025-12-03 090000 20251203-090000.WAV"_s, "mine too"},
+        {u"2025-12-03 100000 20251203-100000.caf.part"_s, "also mine"},
+    };
+    for (auto it = mine.cbegin(); it != mine.cend(); ++it)
+        TestSupport::writeFile(target + u'/' + it.key(), it.value());
+
+    const auto check = [&](const QStringList& format, const QStringList& expected) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(u"XDG_DATA_HOME"_s, dir.path() + u"/data"_s);
+        const QString previous = QDir::currentPath();
+        QDir::setCurrent(dir.path());
+        const auto run = TestSupport::runProgram(
+            QStringLiteral(KESTREL_BIN),
+            QStringList{u"export"_s, u"--archive-root"_s, root(), u"--to"_s, u"exports:wav"_s} +
+                format,
+            {}, env);
+        QDir::setCurrent(previous);
+        EXPECT_EQ(run.exitCode, 1) << run.out.toStdString() << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(u"跳过「20251203-110000」：不是认得的录音格式（.bin）"_s))
+            << run.err.toStdString();
+        EXPECT_TRUE(run.out.contains(u"导出了 2 条录音到 exports:wav；1 项没导出"_s))
+            << run.out.toStdString();
+        for (const QString& name : expected) {
+            const auto r = AudioFileReader::tryOpen(target + u'/' + name);
+            ASSERT_NE(r, nullptr) << name.toStdString();
+            EXPECT_EQ(r->length(), 16000) << name.toStdString();
+        }
+    };
+    check({u"--format"_s, u"wav"_s}, {u"2025-12-03 090000 20251203-090000 (2).wav"_s,
+                                      u"2025-12-03 100000 20251203-100000.wav"_s});
+    check({}, {u"2025-12-03 090000 20251203-090000 (3).wav"_s,
+               u"2025-12-03 100000 20251203-100000.caf"_s});
+    for (auto it = mine.cbegin(); it != mine.cend(); ++it)
+        EXPECT_EQ(TestSupport::readFile(target + u'/' + it.key()), it.value());
+    EXPECT_EQ(QDir(target).entryList(QDir::Files | QDir::Hidden).size(), mine.size() + 4);
 }

@@ -1,5 +1,8 @@
 #include "audio/AudioFileReader.h"
 
+#include "audio/OggWrap.h"
+#include "audio/VoiceActivity.h"
+#include "audio/Waveform.h"
 #include "support/TestSupport.h"
 
 #include <QDataStream>
@@ -8,30 +11,58 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
+#include <optional>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
 const QString fixtures = QStringLiteral(KESTREL_FIXTURES);
 
-// A 16-bit PCM WAV file; samples interleaved.
-QByteArray wav(int rate, int channels, const std::vector<int16_t>& samples)
+// A PCM WAV file, 16-bit integers or 32-bit floats; samples interleaved.
+template <typename Sample>
+QByteArray wav(quint32 rate, int channels, const std::vector<Sample>& samples)
 {
+    constexpr bool isFloat = std::is_floating_point_v<Sample>;
+    constexpr int width = sizeof(Sample);
     QByteArray out;
     QDataStream s(&out, QIODevice::WriteOnly);
     s.setByteOrder(QDataStream::LittleEndian);
-    const auto dataBytes = quint32(samples.size() * 2);
+    s.setFloatingPointPrecision(QDataStream::SinglePrecision);
+    const auto dataBytes = quint32(samples.size() * width);
     s.writeRawData("RIFF", 4);
     s << quint32(36 + dataBytes);
     s.writeRawData("WAVEfmt ", 8);
-    s << quint32(16) << quint16(1) << quint16(channels) << quint32(rate)
-      << quint32(rate * channels * 2) << quint16(channels * 2) << quint16(16);
+    s << quint32(16) << quint16(isFloat ? 3 : 1) << quint16(channels) << rate
+      << quint32(rate * quint32(channels * width)) << quint16(channels * width)
+      << quint16(8 * width);
     s.writeRawData("data", 4);
     s << dataBytes;
-    for (int16_t v : samples) {
-        s << qint16(v);
+    for (Sample v : samples) {
+        s << v;
     }
     return out;
+}
+
+// The pen's recording wrapped as the importer wraps it, its last granule position replaced.
+QByteArray penOgg(std::optional<qint64> lastGranule = std::nullopt)
+{
+    QByteArray ogg = OggWrap::wrap(
+        TestSupport::readFile(fixtures + QStringLiteral("/audio/speech-188-packets.raw")), 16000,
+        QStringLiteral("QX27"));
+    if (lastGranule) {
+        const qsizetype last = ogg.lastIndexOf("OggS");
+        for (int i = 0; i < 8; ++i) {
+            ogg[last + 6 + i] = char(quint64(*lastGranule) >> (8 * i));
+        }
+        std::fill(ogg.begin() + last + 22, ogg.begin() + last + 26, '\0');
+        const uint32_t crc = OggWrap::crc(ogg.constData() + last, ogg.size() - last);
+        for (int i = 0; i < 4; ++i) {
+            ogg[last + 22 + i] = char(crc >> (8 * i));
+        }
+    }
+    return ogg;
 }
 
 std::vector<float> readAll(AudioFileReader& r, qint64 block)
@@ -90,7 +121,7 @@ TEST(AudioFileReader, ReadsTheFirstChannelOfOtherFormats)
         samples.push_back(int16_t(-12345)); // right: must not leak into the result
     }
     const QString path = dir.filePath(QStringLiteral("stereo.wav"));
-    TestSupport::writeFile(path, wav(22050, 2, samples));
+    TestSupport::writeFile(path, wav<int16_t>(22050, 2, samples));
 
     AudioFileReader r(path);
     EXPECT_EQ(r.sampleRate(), 22050.0);
@@ -144,4 +175,47 @@ TEST(AudioFileReader, RefusesWhatIsNotAudio)
     } catch (const AudioFileReader::OpenError& e) {
         EXPECT_TRUE(e.description().startsWith(QStringLiteral("打不开音频文件："))) << e.what();
     }
+}
+
+// A container's header is outside data: a length the file cannot hold is counted instead of
+// believed, an impossible rate is refused, and nothing downstream sizes memory by either.
+TEST(AudioFileReader, HostileHeadersDecideNoLengthRateOrAllocation)
+{
+    QTemporaryDir dir;
+    const QString honest = dir.filePath(QStringLiteral("honest.ogg"));
+    const QString lying = dir.filePath(QStringLiteral("granule-2e62.ogg"));
+    TestSupport::writeFile(honest, penOgg());
+    TestSupport::writeFile(lying, penOgg(qint64(1) << 62));
+
+    AudioFileReader truth(honest);
+    AudioFileReader r(lying);
+    EXPECT_EQ(r.length(), truth.length());
+    EXPECT_EQ(readAll(r, 4096).size(), size_t(truth.length()));
+    const auto scan = VoiceActivity::scan(lying);
+    ASSERT_TRUE(scan.has_value());
+    EXPECT_EQ(scan->sampleCount, truth.length());
+    // Bars laid out on the claimed length would put the whole recording into the first one.
+    EXPECT_EQ(Waveform::compute(lying, Waveform::barCount),
+              Waveform::compute(honest, Waveform::barCount));
+
+    const QString absurd = dir.filePath(QStringLiteral("rate.wav"));
+    TestSupport::writeFile(absurd, wav<int16_t>(2147483647, 1, std::vector<int16_t>(1000, 300)));
+    try {
+        AudioFileReader{absurd};
+        FAIL() << "an absurd rate was accepted";
+    } catch (const AudioFileReader::OpenError& e) {
+        EXPECT_TRUE(e.description().contains(QStringLiteral("2147483647 Hz"))) << e.what();
+    }
+    EXPECT_FALSE(VoiceActivity::analyze(absurd).has_value());
+    EXPECT_FALSE(Waveform::compute(absurd, Waveform::barCount).has_value());
+}
+
+TEST(AudioFileReader, NumbersAFloatFileCannotMeanAreSilence)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("float.wav"));
+    const float inf = std::numeric_limits<float>::infinity();
+    TestSupport::writeFile(path, wav<float>(16000, 1, {0.5f, std::nanf(""), inf, -inf, -0.25f}));
+    AudioFileReader r(path);
+    EXPECT_EQ(readAll(r, 16), (std::vector<float>{0.5f, 0, 0, 0, -0.25f}));
 }

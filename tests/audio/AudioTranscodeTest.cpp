@@ -1,17 +1,20 @@
 #include "audio/AudioTranscode.h"
 
-#include "audio/AacFileWriter.h"
 #include "audio/AudioFileReader.h"
+#include "audio/AudioFileWriter.h"
 #include "support/AudioFixtures.h"
 #include "support/ScratchDisk.h"
 #include "support/TestSupport.h"
 #include "sync/FileError.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <gtest/gtest.h>
+#include <stdexcept>
 
 using namespace Qt::Literals::StringLiterals;
 using AudioTranscode::TranscodeError;
@@ -38,6 +41,24 @@ private:
     qint64 m_keep;
 };
 
+// Writes everything through the real writer, but the process "dies" before it finishes.
+class Killed : public AudioEncoder {
+public:
+    Killed(std::unique_ptr<AudioEncoder> inner, std::function<void()> meanwhile)
+        : m_inner(std::move(inner)), m_meanwhile(std::move(meanwhile))
+    {}
+    void write(const float* samples, qint64 frames) override
+    {
+        m_inner->write(samples, frames);
+        m_meanwhile();
+    }
+    void finish() override { throw std::runtime_error("killed"); }
+
+private:
+    std::unique_ptr<AudioEncoder> m_inner;
+    std::function<void()> m_meanwhile;
+};
+
 class AudioTranscodeTest : public ::testing::Test {
 protected:
     QString caf(const QString& name, int rate, double seconds)
@@ -56,7 +77,8 @@ protected:
                                      int bitrate) -> std::unique_ptr<AudioEncoder> {
             attempts.push_back(bitrate);
             if (std::count(refused.begin(), refused.end(), bitrate))
-                throw AacFileWriter::WriteError(u"不接受 "_s + QString::number(bitrate));
+                throw AudioFileWriter::WriteError(AudioFileWriter::WriteError::Kind::Refused,
+                                                  u"不接受 "_s + QString::number(bitrate));
             auto aac = AudioTranscode::aacEncoder(path, rate, bitrate);
             if (keep < 0)
                 return aac;
@@ -98,6 +120,28 @@ TEST_F(AudioTranscodeTest, ConvertsBesideTheSourceAndReplacesAnOldResult)
 
 // A given rate comes first; a refused rate falls through to the ladder. The seconds are the
 // source's even when the encoded file is shorter.
+// Whenever the conversion stops, the name holds the old file or the complete new one: never a
+// half-written file a later start would take for a finished conversion.
+TEST_F(AudioTranscodeTest, TheNameNeverHoldsAHalfWrittenFile)
+{
+    const QString source = caf(u"e.caf"_s, 16000, 3.0);
+    const QString destination = dir.filePath(u"e.m4a"_s);
+    TestSupport::writeFile(destination, "an older conversion");
+    std::vector<QByteArray> seen;
+    const auto killed = [&](const QString& path, int rate, int bitrate) {
+        return std::make_unique<Killed>(AudioTranscode::aacEncoder(path, rate, bitrate), [&] {
+            seen.push_back(TestSupport::readFile(destination));
+        });
+    };
+    EXPECT_THROW(AudioTranscode::toM4A(source, std::nullopt, killed), std::runtime_error);
+    ASSERT_FALSE(seen.empty());
+    for (const QByteArray& bytes : seen)
+        EXPECT_EQ(bytes, "an older conversion");
+    EXPECT_EQ(TestSupport::readFile(destination), "an older conversion");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              (QStringList{u"e.caf"_s, u"e.m4a"_s}));
+}
+
 TEST_F(AudioTranscodeTest, StepsDownTheLadderAndReportsTheSourceLength)
 {
     const QString source = caf(u"b.caf"_s, 16000, 3.0);
@@ -116,7 +160,7 @@ TEST_F(AudioTranscodeTest, FailuresLeaveNoDestination)
     try {
         AudioTranscode::toM4A(source, std::nullopt, recording({64000, 48000, 32000, 24000, 16000}));
         FAIL() << "no error";
-    } catch (const AacFileWriter::WriteError& e) {
+    } catch (const AudioFileWriter::WriteError& e) {
         EXPECT_EQ(e.description(), u"不接受 16000"_s);
     }
     EXPECT_EQ(attempts, (std::vector<int>{64000, 48000, 32000, 24000, 16000}));

@@ -42,7 +42,7 @@ struct DeletionBench {
     {
         harness.freezeClock(today());
         // A manual trigger would start a real round against the pen: keep it out of the way.
-        harness.engine().isSyncing = true;
+        harness.engine().holdRoundGuard(true);
     }
 
     SyncEngine& engine() { return harness.engine(); }

@@ -126,8 +126,8 @@ TEST_F(PenCleanupEndToEnd, QueuedDeletionWaitsForAnIdlePenAndACompleteList)
 
     // Queueing asks for a round at once; the pen is recording, so the request waits.
     deletions.requestDeviceDelete(notPushed);
-    ASSERT_TRUE(h.engine().isSyncing);
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isSyncing; }));
+    ASSERT_TRUE(h.engine().isSyncing());
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return !h.engine().isSyncing(); }));
     EXPECT_TRUE(h.logged(u"设备不在「未录音」状态，本轮不执行人工删除"_s));
 
     h.pen().setRecordStatus(2);
@@ -135,14 +135,14 @@ TEST_F(PenCleanupEndToEnd, QueuedDeletionWaitsForAnIdlePenAndACompleteList)
     h.round();
     EXPECT_TRUE(h.logged(u"文件列表这轮不完整，人工删除队列原样留着（1 条）"_s));
     EXPECT_TRUE(h.pen().fileNames().contains(notPushed));
-    EXPECT_TRUE(h.engine().pendingDeviceDelete.contains(notPushed));
+    EXPECT_TRUE(deletions.queued().contains(notPushed));
 
     h.pen().faults().unanswered.clear();
     h.round();
     EXPECT_TRUE(h.pen().fileNames().isEmpty());
     EXPECT_TRUE(h.logged(u"已按你的要求从设备删除 20251103-080000：20251103-080000.opus → 应答 "
                          u"0，重拉列表已消失"_s));
-    EXPECT_TRUE(h.engine().pendingDeviceDelete.isEmpty());
+    EXPECT_TRUE(deletions.queued().isEmpty());
     EXPECT_TRUE(h.manifest().deleted.contains(notPushed));
     EXPECT_TRUE(h.engine().lastSummary().contains(u"按你的要求删了 1 条"_s));
 }
@@ -156,7 +156,7 @@ TEST_F(PenCleanupEndToEnd, AFileTheQueueDeletedIsNotCleanedAgainInTheSameRound)
     const QString session = push(whole);
     ASSERT_TRUE(TestSupport::spinUntil([&] { return transcribed(session); }));
     switchCleanupOn();
-    h.engine().pendingDeviceDelete.insert(whole);
+    deletions.enqueue({whole});
     h.pen().clearRequests();
 
     h.round();

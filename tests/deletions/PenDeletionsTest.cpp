@@ -137,13 +137,13 @@ TEST(PenDeletions, QueueWaitsForAnIdlePenAndACompleteList)
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line.toStdString() + " status " + std::to_string(row.status.value_or(0)));
         DeletionBench bench;
-        bench.engine().pendingDeviceDelete = {a, b};
+        bench.deletions.enqueue({a, b});
         const int deleted = TestSupport::run(bench.deletions.runPendingDeletes(
             bench.deleteOne, {DeletionBench::entry(a), DeletionBench::entry(b)}, row.status,
             row.complete));
         EXPECT_EQ(deleted, 0);
         EXPECT_EQ(bench.harness.log(), QStringList{row.line});
-        EXPECT_EQ(bench.engine().pendingDeviceDelete, (QSet<QString>{a, b}));
+        EXPECT_EQ(bench.deletions.queued(), (QSet<QString>{a, b}));
         EXPECT_TRUE(bench.asked.isEmpty());
     }
 
@@ -164,19 +164,19 @@ TEST(PenDeletions, QueueDeletesWhatThePenConfirmsAndKeepsWhatFailed)
     const QString unsafe = u"old/20251108-080000"_s;
     bench.answers[refused] = Answer::refuses;
     bench.answers[threw] = Answer::throws;
-    bench.engine().pendingDeviceDelete = {a, refused, threw, gone, withExtension, unsafe};
+    bench.deletions.enqueue({a, refused, threw, gone, withExtension, unsafe});
     const QList<FileEntry> entries{
         DeletionBench::entry(a + u'.'), DeletionBench::entry(refused),
         DeletionBench::entry(threw),    DeletionBench::entry(withExtension + u".opus"_s),
         DeletionBench::entry(unsafe),   DeletionBench::entry(c)};
-    bench.engine().lastEntries = entries;
+    bench.engine().notePenList(entries);
 
     const int deleted =
         TestSupport::run(bench.deletions.runPendingDeletes(bench.deleteOne, entries, 2, true));
 
     EXPECT_EQ(deleted, 2);
     EXPECT_EQ(bench.asked, (QStringList{a + u'.', refused, threw, withExtension + u".opus"_s}));
-    EXPECT_EQ(bench.engine().pendingDeviceDelete, (QSet<QString>{refused, threw}));
+    EXPECT_EQ(bench.deletions.queued(), (QSet<QString>{refused, threw}));
     const QStringList log = bench.harness.log();
     for (const QString& line : {
              u"已按你的要求从设备删除 20251101-080000：20251101-080000. → 应答 0"_s,
@@ -195,15 +195,15 @@ TEST(PenDeletions, QueueDeletesWhatThePenConfirmsAndKeepsWhatFailed)
     EXPECT_EQ(waiting, 2);
 
     // A queued name the pen no longer lists is dropped although nothing was deleted.
-    bench.engine().pendingDeviceDelete = {gone};
+    bench.deletions.enqueue({gone});
     EXPECT_EQ(TestSupport::run(bench.deletions.runPendingDeletes(bench.deleteOne, {}, 2, true)), 0);
-    EXPECT_TRUE(bench.engine().pendingDeviceDelete.isEmpty());
+    EXPECT_TRUE(bench.deletions.queued().isEmpty());
 }
 
 TEST(PenDeletions, RequestAndCancelFollowTheQueue)
 {
     DeletionBench bench;
-    bench.engine().lastEntries = {DeletionBench::entry(a), DeletionBench::entry(b)};
+    bench.engine().notePenList({DeletionBench::entry(a), DeletionBench::entry(b)});
     const auto flagged = [&] {
         QStringList out;
         for (const RecordingItem& item : bench.engine().items()) {
@@ -214,14 +214,14 @@ TEST(PenDeletions, RequestAndCancelFollowTheQueue)
     };
 
     bench.deletions.requestDeviceDelete(a);
-    EXPECT_EQ(bench.engine().pendingDeviceDelete, QSet<QString>{a});
+    EXPECT_EQ(bench.deletions.queued(), QSet<QString>{a});
     EXPECT_TRUE(bench.harness.logged(u"已排队从设备删除 20251101-080000，等设备出现时执行"_s));
     EXPECT_EQ(bench.engine().lastSummary(), u"20251101-080000 已排队从设备删除"_s);
     EXPECT_EQ(flagged(), QStringList{a});
 
     const qsizetype lines = bench.harness.log().size();
     bench.deletions.cancelDeviceDelete(a);
-    EXPECT_TRUE(bench.engine().pendingDeviceDelete.isEmpty());
+    EXPECT_TRUE(bench.deletions.queued().isEmpty());
     EXPECT_TRUE(flagged().isEmpty());
     EXPECT_EQ(bench.harness.log().size(), lines);
 }

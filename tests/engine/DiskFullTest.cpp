@@ -8,6 +8,7 @@
 #include "cleanup/PenDeletions.h"
 #include "support/ScratchDisk.h"
 #include "support/TestSupport.h"
+#include "sync/WitnessStore.h"
 
 #include <QDir>
 #include <QFile>
@@ -82,7 +83,7 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
                u" 写不进去。请在这块磁盘上腾出空间（删掉用不着的大文件、清空回收站）。"_s;
     };
     // The user asked for A to go: a round that cannot archive leaves the pen alone.
-    h.engine().pendingDeviceDelete.insert(u"A.opus"_s);
+    deletions.enqueue({u"A.opus"_s});
 
     // The disk fills while B resumes, and link 2 drops with 30000 bytes of B held, too many to
     // keep: the old breakpoint stays and nothing claims a new one.
@@ -100,7 +101,7 @@ TEST(DiskFull, TheRoundStopsSaysSoKeepsLedgerAndPenAndResumesOnceThereIsSpace)
     const QString full = fullFor(u"B.opus"_s);
     EXPECT_TRUE(h.importRequests().isEmpty());
     EXPECT_TRUE(h.logged(u"先不下 B.opus："_s + full));
-    EXPECT_EQ(h.engine().errors.value(u"B"_s), full);
+    EXPECT_EQ(h.engine().notes().errors().value(u"B"_s), full);
     EXPECT_EQ(h.engine().lastSummary(), u"跳过 1 条已导，"_s + full + stopTail);
     EXPECT_EQ(h.engine().phase(), SyncPhase::failed(full + stopTail));
 
@@ -165,7 +166,7 @@ TEST(DiskFull, AReadOnlyArchiveIsNamedAndTouchesNeitherLedgerNorPen)
 
     // The disk turns read-only while B downloads.
     h.pen().addFile(u"B.opus"_s, b);
-    h.engine().pendingDeviceDelete.insert(u"A.opus"_s);
+    deletions.enqueue({u"A.opus"_s});
     onDownloadStart(h, u"B.opus"_s, [&] { ASSERT_TRUE(disk.remount(true)); });
     h.round();
     EXPECT_TRUE(h.logged(u"落盘失败："_s + readOnly)) << h.log().join(u'\n').toStdString();
@@ -195,7 +196,7 @@ TEST(DiskFull, SettingsAndEvidenceThatCannotBeSavedAreSaidSoAndTheOldFilesStand)
     if (!disk.problem().empty())
         GTEST_SKIP() << disk.problem();
     EngineHarness h(disk.path() + u"/archive"_s);
-    h.engine().paths.ensureDirs();
+    h.engine().paths().ensureDirs();
     const CleanupSettings before{true, 3, 300};
     h.engine().setCleanup(before);
     const QByteArray settings = TestSupport::readFile(h.paths().cleanupSettings());
@@ -214,10 +215,10 @@ TEST(DiskFull, SettingsAndEvidenceThatCannotBeSavedAreSaidSoAndTheOldFilesStand)
     EXPECT_EQ(h.engine().cleanup(), after); // this run goes by what the user chose
     EXPECT_EQ(TestSupport::readFile(h.paths().cleanupSettings()), settings);
 
-    h.engine().lastStatus = 1;
-    h.engine().lastCurrent = u"20260301-090000.opus"_s;
-    h.engine().noteLiveObservation();
-    EXPECT_EQ(h.engine().witnesses.size(), 1u); // kept in memory, written at the next addition
+    // The live evidence, kept by the store the engine holds on this archive.
+    WitnessStore store(h.paths().witnesses(), [&](const QString& line) { h.engine().log(line); });
+    store.observe(1, u"20260301-090000.opus"_s, h.engine().now());
+    EXPECT_EQ(store.witnesses().size(), 1u); // kept in memory, written at the next addition
     EXPECT_FALSE(QFile::exists(h.paths().witnesses()));
     EXPECT_TRUE(std::any_of(h.log().cbegin(), h.log().cend(), [](const QString& line) {
         return line.startsWith(u"现场证据没能存下来：文件夹 "_s) &&

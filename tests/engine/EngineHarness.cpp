@@ -56,9 +56,9 @@ Discovered EngineHarness::sighting() const
 
 void EngineHarness::round()
 {
-    m_engine->isSyncing = true;
+    m_engine->holdRoundGuard(true);
     TestSupport::run(m_engine->runSync(sighting()));
-    m_engine->isSyncing = false;
+    m_engine->holdRoundGuard(false);
 }
 
 int EngineHarness::loggedCount(const QString& prefix) const

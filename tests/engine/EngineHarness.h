@@ -27,7 +27,7 @@ public:
 
     VirtualPen& pen() { return *m_pen; }
     SyncEngine& engine() { return *m_engine; }
-    const SyncPaths& paths() const { return m_engine->paths; }
+    const SyncPaths& paths() const { return m_engine->paths(); }
 
     // The engine's clock: real time unless frozen at a date (then it moves only by advance()).
     void freezeClock(const QDateTime& at) { m_frozen = at; }

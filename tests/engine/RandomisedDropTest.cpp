@@ -60,7 +60,8 @@ TEST(RandomisedDrops, ArchiveEndsUpExactWhereverTheLinkDrops)
                 progressed = progressed || now > partsBefore.value(base);
             }
             // A dropped round that moved the transfer on is productive; otherwise it is idle.
-            EXPECT_EQ(h.engine().idleRounds.value(h.pen().address()) == 0, progressed)
+            EXPECT_EQ(h.engine().monitorPolicy().idleRounds().value(h.pen().address()) == 0,
+                      progressed)
                 << "round " << rounds;
         }
 

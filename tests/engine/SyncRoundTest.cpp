@@ -65,7 +65,7 @@ TEST(SyncRound, FreshImportArchivesEveryRecordingOnce)
     EXPECT_EQ(h.engine().device().battery, 80);
     EXPECT_TRUE(h.engine().phase().is(SyncPhase::Kind::Idle));
     EXPECT_EQ(h.engine().items().size(), 3);
-    EXPECT_EQ(h.engine().idleRounds.value(h.pen().address()), 0);
+    EXPECT_EQ(h.engine().monitorPolicy().idleRounds().value(h.pen().address()), 0);
 
     // Nothing new: no transfer, the ledger unchanged, the round counts as idle.
     h.pen().clearRequests();
@@ -153,7 +153,7 @@ TEST(SyncRound, GivesUpOnARecordingAfterFiveFailures)
     EXPECT_EQ(h.loggedCount(u"下载失败 G.opus：文件不存在 拿到 0/400 B 续传0次"_s), 5);
     EXPECT_EQ(h.manifest().downloadFailures.at(SyncPlanner::manifestKey(listed(h, u"G.opus"_s))),
               5);
-    EXPECT_EQ(h.engine().errors.value(u"G"_s),
+    EXPECT_EQ(h.engine().notes().errors().value(u"G"_s),
               u"试了 5 次都没拿到内容，已停止自动重试——详情里点「重新下载」可以再试"_s);
 }
 
@@ -170,8 +170,10 @@ TEST(SyncRound, DroppedLinkLeavesWholePacketsAndTheNextRoundResumes)
               content.first(1000));
     EXPECT_EQ(TestSupport::readFile(h.engine().partialPath(u"D"_s, u".part.size"_s)), "4000");
     EXPECT_TRUE(h.logged(u"断线中断 D.opus：已存断点 1010/4000 B（25%），不计失败"_s));
-    EXPECT_EQ(h.engine().errors.value(u"D"_s), u"传到 25% 时设备断开了，下次连上接着传"_s);
-    EXPECT_EQ(h.engine().idleRounds.value(h.pen().address()), 0); // progress is productive
+    EXPECT_EQ(h.engine().notes().errors().value(u"D"_s),
+              u"传到 25% 时设备断开了，下次连上接着传"_s);
+    EXPECT_EQ(h.engine().monitorPolicy().idleRounds().value(h.pen().address()),
+              0); // progress is productive
     EXPECT_TRUE(h.manifest().downloadFailures.empty());
     EXPECT_EQ(h.engine().currentCooldown(h.pen().address()), 15);
     EXPECT_EQ(h.engine().lastSummary(), u"还有 1 条没下完，下次连上接着下"_s);
@@ -264,7 +266,8 @@ TEST(SyncRound, ConnectFailureEndsTheRoundAsFailed)
     EXPECT_TRUE(h.engine().phase().is(SyncPhase::Kind::Failed));
     EXPECT_TRUE(h.engine().lastSummary().startsWith(u"连接失败："_s));
     EXPECT_TRUE(h.engine().lastRun().has_value());
-    EXPECT_FALSE(h.engine().idleRounds.contains(h.pen().address())); // back-off untouched
+    EXPECT_FALSE(
+        h.engine().monitorPolicy().idleRounds().contains(h.pen().address())); // back-off untouched
 }
 
 TEST(SyncRound, UnsafePenNamesAreNeverTurnedIntoPaths)
@@ -337,5 +340,5 @@ TEST(SyncRound, AFileWithNoNameThatFitsTheRequestSaysSo)
 
     EXPECT_TRUE(h.importRequests().isEmpty());
     EXPECT_EQ(h.loggedCount(u"下载失败 "_s + listedName + u"："_s + tooLong + u" "_s), 1);
-    EXPECT_EQ(h.engine().errors.value(listedName), u"下载失败："_s + tooLong);
+    EXPECT_EQ(h.engine().notes().errors().value(listedName), u"下载失败："_s + tooLong);
 }

@@ -24,7 +24,7 @@ TEST(AppState, UnwiredActionsAnswerWithoutTheEngine)
     EXPECT_FALSE(TestSupport::run(a.resolveBindMismatch(std::nullopt)));
     EXPECT_EQ(TestSupport::run(a.checkSession()), Mindvault::AuthState::none);
     a.syncNow(); // nothing happens
-    EXPECT_FALSE(h.engine().isSyncing);
+    EXPECT_FALSE(h.engine().isSyncing());
 }
 
 TEST(AppState, WiresOnceAndStartsTheEngineOnce)
@@ -35,8 +35,8 @@ TEST(AppState, WiresOnceAndStartsTheEngineOnce)
     EXPECT_TRUE(h.state().wired());
     EXPECT_EQ(h.logged(u"开始持续监听"_s), 1);
     EXPECT_TRUE(h.engine().isMonitorLoopRunning());
-    EXPECT_EQ(h.model().importFolder, h.engine().paths.dest());
-    EXPECT_EQ(h.model().projectRoot, h.engine().paths.root());
+    EXPECT_EQ(h.model().importFolder, h.engine().paths().dest());
+    EXPECT_EQ(h.model().projectRoot, h.engine().paths().root());
     // Wired: the binder answers (no pen is connected), not the unwired default.
     EXPECT_NE(TestSupport::run(h.model().actions.renameDevice(u"x"_s)), u"未接线"_s);
 }
@@ -72,7 +72,7 @@ TEST(AppState, SettingsActionsStoreInTheEngineAndFollowTheFile)
     stored.deleteAfterSync = true;
     stored.coolingDays = 5;
     stored.minUploadSeconds = 150;
-    TestSupport::writeFile(h.engine().paths.cleanupSettings(), stored.encode());
+    TestSupport::writeFile(h.engine().paths().cleanupSettings(), stored.encode());
     h.state().wire();
     TestSupport::spinUntil([&] { return h.model().coolingDays() == 5; });
     EXPECT_TRUE(h.model().cleanupEnabled());
@@ -83,7 +83,7 @@ TEST(AppState, SettingsActionsStoreInTheEngineAndFollowTheFile)
     h.model().actions.setCleanup(false);
     EXPECT_FALSE(h.engine().cleanup().deleteAfterSync);
     EXPECT_EQ(h.engine().cleanup().coolingDays, 5);
-    EXPECT_EQ(CleanupSettings::load(h.engine().paths.cleanupSettings()).minUploadSeconds, 120);
+    EXPECT_EQ(CleanupSettings::load(h.engine().paths().cleanupSettings()).minUploadSeconds, 120);
     EXPECT_FALSE(h.model().cleanupEnabled());
 }
 
@@ -129,7 +129,7 @@ TEST(AppState, BrowserAndFileActionsGoToTheDesktop)
     h.model().actions.revealLocal(item);
     EXPECT_EQ(h.shell().revealed, QStringList{h.model().importFolder + u"/20250301-101500.ogg"_s});
     h.model().actions.openLog();
-    EXPECT_EQ(h.shell().opened.last(), QUrl::fromLocalFile(h.engine().paths.syncLog()));
+    EXPECT_EQ(h.shell().opened.last(), QUrl::fromLocalFile(h.engine().paths().syncLog()));
 }
 
 TEST(MainWindow, SizeTitleAndReuse)

@@ -51,15 +51,10 @@ GuiHarness::GuiHarness(Options options) : m_options(std::move(options))
     m_engine =
         std::make_unique<SyncEngine>(*m_pen, SyncPaths(archive()), 60.0, u"QX27"_s, engineOptions);
     const TokenStore store(dataFolder());
-    if (m_options.service) {
-        m_queue = std::make_unique<UploadQueue>(*m_engine, UploadTiming(), store);
+    m_queue = std::make_unique<UploadQueue>(*m_engine, UploadTiming(), store);
+    if (m_options.service)
         m_queue->install();
-    }
-    const VaultProvider vault = m_queue ? m_queue->provider() : VaultProvider([] {
-        return []() -> QCoro::Task<Mindvault*> {
-            co_return nullptr;
-        }();
-    });
+    const VaultProvider vault = m_queue->provider();
     m_deletions = std::make_unique<PenDeletions>(*m_engine, vault);
     m_deletions->install();
     m_edits = std::make_unique<ManifestEdits>(*m_engine);

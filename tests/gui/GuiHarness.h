@@ -53,6 +53,8 @@ public:
     ~GuiHarness();
 
     SyncEngine& engine() { return *m_engine; }
+    // Present in every harness, as in the application: offline without the stand-in service.
+    UploadQueue& queue() { return *m_queue; }
     AppState& state() { return *m_state; }
     AppModel& model() { return m_state->model(); }
     ScriptedDialogs& dialogs() { return m_dialogs; }

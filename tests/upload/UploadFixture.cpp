@@ -61,10 +61,11 @@ void UploadFixture::signIn()
 
 void UploadFixture::setThreshold(int seconds)
 {
+    // Loaded first, so that start() does not read the settings file over this.
+    engine().loadCleanupSettingsOnce();
     CleanupSettings settings = engine().cleanup();
     settings.minUploadSeconds = seconds;
     engine().setCleanup(settings);
-    engine().cleanupLoaded = true;
 }
 
 void UploadFixture::addRecording(const QString& base, double seconds)
@@ -79,7 +80,7 @@ void UploadFixture::addRecording(const QString& base, double seconds)
 
 const PendingUpload* UploadFixture::entry(const QString& base)
 {
-    for (const PendingUpload& u : h.engine().uploadQueue) {
+    for (const PendingUpload& u : queue->book().queue()) {
         if (u.base == base)
             return &u;
     }

@@ -38,7 +38,7 @@ TEST_F(UploadPollingTest, ASessionGoneFromTheServiceIsMarkedDeletedAndLeftAlone)
 
     poll();
 
-    EXPECT_EQ(engine().vaultState.value(base).status, u"deleted"_s);
+    EXPECT_EQ(queue->book().vaultStates().value(base).status, u"deleted"_s);
     EXPECT_TRUE(h.manifest().missingOnServer.count(base));
     EXPECT_TRUE(
         h.logged(base + u" 在Mindvault里已不存在（服务端回 404），不再查它；本地留档不动"_s));
@@ -78,7 +78,7 @@ TEST_F(UploadPollingTest, EightFailedQueriesStopPollingUntilARepush)
     EXPECT_EQ(engine().lastSummary(), u"重推第 1 轮"_s);
     // Polled again, and this time it answers.
     EXPECT_EQ(server.requestCount("status"), 9);
-    EXPECT_EQ(engine().vaultState.value(base).status, u"processing"_s);
+    EXPECT_EQ(queue->book().vaultStates().value(base).status, u"processing"_s);
 }
 
 TEST_F(UploadPollingTest, AFailedSessionIsFinalAndExplainedInTheList)
@@ -88,7 +88,7 @@ TEST_F(UploadPollingTest, AFailedSessionIsFinalAndExplainedInTheList)
     pushed();
     poll();
 
-    EXPECT_EQ(engine().vaultState.value(base).status, u"failed"_s);
+    EXPECT_EQ(queue->book().vaultStates().value(base).status, u"failed"_s);
     const int queries = server.requestCount("status");
     poll();
     EXPECT_EQ(server.requestCount("status"), queries);
@@ -120,14 +120,19 @@ TEST_F(UploadPollingTest, AQueueDestroyedMidPushLeavesTheEngineUsable)
     addRecording(base, 600);
     server.setDelay(100ms);
     queue->retryUploads();
-    ASSERT_TRUE(engine().isFlushing);
+    ASSERT_TRUE(queue->isFlushing());
     TestSupport::spinUntil([] { return false; }, 50ms);
 
     queue.reset();
     EXPECT_FALSE(engine().hooks().flushUploadQueue);
     EXPECT_FALSE(engine().hooks().startBackgroundLoops);
-    // The push in flight finishes on the wire without touching the queue, then lets go.
-    EXPECT_TRUE(TestSupport::spinUntil([&] { return !engine().isFlushing; }));
+    // The push in flight finishes on the wire without touching the queue; a new queue on the
+    // same engine is not held up by it.
+    queue =
+        std::make_unique<UploadQueue>(engine(), fastTiming(), store, &nam, Mindvault::Timing{5, 5});
+    queue->install();
+    queue->retryUploads();
+    EXPECT_TRUE(TestSupport::spinUntil([&] { return !queue->isFlushing(); }));
 }
 
 TEST_F(UploadPollingTest, TitlesAndSpeakerCountsAreAskedInSmallBatchesForWhatMayHaveChanged)
@@ -135,14 +140,14 @@ TEST_F(UploadPollingTest, TitlesAndSpeakerCountsAreAskedInSmallBatchesForWhatMay
     pushed(); // a transcript with speakers waiting for confirmation follows shortly
     ASSERT_TRUE(TestSupport::spinUntil([&] {
         poll();
-        return engine().vaultState.value(base).transcriptId.has_value();
+        return queue->book().vaultStates().value(base).transcriptId.has_value();
     }));
-    const QString transcript = *engine().vaultState.value(base).transcriptId;
-    EXPECT_GT(engine().unconfirmedSpeakers.value(transcript), 0);
-    EXPECT_FALSE(engine().vaultTitles.value(transcript).isEmpty());
+    const QString transcript = *queue->book().vaultStates().value(base).transcriptId;
+    EXPECT_GT(queue->book().unconfirmedSpeakers().value(transcript), 0);
+    EXPECT_FALSE(queue->book().titles().value(transcript).isEmpty());
     // Many more finished recordings, as after months of use.
     for (int i = 0; i < 120; ++i) {
-        engine().vaultState.insert(
+        queue->noteServiceState(
             u"20250101-"_s + QString::number(100000 + i),
             {u"ready"_s, u"tr-archive-"_s + QString::number(1000 + i), std::nullopt});
     }

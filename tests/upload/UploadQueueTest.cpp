@@ -29,19 +29,20 @@ TEST_F(UploadFixture, ImportIsPushedByTheRoundAndFollowedToItsTranscript)
     ASSERT_TRUE(session);
     const QString sid = QString::fromStdString(*session);
     EXPECT_EQ(h.manifest().uploaded.at(headBase), sid);
-    EXPECT_TRUE(engine().uploadQueue.isEmpty());
+    EXPECT_TRUE(queue->book().queue().isEmpty());
     EXPECT_TRUE(engine().lastSummary().contains(u"入Mindvault 1 条"_s));
     // No plan: the title comes from the recording's start.
     EXPECT_EQ(server.session(*session)->value("title", ""), "录音 2025-12-03 09:00");
     EXPECT_TRUE(h.logged(u"录音 2025-12-03 09:00 会话 "_s + sid));
 
     ASSERT_TRUE(TestSupport::spinUntil([&] {
-        const auto state = engine().vaultState.value(headBase);
+        const auto state = queue->book().vaultStates().value(headBase);
         return state.status == u"ready"_s && state.transcriptId;
     }));
-    const QString transcript = *engine().vaultState.value(headBase).transcriptId;
-    ASSERT_TRUE(TestSupport::spinUntil([&] { return engine().vaultTitles.contains(transcript); }));
-    EXPECT_TRUE(engine().unconfirmedSpeakers.contains(transcript));
+    const QString transcript = *queue->book().vaultStates().value(headBase).transcriptId;
+    ASSERT_TRUE(
+        TestSupport::spinUntil([&] { return queue->book().titles().contains(transcript); }));
+    EXPECT_TRUE(queue->book().unconfirmedSpeakers().contains(transcript));
     const auto item = std::find_if(engine().items().cbegin(), engine().items().cend(),
                                    [](const RecordingItem& i) { return i.base == headBase; });
     ASSERT_NE(item, engine().items().cend());
@@ -120,7 +121,7 @@ TEST_F(UploadFixture, RevocationPausesEverythingUntilTheNextSignIn)
     EXPECT_EQ(engine().uploadBlocked(), banner);
     EXPECT_EQ(server.requestCount("create"), 2); // the third was never tried
     EXPECT_EQ(h.loggedCount(u"登录已失效（服务端不认这个刷新令牌）"_s), 1);
-    for (const PendingUpload& u : engine().uploadQueue) {
+    for (const PendingUpload& u : queue->book().queue()) {
         EXPECT_EQ(u.attempts, 0);
         EXPECT_FALSE(u.lastError);
         EXPECT_LE(u.nextAttempt, engine().now());
@@ -228,7 +229,7 @@ TEST_F(UploadFixture, SegmentsCutByThePenGoUpTogetherOnlyWhenTheyJoin)
             EXPECT_TRUE(sessionFor("mac-ble-" + second.toStdString()));
             EXPECT_NE(manifest.uploaded.at(first), manifest.uploaded.at(second));
         }
-        EXPECT_TRUE(engine().uploadQueue.isEmpty());
+        EXPECT_TRUE(queue->book().queue().isEmpty());
     }
 }
 
@@ -262,7 +263,7 @@ TEST_F(UploadFixture, ShortRecordingsStayLocalUntilPushedByHand)
     EXPECT_EQ(server.requestCount("create"), 0);
     EXPECT_EQ(h.loggedCount(u"20251203-090000 只有 60 秒，短于 300 秒门槛，只落盘不推Mindvault"_s),
               1);
-    EXPECT_EQ(engine().skippedShort.value(headBase), 60);
+    EXPECT_EQ(engine().notes().skippedShort().value(headBase), 60);
     ASSERT_NE(entry(headBase), nullptr);
     EXPECT_EQ(entry(headBase)->attempts, 0);
 
@@ -271,7 +272,7 @@ TEST_F(UploadFixture, ShortRecordingsStayLocalUntilPushedByHand)
     const auto session = sessionFor("mac-ble-20251203-090000");
     ASSERT_TRUE(session);
     EXPECT_EQ(h.manifest().uploaded.at(headBase), QString::fromStdString(*session));
-    EXPECT_FALSE(engine().skippedShort.contains(headBase));
+    EXPECT_FALSE(engine().notes().skippedShort().contains(headBase));
     EXPECT_EQ(engine().lastSummary(), u"手动推送"_s);
     EXPECT_EQ(flush(), 0);
     EXPECT_EQ(entry(headBase), nullptr);
@@ -287,7 +288,7 @@ TEST_F(UploadFixture, AnUnreadableFileIsSkippedWithItsReason)
     EXPECT_TRUE(
         h.logged(headBase +
                  u"，本轮跳过（文件读不出来：可能是网盘还没把它同步到本机，或者没有读取权限）"_s));
-    EXPECT_EQ(engine().errors.value(headBase),
+    EXPECT_EQ(engine().notes().errors().value(headBase),
               u"本地文件读不出来——可能是网盘还没同步到本机，或者没有读取权限；"
               u"在文件管理器里确认它能打开后会自动再推"_s);
     EXPECT_EQ(server.requestCount("create"), 0);

@@ -4,7 +4,7 @@
 
 // Where a transcode writes its mono float samples. Made for one destination, one sample rate
 // and one bit rate; throws KestrelError when the encoder refuses those settings or a write
-// fails. Destroying an encoder that was not finished leaves a file the caller removes.
+// fails. Only finish() puts a file under the destination's name.
 class AudioEncoder {
 public:
     virtual ~AudioEncoder() = default;

@@ -1,55 +1,35 @@
 #include "audio/AudioFileReader.h"
 
-#include <QFile>
+#include "audio/Ffmpeg.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
-#include <libavutil/error.h>
 }
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
-#include <mutex>
+#include <limits>
 #include <optional>
 #include <opus/opus.h>
+#include <type_traits>
 #include <vector>
 
 namespace {
 
-struct FormatCloser {
-    void operator()(AVFormatContext* c) const { avformat_close_input(&c); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
 struct OpusFreer {
     void operator()(OpusDecoder* o) const { opus_decoder_destroy(o); }
 };
 
 constexpr int opusClockRate = 48000;  // granule positions and pre-skip count at this rate
 constexpr int opusMaxFrames48 = 5760; // the longest Opus packet: 120 ms at 48 kHz
-
-QString avError(int code)
-{
-    std::array<char, AV_ERROR_MAX_STRING_SIZE> text{};
-    av_strerror(code, text.data(), text.size());
-    return QString::fromUtf8(text.data());
-}
-
-// The reader reports every failure itself; FFmpeg's own console chatter about damaged files
-// would only repeat it, once per file of an archive check.
-void quietFfmpegOnce()
-{
-    static std::once_flag once;
-    std::call_once(once, [] { av_log_set_level(AV_LOG_FATAL); });
-}
+// Far above any recording's rate; a header claiming more is damaged or hostile, and the readers
+// size their blocks by the rate.
+constexpr int maxSampleRate = 384000;
+// No codec we read packs more than a second of audio into one byte of file (the thinnest speech
+// codecs need hundreds of bytes a second), so a declared length beyond that is not believed.
+constexpr qint64 maxSecondsPerByte = 1;
 
 // The identification header of an Ogg Opus stream (FFmpeg passes it on as extradata).
 struct OpusHead {
@@ -93,7 +73,16 @@ void takeFirstChannel(const uint8_t* data, int frames, int stride, float scale, 
 {
     const T* s = reinterpret_cast<const T*>(static_cast<const void*>(data));
     for (int i = 0; i < frames; ++i) {
-        out.push_back((float(s[qsizetype(i) * stride]) - offset) * scale);
+        const T v = s[qsizetype(i) * stride];
+        if constexpr (std::is_floating_point_v<T>) {
+            // A float file can hold NaN, infinities or numbers beyond a float: silence for
+            // those, so no measure or encoder downstream sees them.
+            if (!(std::abs(v) <= T(std::numeric_limits<float>::max()))) {
+                out.push_back(0.0f);
+                continue;
+            }
+        }
+        out.push_back((float(v) - offset) * scale);
     }
 }
 
@@ -128,14 +117,14 @@ bool appendFirstChannel(const AVFrame& f, std::vector<float>& out)
 
 struct AudioFileReader::Impl {
     QByteArray url;
-    std::unique_ptr<AVFormatContext, FormatCloser> format;
+    std::unique_ptr<AVFormatContext, Ffmpeg::InputCloser> format;
     AVStream* stream = nullptr;
-    std::unique_ptr<AVPacket, PacketFreer> packet{av_packet_alloc()};
+    std::unique_ptr<AVPacket, Ffmpeg::PacketFreer> packet{av_packet_alloc()};
 
     // Exactly one decoder: libopus for plain Opus streams, an FFmpeg decoder for the rest.
     std::unique_ptr<OpusDecoder, OpusFreer> opus;
-    std::unique_ptr<AVCodecContext, CodecFreer> codec;
-    std::unique_ptr<AVFrame, FrameFreer> frame;
+    std::unique_ptr<AVCodecContext, Ffmpeg::CodecFreer> codec;
+    std::unique_ptr<AVFrame, Ffmpeg::FrameFreer> frame;
 
     int rate = 0;
     int channels = 0;
@@ -167,14 +156,13 @@ struct AudioFileReader::Impl {
 
 void AudioFileReader::Impl::open(std::optional<qint64> knownLength)
 {
-    quietFfmpegOnce();
+    Ffmpeg::quiet();
     if (!packet) {
         throw OpenError(QStringLiteral("内存不够，建不出读缓冲"));
     }
     AVFormatContext* raw = nullptr;
-    // The explicit "file:" protocol keeps names with a colon from being read as a URL scheme.
     if (int r = avformat_open_input(&raw, url.constData(), nullptr, nullptr); r < 0) {
-        throw OpenError(QStringLiteral("打不开音频文件：") + avError(r));
+        throw OpenError(QStringLiteral("打不开音频文件：") + Ffmpeg::reason(r), Ffmpeg::text(r));
     }
     format.reset(raw);
 
@@ -208,6 +196,11 @@ void AudioFileReader::Impl::open(std::optional<qint64> knownLength)
         length = *knownLength;
     } else if (stream->duration != AV_NOPTS_VALUE) {
         length = lengthFromContainer();
+        // A header's length that the file cannot hold is counted by decoding instead.
+        const int64_t bytes = raw->pb ? avio_size(raw->pb) : -1;
+        if (bytes >= 0 && length > bytes * maxSecondsPerByte * rate) {
+            length = -1;
+        }
     } else {
         length = -1; // worked out by the caller by decoding
     }
@@ -221,6 +214,8 @@ void AudioFileReader::Impl::openOpus(const OpusHead& head)
     opus.reset(opus_decoder_create(rate, channels, &err));
     if (err != OPUS_OK || !opus) {
         throw OpenError(QStringLiteral("Opus 解码器建不起来：") +
+                            (err == OPUS_ALLOC_FAIL ? QStringLiteral("内存不够")
+                                                    : QStringLiteral("声道或采样率不被接受")),
                         QString::fromUtf8(opus_strerror(err)));
     }
     opus_decoder_ctl(opus.get(), OPUS_SET_GAIN(int(head.gain)));
@@ -243,30 +238,43 @@ void AudioFileReader::Impl::openCodec()
     codec->pkt_timebase = stream->time_base;
     codec->request_sample_fmt = AV_SAMPLE_FMT_FLT;
     if (int r = avcodec_open2(codec.get(), decoder, nullptr); r < 0) {
-        throw OpenError(QStringLiteral("解码器打不开：") + avError(r));
+        throw OpenError(QStringLiteral("解码器打不开：") + Ffmpeg::reason(r), Ffmpeg::text(r));
     }
     rate = codec->sample_rate;
     channels = codec->ch_layout.nb_channels;
     if (rate <= 0 || channels <= 0) {
         throw OpenError(QStringLiteral("音频格式不明（采样率或声道数缺失）"));
     }
+    if (rate > maxSampleRate) {
+        throw OpenError(QStringLiteral("文件头写的采样率 %1 Hz 不可能是真的录音（最高 384 kHz），"
+                                       "文件坏了")
+                            .arg(rate));
+    }
 }
 
 qint64 AudioFileReader::Impl::lengthFromContainer() const
 {
     const AVCodecParameters* par = stream->codecpar;
-    qint64 total = 0;
+    if (stream->duration < 0 || stream->time_base.num <= 0 || stream->time_base.den <= 0) {
+        return -1;
+    }
+    // av_rescale_q answers INT64_MIN when the result does not fit; the file then says nothing
+    // usable about its length.
     if (opus) {
         // For Ogg the duration is the last granule position: 48 kHz samples including the
         // pre-skip, which is not audio.
         const qint64 at48 = av_rescale_q(stream->duration, stream->time_base, {1, opusClockRate});
+        if (at48 < 0) {
+            return -1;
+        }
         const auto head = parseOpusHead(par->extradata, par->extradata_size);
-        total = av_rescale(std::max<qint64>(at48 - head->preSkip, 0), rate, opusClockRate);
-    } else {
-        total = av_rescale_q(stream->duration, stream->time_base, {1, rate}) -
-                std::max(par->initial_padding, 0);
+        return av_rescale(std::max<qint64>(at48 - head->preSkip, 0), rate, opusClockRate);
     }
-    return std::max<qint64>(total, 0);
+    const qint64 total = av_rescale_q(stream->duration, stream->time_base, {1, rate});
+    if (total < 0) {
+        return -1;
+    }
+    return std::max<qint64>(total - std::max(par->initial_padding, 0), 0);
 }
 
 bool AudioFileReader::Impl::refill()
@@ -375,7 +383,7 @@ qint64 AudioFileReader::Impl::take(float* dst, qint64 maxFrames)
 
 AudioFileReader::AudioFileReader(const QString& path) : d(std::make_unique<Impl>())
 {
-    d->url = "file:" + QFile::encodeName(path);
+    d->url = Ffmpeg::fileUrl(path);
     d->open(std::nullopt);
     if (d->length < 0) {
         // The container states no length: count the frames once, then start over.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "sync/LogDetail.h"
 
 #include <QString>
 #include <memory>
@@ -13,13 +14,17 @@
 // Not thread-safe; one reader per task. Move-only.
 class AudioFileReader {
 public:
-    class OpenError : public KestrelError {
+    class OpenError : public KestrelError, public LogDetail {
     public:
-        explicit OpenError(QString reason) : m_reason(std::move(reason)) {}
+        explicit OpenError(QString reason, QString detail = {})
+            : m_reason(std::move(reason)), m_detail(std::move(detail))
+        {}
         QString description() const override { return m_reason; }
+        QString logDetail() const override { return m_detail; }
 
     private:
         QString m_reason;
+        QString m_detail;
     };
 
     // Opens the file; throws OpenError when it cannot be read as audio.

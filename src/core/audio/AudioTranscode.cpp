@@ -1,10 +1,9 @@
 #include "audio/AudioTranscode.h"
 
-#include "audio/AacFileWriter.h"
 #include "audio/AudioFileReader.h"
+#include "audio/AudioFileWriter.h"
 #include "sync/FileError.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <exception>
 #include <vector>
@@ -24,7 +23,8 @@ QString TranscodeError::description() const
 
 std::unique_ptr<AudioEncoder> aacEncoder(const QString& path, int sampleRate, int bitrate)
 {
-    return std::make_unique<AacFileWriter>(path, sampleRate, bitrate);
+    return std::make_unique<AudioFileWriter>(path, AudioFileWriter::Format::M4a, sampleRate,
+                                             bitrate, AudioFileWriter::Placement::Replace);
 }
 
 Result toM4A(const QString& source, std::optional<int> bitrate, const EncoderFactory& encoder)
@@ -33,7 +33,7 @@ Result toM4A(const QString& source, std::optional<int> bitrate, const EncoderFac
     try {
         reader = std::make_unique<AudioFileReader>(source);
     } catch (const AudioFileReader::OpenError& e) {
-        throw TranscodeError::unreadable(e.description());
+        throw TranscodeError::unreadable(e.description(), e.logDetail());
     }
     const qint64 length = reader->length();
     if (length < 1)
@@ -50,7 +50,8 @@ Result toM4A(const QString& source, std::optional<int> bitrate, const EncoderFac
     std::vector<float> buffer(static_cast<size_t>(copyBlock));
     std::exception_ptr lastError;
     for (const int r : rates) {
-        QFile::remove(destination);
+        // The encoder writes under a temporary name and replaces an older result only with one
+        // that reads back, so an interrupted conversion never leaves a broken file under the name.
         try {
             if (!reader->rewind())
                 throw TranscodeError::unreadable(QStringLiteral("重新打开失败"));
@@ -67,23 +68,21 @@ Result toM4A(const QString& source, std::optional<int> bitrate, const EncoderFac
             }
             out->finish();
         } catch (const FileError& e) {
-            if (e.blocksWrites()) {
-                // A full or read-only disk takes no lower bit rate either.
-                QFile::remove(destination);
-                throw;
-            }
+            if (e.blocksWrites())
+                throw; // a full or read-only disk takes no lower bit rate either
             lastError = std::current_exception();
+            continue;
+        } catch (const AudioFileWriter::WriteError& e) {
+            lastError = e.kind() == AudioFileWriter::WriteError::Kind::Unreadable
+                            ? std::make_exception_ptr(TranscodeError::emptyOutput())
+                            : std::current_exception();
             continue;
         } catch (...) {
             lastError = std::current_exception();
             continue;
         }
-        const auto check = AudioFileReader::tryOpen(destination);
-        if (check && check->length() > 0)
-            return {destination, double(length) / rate};
-        lastError = std::make_exception_ptr(TranscodeError::emptyOutput());
+        return {destination, double(length) / rate};
     }
-    QFile::remove(destination);
     if (lastError)
         std::rethrow_exception(lastError);
     throw TranscodeError::emptyOutput();

@@ -2,6 +2,7 @@
 
 #include "audio/AudioEncoder.h"
 #include "common/Error.h"
+#include "sync/LogDetail.h"
 
 #include <QString>
 #include <array>
@@ -11,21 +12,29 @@
 
 // Converts an audio file to mono AAC (.m4a) beside it, at the source's sample rate, stepping
 // down a ladder of bit rates until one gives a readable, non-empty file; and measures a file's
-// length. The source is never changed; a half-written destination is always removed.
+// length. The source is never changed, and the destination appears (or replaces an older one)
+// only complete and readable.
 namespace AudioTranscode {
 
-class TranscodeError : public KestrelError {
+class TranscodeError : public KestrelError, public LogDetail {
 public:
     enum class Kind { Unreadable, EmptyOutput };
-    static TranscodeError unreadable(QString why) { return {Kind::Unreadable, std::move(why)}; }
+    static TranscodeError unreadable(QString why, QString detail = {})
+    {
+        TranscodeError e{Kind::Unreadable, std::move(why)};
+        e.m_logDetail = std::move(detail);
+        return e;
+    }
     static TranscodeError emptyOutput() { return {Kind::EmptyOutput, {}}; }
     Kind kind() const { return m_kind; }
     QString description() const override;
+    QString logDetail() const override { return m_logDetail; }
 
 private:
     TranscodeError(Kind kind, QString detail) : m_kind(kind), m_detail(std::move(detail)) {}
     Kind m_kind;
     QString m_detail;
+    QString m_logDetail;
 };
 
 constexpr std::array<int, 5> bitrateLadder{64000, 48000, 32000, 24000, 16000};

@@ -73,7 +73,11 @@ std::optional<Scan> scan(const QString& audioPath)
 
     Scan s;
     s.sampleRate = rate;
-    const size_t frames = std::max<size_t>(size_t(reader->length() / frameLength + 1), 16);
+    // The declared length is the file's word, not a fact: it sizes the first reservation only
+    // up to about an hour at 16 kHz, and the vectors grow from there with what is really read.
+    constexpr qint64 reserveCap = 1 << 16;
+    const auto frames =
+        size_t(std::clamp<qint64>(reader->length() / frameLength + 1, 16, reserveCap));
     for (auto* v : {&s.frameRMS, &s.low, &s.speech, &s.core, &s.harmonicity})
         v->reserve(frames);
     s.pitchLag.reserve(frames);

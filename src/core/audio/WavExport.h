@@ -17,10 +17,17 @@ private:
     QString m_reason;
 };
 
-// Decodes `source` (any file the project's audio reader opens) and writes `destination`.
-// The file appears under its name only when complete; on failure nothing is left behind.
-// Returns the number of frames written. Throws AudioFileReader::OpenError when the source
-// cannot be read as audio, Error when it stops decoding or the destination cannot be written.
-qint64 write(const QString& source, const QString& destination);
+struct Written {
+    QString path; // where the file went
+    qint64 frames = 0;
+};
+
+// Decodes `source` (any file the project's audio reader opens) and writes it to `destination`,
+// or, when something already has that name, to the first free "name (2).wav", "name (3).wav", …:
+// nothing in the destination folder is replaced or deleted. The file appears only complete; on
+// failure nothing is left behind. Throws AudioFileReader::OpenError when the source cannot be
+// read as audio, Error when it stops decoding, AudioFileWriter::WriteError or FileError when the
+// destination cannot be written.
+Written write(const QString& source, const QString& destination);
 
 } // namespace WavExport

@@ -85,21 +85,19 @@ QString cacheURL(const QString& base, const QString& root)
     return root + QStringLiteral("/out/waveform/") + base + QStringLiteral(".json");
 }
 
-std::optional<std::vector<float>> compute(const QString& audioPath, int bars)
-{
-    if (bars < 1)
-        return std::nullopt;
-    const auto reader = AudioFileReader::tryOpen(audioPath);
-    if (!reader || reader->length() < 1)
-        return std::nullopt;
+namespace {
 
+// The peaks of `bars` stretches of `per` frames each, the last taking the rest; counts the frames.
+std::vector<float> peaks(AudioFileReader& reader, int bars, qint64 per, qint64& frames)
+{
     std::vector<float> peaks(size_t(bars), 0.0f);
-    const qint64 per = std::max<qint64>(reader->length() / bars, 1);
     const size_t last = size_t(bars - 1);
     size_t bar = 0;
     qint64 inBar = 0;
+    frames = 0;
     std::vector<float> block(static_cast<size_t>(blockFrames));
-    for (qint64 n; (n = reader->read(block.data(), blockFrames)) > 0;) {
+    for (qint64 n; (n = reader.read(block.data(), blockFrames)) > 0;) {
+        frames += n;
         qint64 at = 0;
         while (at < n) {
             // Every bar but the last takes `per` samples; the last takes the rest of the file.
@@ -116,13 +114,37 @@ std::optional<std::vector<float>> compute(const QString& audioPath, int bars)
             }
         }
     }
+    return peaks;
+}
 
-    const float loudest = *std::max_element(peaks.begin(), peaks.end());
+} // namespace
+
+std::optional<std::vector<float>> compute(const QString& audioPath, int bars)
+{
+    if (bars < 1)
+        return std::nullopt;
+    const auto reader = AudioFileReader::tryOpen(audioPath);
+    if (!reader || reader->length() < 1)
+        return std::nullopt;
+
+    qint64 frames = 0;
+    std::vector<float> out =
+        peaks(*reader, bars, std::max<qint64>(reader->length() / bars, 1), frames);
+    if (frames != reader->length() && frames > 0) {
+        // The container's length was wrong: bars laid out on it would crowd the whole
+        // recording into a few of them, and be cached so. Lay them out on what was read.
+        if (!reader->rewind())
+            return std::nullopt;
+        qint64 again = 0;
+        out = peaks(*reader, bars, std::max<qint64>(frames / bars, 1), again);
+    }
+
+    const float loudest = *std::max_element(out.begin(), out.end());
     if (loudest > scaleFloor) {
-        for (float& p : peaks)
+        for (float& p : out)
             p /= loudest;
     }
-    return peaks;
+    return out;
 }
 
 } // namespace Waveform

@@ -3,8 +3,9 @@
 #include "cleanup/ArchiveAudit.h"
 #include "cleanup/CleanupPlanner.h"
 #include "cloud/Mindvault.h"
-#include "sync/SyncEngine.h"
+#include "sync/EngineContext.h"
 #include "sync/SyncManifest.h"
+#include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
 
 #include <QFileInfo>
@@ -12,15 +13,18 @@
 
 using namespace Qt::StringLiterals;
 
-PenDeletions::PenDeletions(SyncEngine& engine, VaultProvider vault, Timing timing)
-    : m_engine(engine), m_guard(&engine), m_vault(std::move(vault)), m_timing(timing)
-{}
+PenDeletions::PenDeletions(EngineContext& engine, VaultProvider vault, Timing timing)
+    : m_engine(engine), m_guard(engine.lifetime()), m_vault(std::move(vault)), m_timing(timing)
+{
+    engine.addItemSource(*this);
+}
 
 PenDeletions::~PenDeletions()
 {
     if (!alive()) {
         return;
     }
+    m_engine.removeItemSource(*this);
     m_engine.hooks().runPendingDeletes = nullptr;
     m_engine.hooks().performCleanup = nullptr;
 }
@@ -72,8 +76,8 @@ std::optional<FileEntry> PenDeletions::find(const QList<FileEntry>& entries, con
 
 void PenDeletions::noteDeleted(const QString& name)
 {
-    SyncManifest manifest = SyncManifest::load(m_engine.paths.manifest());
-    manifest.deleted[name] = SyncEngine::stamp(m_engine.now());
+    SyncManifest manifest = SyncManifest::load(m_engine.paths().manifest());
+    manifest.deleted[name] = SyncManifest::stamp(m_engine.now());
     m_engine.persist(manifest);
 }
 
@@ -101,7 +105,7 @@ PenDeletions::performCleanup(DeleteFn deleteOne, QList<FileEntry> entries,
         co_return Outcome{0, u"清理跳过：没接通Mindvault，无法确认是否已同步"_s};
     }
 
-    const SyncManifest manifest = SyncManifest::load(m_engine.paths.manifest());
+    const SyncManifest manifest = SyncManifest::load(m_engine.paths().manifest());
     // The client is borrowed per question and never kept: a client that went away meanwhile
     // makes the recording "unknown", which keeps it.
     const VaultProvider provider = m_vault;
@@ -117,8 +121,8 @@ PenDeletions::performCleanup(DeleteFn deleteOne, QList<FileEntry> entries,
     Cleanup::Context context;
     context.imported = manifest.imported;
     context.uploaded = manifest.uploaded;
-    context.dest = m_engine.paths.dest();
-    context.rawDir = m_engine.paths.rawPackets();
+    context.dest = m_engine.paths().dest();
+    context.rawDir = m_engine.paths().rawPackets();
     context.coolingDays = settings.coolingDays;
     context.now = m_engine.now();
     if (recordStatus) {
@@ -173,9 +177,9 @@ QCoro::Task<PenDeletions::Outcome> PenDeletions::execute(QList<Cleanup::Decision
         }
         // The policy looked at the archive a moment ago; look again, fully, right before the
         // one step that cannot be undone.
-        const ArchiveAudit::Item audit =
-            ArchiveAudit::audit(*archived, qint64(entry->size), qint64(entry->time), std::nullopt,
-                                std::nullopt, m_engine.paths.dest(), m_engine.paths.rawPackets());
+        const ArchiveAudit::Item audit = ArchiveAudit::audit(
+            *archived, qint64(entry->size), qint64(entry->time), std::nullopt, std::nullopt,
+            m_engine.paths().dest(), m_engine.paths().rawPackets());
         if (audit.status != ArchiveAudit::Status::ok) {
             m_engine.log(u"删除前体检不过，跳过 "_s + decision.name + u"："_s + audit.detail);
             ++failed;
@@ -212,7 +216,7 @@ QCoro::Task<int> PenDeletions::runPendingDeletes(DeleteFn deleteOne, QList<FileE
                                                  bool listComplete)
 {
     m_manuallyDeleted.clear();
-    if (!alive() || m_engine.pendingDeviceDelete.isEmpty()) {
+    if (!alive() || m_queued.isEmpty()) {
         co_return 0;
     }
     if (recordStatus != 2) {
@@ -221,24 +225,24 @@ QCoro::Task<int> PenDeletions::runPendingDeletes(DeleteFn deleteOne, QList<FileE
     }
     if (!listComplete) {
         m_engine.log(u"文件列表这轮不完整，人工删除队列原样留着（"_s +
-                     QString::number(m_engine.pendingDeviceDelete.size()) + u" 条）"_s);
+                     QString::number(m_queued.size()) + u" 条）"_s);
         co_return 0;
     }
 
     // Requests and cancellations may arrive while the pen works: walk a snapshot and change the
     // queue one name at a time.
-    QStringList snapshot = m_engine.pendingDeviceDelete.values();
+    QStringList snapshot = m_queued.values();
     snapshot.sort();
     int count = 0;
     for (const QString& name : snapshot) {
         const std::optional<FileEntry> entry = find(entries, name, true);
         if (!entry) {
-            m_engine.pendingDeviceDelete.remove(name);
+            m_queued.remove(name);
             m_engine.log(name + u" 已不在设备上，从待删队列移除"_s);
             continue;
         }
         if (!SyncPlanner::isSafeEntry(*entry)) {
-            m_engine.pendingDeviceDelete.remove(name);
+            m_queued.remove(name);
             m_engine.log(name + u" 在录音笔上的文件名不能安全使用，不从设备删除，从待删队列移除"_s);
             continue;
         }
@@ -254,7 +258,7 @@ QCoro::Task<int> PenDeletions::runPendingDeletes(DeleteFn deleteOne, QList<FileE
         if (!outcome) {
             m_engine.log(u"删除 "_s + name + u" 时抛错，留在队列里下次再试"_s);
         } else if (outcome->deleted) {
-            m_engine.pendingDeviceDelete.remove(name);
+            m_queued.remove(name);
             noteDeleted(name);
             m_engine.log(u"已按你的要求从设备删除 "_s + name + u"："_s + outcome->text);
             m_manuallyDeleted.append(*entry);
@@ -269,31 +273,42 @@ QCoro::Task<int> PenDeletions::runPendingDeletes(DeleteFn deleteOne, QList<FileE
 
 void PenDeletions::requestDeviceDelete(const QString& name)
 {
-    m_engine.pendingDeviceDelete.insert(name);
+    m_queued.insert(name);
     m_engine.log(u"已排队从设备删除 "_s + name + u"，等设备出现时执行"_s);
     m_engine.setLastSummary(name + u" 已排队从设备删除"_s);
     m_engine.refreshLocalView();
     // A round under way may be past its deletions already; the next one will take the queue,
     // and a refused manual trigger would only replace the summary above.
-    if (!m_engine.isSyncing) {
+    if (!m_engine.isSyncing()) {
         m_engine.syncNow();
     }
 }
 
+void PenDeletions::enqueue(const QStringList& names)
+{
+    for (const QString& name : names)
+        m_queued.insert(name);
+}
+
 void PenDeletions::cancelDeviceDelete(const QString& name)
 {
-    m_engine.pendingDeviceDelete.remove(name);
+    m_queued.remove(name);
     m_engine.refreshLocalView();
+}
+
+void PenDeletions::describe(SyncPlanner::ItemContext& context) const
+{
+    context.pendingDelete = m_queued;
 }
 
 QString PenDeletions::deleteImpact(const QString& name) const
 {
     const bool local = SyncPlanner::isSafeBase(name) &&
-                       QFileInfo::exists(m_engine.paths.rawPackets() + u'/' + name + u".opus"_s);
+                       QFileInfo::exists(m_engine.paths().rawPackets() + u'/' + name + u".opus"_s);
     if (local) {
         return u"本机已有留档，删掉只是设备上少一份，音频不会丢。"_s;
     }
-    const SyncManifest manifest = SyncManifest::load(m_engine.paths.manifest());
+    const SyncManifest manifest = SyncManifest::load(m_engine.paths().manifest());
     if (manifest.uploaded.contains(name)) {
         return u"本机没有留档。Mindvault 30 天后会清掉原始音频，之后这段录音就彻底没有了。"_s;
     }

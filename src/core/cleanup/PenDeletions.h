@@ -6,16 +6,19 @@
 #include "device/FileEntry.h"
 #include "sync/CleanupSettings.h"
 #include "sync/EngineHooks.h"
+#include "sync/ItemSource.h"
 
 #include <QCoro/QCoroTask>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <optional>
 
-class SyncEngine;
+class EngineContext;
 
 struct PenDeletionTiming {
     double deleteTimeout = 6.0; // one deleteOne on the pen, seconds
@@ -23,12 +26,12 @@ struct PenDeletionTiming {
 
 // Everything that deletes files from the pen: the automatic cleanup after a round (the cleanup
 // policy decides, the archive is audited once more per file, then the pen deletes), and the
-// user's own deletion requests, which wait in the engine's in-memory queue until a round finds
-// the pen idle with a complete file list. A pen name that cannot safely be a local file name is
-// never deleted by either path.
+// user's own deletion requests, which wait in this object's in-memory queue (its only writer)
+// until a round finds the pen idle with a complete file list. A pen name that cannot safely be
+// a local file name is never deleted by either path.
 //
 // Lives as long as the engine whose hooks it fills; runs on the engine's event loop.
-class PenDeletions {
+class PenDeletions : public ItemSource {
 public:
     using Timing = PenDeletionTiming;
     using Outcome = EngineHooks::CleanupOutcome;
@@ -37,7 +40,7 @@ public:
         std::function<QCoro::Task<BLEClient::DeleteOutcome>(FileEntry entry, double timeout)>;
 
     // vault: lends the signed-in service client per call (empty: there is none).
-    PenDeletions(SyncEngine& engine, VaultProvider vault, Timing timing = {});
+    PenDeletions(EngineContext& engine, VaultProvider vault, Timing timing = {});
     // Empties the hooks install() filled, so the engine never calls into a dead object.
     ~PenDeletions();
     PenDeletions(const PenDeletions&) = delete;
@@ -65,6 +68,12 @@ public:
 
     void requestDeviceDelete(const QString& name);
     void cancelDeviceDelete(const QString& name);
+    // Queues names without a word or a manual round, for a caller that runs the round itself.
+    void enqueue(const QStringList& names);
+    // The names (base, pen name or ledger key) waiting for the pen.
+    const QSet<QString>& queued() const { return m_queued; }
+
+    void describe(SyncPlanner::ItemContext& context) const override;
     // What deleting this recording from the pen would cost, for the confirmation.
     QString deleteImpact(const QString& name) const;
 
@@ -78,8 +87,9 @@ private:
 
     // The engine, and whether it still exists after a suspension.
     bool alive() const { return !m_guard.isNull(); }
-    SyncEngine& m_engine;
-    QPointer<SyncEngine> m_guard;
+    EngineContext& m_engine;
+    QPointer<QObject> m_guard;
+    QSet<QString> m_queued;
     VaultProvider m_vault;
     Timing m_timing;
     // Entries the manual queue removed in its latest run: the automatic cleanup of the same

@@ -1,7 +1,9 @@
 #include "cloud/DeviceBinder.h"
 
 #include "cloud/Mindvault.h"
-#include "sync/SyncEngine.h"
+#include "sync/EngineContext.h"
+#include "sync/EngineHooks.h"
+#include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
 
 #include <QRandomGenerator>
@@ -32,10 +34,11 @@ QString reasonOf(const DeviceBindOutcome& outcome)
 
 } // namespace
 
-DeviceBinder::DeviceBinder(SyncEngine& engine, VaultProvider vault, TokenStore store,
+DeviceBinder::DeviceBinder(EngineContext& engine, VaultProvider vault, TokenStore store,
                            Options options)
-    : m_engine(engine), m_guard(&engine), m_vault(std::move(vault)), m_store(std::move(store)),
-      m_bindings(m_store.folder()), m_computerName(std::move(options.computerName)),
+    : m_engine(engine), m_guard(engine.lifetime()), m_vault(std::move(vault)),
+      m_store(std::move(store)), m_bindings(m_store.folder()),
+      m_computerName(std::move(options.computerName)),
       m_randomSuffix(std::move(options.randomSuffix)), m_acceptRebind(options.acceptRebind)
 {
     if (m_computerName.isEmpty())
@@ -83,11 +86,7 @@ QCoro::Task<Mindvault*> DeviceBinder::vault()
 
 void DeviceBinder::showBinding(const QString& peripheralId, const std::optional<QString>& deviceNo)
 {
-    DeviceInfo device = m_engine.device();
-    if (device.peripheralId != peripheralId)
-        return;
-    device.bindingName = deviceNo;
-    m_engine.setDevice(device);
+    m_engine.showBindingName(peripheralId, deviceNo);
 }
 
 void DeviceBinder::log(const QString& line)

@@ -13,7 +13,7 @@
 #include <functional>
 #include <optional>
 
-class SyncEngine;
+class EngineContext;
 
 // How a DeviceBinder is built besides its engine, client and credential store.
 struct DeviceBinderOptions {
@@ -50,7 +50,7 @@ public:
     };
 
     // store: the credential; the binding file lives in the same folder.
-    DeviceBinder(SyncEngine& engine, VaultProvider vault, TokenStore store = TokenStore(),
+    DeviceBinder(EngineContext& engine, VaultProvider vault, TokenStore store = TokenStore(),
                  Options options = {});
     ~DeviceBinder();
     DeviceBinder(const DeviceBinder&) = delete;
@@ -82,8 +82,8 @@ private:
     // Whether the engine still exists after a suspension.
     bool alive() const { return !m_guard.isNull(); }
 
-    SyncEngine& m_engine;
-    QPointer<SyncEngine> m_guard;
+    EngineContext& m_engine;
+    QPointer<QObject> m_guard;
     VaultProvider m_vault;
     TokenStore m_store;
     DeviceBinding m_bindings;

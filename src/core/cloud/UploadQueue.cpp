@@ -7,7 +7,10 @@
 #include "audio/AudioFileReader.h"
 #include "audio/OggWrap.h"
 #include "cloud/MindvaultError.h"
-#include "sync/SyncEngine.h"
+#include "sync/ArchiveScan.h"
+#include "sync/EngineContext.h"
+#include "sync/EngineHooks.h"
+#include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
 
 #include <QCoro/QCoroSignal>
@@ -19,11 +22,6 @@
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
-
-QDateTime distantPast()
-{
-    return QDateTime::fromMSecsSinceEpoch(0, QTimeZone::utc());
-}
 
 QCoro::Task<Mindvault*> borrowVault(QPointer<UploadQueue> queue)
 {
@@ -39,11 +37,13 @@ std::chrono::milliseconds period(double seconds)
 
 } // namespace
 
-UploadQueue::UploadQueue(SyncEngine& engine, Timing timing, TokenStore store,
+UploadQueue::UploadQueue(EngineContext& engine, Timing timing, TokenStore store,
                          QNetworkAccessManager* nam, Mindvault::Timing vaultTiming, QObject* parent)
-    : QObject(parent), m_engineRef(engine), m_engine(&engine), m_timing(timing),
+    : QObject(parent), m_engineRef(engine), m_engine(engine.lifetime()), m_timing(timing),
       m_store(std::move(store)), m_nam(nam), m_vaultTiming(vaultTiming)
-{}
+{
+    engine.addItemSource(m_book);
+}
 
 UploadQueue::~UploadQueue()
 {
@@ -58,6 +58,7 @@ UploadQueue::~UploadQueue()
     }
     if (m_engine.isNull())
         return;
+    engine().removeItemSource(m_book);
     EngineHooks& hooks = engine().hooks();
     hooks.flushUploadQueue = nullptr;
     hooks.startBackgroundLoops = nullptr;
@@ -103,7 +104,7 @@ QCoro::Task<Mindvault*> UploadQueue::ensureVault()
 
     std::optional<MindvaultConfig> config;
     try {
-        config = MindvaultConfig::load(engine().paths.mindvaultConfig());
+        config = MindvaultConfig::load(engine().paths().mindvaultConfig());
     } catch (const std::exception&) {
         co_return nullptr;
     }
@@ -163,7 +164,8 @@ QCoro::Task<std::shared_ptr<Mindvault>> UploadQueue::uiVault(bool allowUnauthent
         client = m_vault;
     } else if (allowUnauthenticated) {
         try {
-            const MindvaultConfig config = MindvaultConfig::load(engine().paths.mindvaultConfig());
+            const MindvaultConfig config =
+                MindvaultConfig::load(engine().paths().mindvaultConfig());
             client = std::make_shared<Mindvault>(config, m_store, m_nam.data(), m_vaultTiming);
         } catch (const std::exception&) {
         }
@@ -176,10 +178,10 @@ QCoro::Task<std::shared_ptr<Mindvault>> UploadQueue::uiVault(bool allowUnauthent
 UploadQueue::LocalFiles UploadQueue::scanUploadable(const QString& folder)
 {
     LocalFiles out;
-    const SyncPlanner::Sizes m4a = SyncEngine::scanLocal(folder, u"m4a"_s);
+    const SyncPlanner::Sizes m4a = ArchiveScan::sizes(folder, u"m4a"_s);
     for (auto it = m4a.cbegin(); it != m4a.cend(); ++it)
         out.insert(it.key(), {it.value(), u"m4a"_s});
-    const SyncPlanner::Sizes ogg = SyncEngine::scanLocal(folder, u"ogg"_s);
+    const SyncPlanner::Sizes ogg = ArchiveScan::sizes(folder, u"ogg"_s);
     for (auto it = ogg.cbegin(); it != ogg.cend(); ++it)
         out.insert(it.key(), {it.value(), u"ogg"_s});
     return out;
@@ -187,37 +189,31 @@ UploadQueue::LocalFiles UploadQueue::scanUploadable(const QString& folder)
 
 void UploadQueue::rebuildUploadQueue(const LocalFiles& local, const SyncManifest& manifest)
 {
-    SyncEngine& e = engine();
-    QHash<QString, PendingUpload> previous;
-    for (const PendingUpload& u : e.uploadQueue)
-        previous.insert(u.base, u);
-    QList<PendingUpload> queue;
-    e.uploadExt.clear();
-    for (auto it = local.cbegin(); it != local.cend(); ++it) {
-        e.uploadExt.insert(it.key(), it.value().ext);
-        if (manifest.uploaded.count(it.key()))
-            continue;
-        PendingUpload entry = previous.value(it.key());
-        if (entry.base.isEmpty()) {
-            entry.base = it.key();
-            entry.nextAttempt = distantPast();
-        }
-        entry.oggBytes = it.value().bytes;
-        queue.append(entry);
-    }
-    e.uploadQueue = queue;
+    m_book.rebuild(local, manifest);
+}
+
+void UploadQueue::noteServiceState(const QString& base, const SyncPlanner::VaultState& state)
+{
+    m_book.setVaultState(base, state);
+}
+
+void UploadQueue::noteSpeakersNamed(const QString& transcriptId, int unconfirmed)
+{
+    m_book.setUnconfirmedSpeakers(transcriptId, unconfirmed);
+    if (alive())
+        engine().refreshLocalView();
 }
 
 QString UploadQueue::localPath(const QString& base, const QString& ext) const
 {
-    return engine().paths.dest() + u'/' + base + u'.' + ext;
+    return engine().paths().dest() + u'/' + base + u'.' + ext;
 }
 
 std::optional<double> UploadQueue::durationOf(const QString& base, const QString& ext) const
 {
     // A pen recording's length is its packet count; the raw file says so without decoding.
     if (ext == u"ogg"_s) {
-        const QFileInfo raw(engine().paths.rawPackets() + u'/' + base + u".opus"_s);
+        const QFileInfo raw(engine().paths().rawPackets() + u'/' + base + u".opus"_s);
         if (raw.isFile() && raw.size() > 0)
             return OggWrap::durationSeconds(raw.size());
     }
@@ -250,16 +246,12 @@ void UploadQueue::markSessionRevoked(std::optional<QString> refusedToken)
 {
     if (!alive() || engine().needsSignIn())
         return;
-    SyncEngine& e = engine();
+    EngineContext& e = engine();
     e.setNeedsSignIn(true);
     m_connected = false;
     m_rejectedToken = refusedToken ? refusedToken : m_store.get(u"refresh_token"_s);
-    for (PendingUpload& u : e.uploadQueue) {
-        u.attempts = 0;
-        u.lastError.reset();
-        u.nextAttempt = distantPast();
-    }
-    e.setUploadBlocked(u"推送暂停：登录已失效（"_s + QString::number(e.uploadQueue.size()) +
+    m_book.forgetAttempts();
+    e.setUploadBlocked(u"推送暂停：登录已失效（"_s + QString::number(m_book.queue().size()) +
                        u" 条在等）。在网页或别的设备上点「退出登录」会连带让这里失效，"
                        u"重新登录一次，这些会自动推上去"_s);
     e.log(u"登录已失效（服务端不认这个刷新令牌），推送暂停，等重新登录。"
@@ -284,7 +276,7 @@ void UploadQueue::signedInAgain()
 
 void UploadQueue::resume()
 {
-    SyncEngine& e = engine();
+    EngineContext& e = engine();
     e.setUploadBlocked(std::nullopt);
     e.setNeedsSignIn(false);
     m_connected = false; // the new credential is on disk; the next use connects with it
@@ -325,7 +317,7 @@ QCoro::Task<> UploadQueue::pollLoop(int generation)
         return q != nullptr && q->alive() && q->m_pollGeneration == generation;
     };
     while (running()) {
-        const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
+        const SyncManifest manifest = SyncManifest::load(engine().paths().manifest());
         co_await refreshVaultStatus(manifest, pollLimit);
         if (!running())
             co_return;

@@ -3,6 +3,7 @@
 #include "cloud/AudioSource.h"
 #include "cloud/Mindvault.h"
 #include "cloud/TokenStore.h"
+#include "cloud/UploadBook.h"
 #include "cloud/UploadTiming.h"
 #include "cloud/VaultProvider.h"
 #include "common/WakeableSleep.h"
@@ -19,18 +20,19 @@
 #include <memory>
 #include <optional>
 
+class EngineContext;
 class QNetworkAccessManager;
-class SyncEngine;
 
 // The engine's way into the service: owns the connected client, builds the upload queue from
 // the ledger and the archive, pushes due recordings (short ones stay local, files the pen cut at
 // its 3-hour limit go up as one), backs off after failures, pauses everything when the sign-in is
 // revoked, and polls pushed recordings until the service has a transcript.
 //
-// Works on the engine's plain fields (uploadQueue, vaultState, ...) on the event loop. install()
-// hands the engine its flush and loop hooks; the destructor takes them back. Every coroutine
-// re-checks that both the queue and the engine still exist after each wait, so either may be
-// destroyed while a push or a poll is on the wire.
+// Owns the upload bookkeeping (UploadBook: the queue, service states, titles, speaker counts)
+// and the flushing flag, and is their only writer; the engine reads the book for the list.
+// install() hands the engine its flush and loop hooks; the destructor takes them back. Every
+// coroutine re-checks that both the queue and the engine still exist after each wait, so either
+// may be destroyed while a push or a poll is on the wire.
 //
 // Choices the queue makes for the engine:
 // - A recording without a planned title is called "录音 yyyy-MM-dd HH:mm" after its start
@@ -52,13 +54,8 @@ class UploadQueue : public QObject {
 public:
     using Timing = UploadTiming;
 
-    // A local recording that can be pushed.
-    struct Local {
-        qint64 bytes = 0;
-        QString ext; // "ogg" or "m4a", lower case
-        bool operator==(const Local&) const = default;
-    };
-    using LocalFiles = QMap<QString, Local>; // base -> file, ascending by base
+    using Local = UploadBook::Local;
+    using LocalFiles = UploadBook::LocalFiles;
 
     // Sessions queried per polling round.
     static constexpr int pollLimit = 12;
@@ -66,7 +63,7 @@ public:
     // store: where the credential lives; nam: shared network manager or nullptr (the client
     // owns one). The service configuration is read from the archive's "importer/mindvault.json"
     // each time a client has to be made.
-    UploadQueue(SyncEngine& engine, Timing timing, TokenStore store,
+    UploadQueue(EngineContext& engine, Timing timing, TokenStore store,
                 QNetworkAccessManager* nam = nullptr, Mindvault::Timing vaultTiming = {},
                 QObject* parent = nullptr);
     ~UploadQueue() override;
@@ -87,6 +84,10 @@ public:
 
     // --- the queue ---
 
+    const UploadBook& book() const { return m_book; }
+    // A flush is under way (a second one waits for it).
+    bool isFlushing() const { return m_flushing; }
+
     // The Ogg and m4a files in folder (an Ogg file wins over an m4a of the same base).
     static LocalFiles scanUploadable(const QString& folder);
     // The queue becomes the local recordings without a session, ascending by base; entries
@@ -96,6 +97,10 @@ public:
     QCoro::Task<int> flushUploadQueue(bool force);
     // The list's "重试": every entry, due or not, in the background.
     void retryUploads();
+    // What the service last said about a pushed recording (the status poll records it).
+    void noteServiceState(const QString& base, const SyncPlanner::VaultState& state);
+    // The user named speakers in a transcript: the list's counter follows without a poll.
+    void noteSpeakersNamed(const QString& transcriptId, int unconfirmed);
 
     // --- sign-in ---
 
@@ -145,7 +150,7 @@ private:
     };
 
     bool alive() const { return !m_closing && !m_engine.isNull(); }
-    SyncEngine& engine() const { return m_engineRef; }
+    EngineContext& engine() const { return m_engineRef; }
 
     QCoro::Task<int> flushBody(bool force);
     // (recordings pushed, flush must stop)
@@ -186,13 +191,15 @@ private:
     // Leaves the paused state after a new sign-in.
     void resume();
 
-    SyncEngine& m_engineRef;
-    QPointer<SyncEngine> m_engine; // tells whether m_engineRef still exists
+    EngineContext& m_engineRef;
+    QPointer<QObject> m_engine; // tells whether m_engineRef still exists
     Timing m_timing;
     TokenStore m_store;
     QPointer<QNetworkAccessManager> m_nam;
     Mindvault::Timing m_vaultTiming;
 
+    UploadBook m_book;
+    bool m_flushing = false;
     std::shared_ptr<Mindvault> m_vault;
     bool m_connected = false;
     bool m_connecting = false;

@@ -7,7 +7,9 @@
 #include "platform/PlatformTexts.h"
 #include "sync/Continuation.h"
 #include "sync/Describe.h"
-#include "sync/SyncEngine.h"
+#include "sync/EngineContext.h"
+#include "sync/RecordingNotes.h"
+#include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
 
 #include <QCoro/QCoroTimer>
@@ -30,11 +32,10 @@ struct UploadQueue::Unit {
 
 QList<UploadQueue::Unit> UploadQueue::planUnits() const
 {
-    const SyncEngine& e = engine();
     QHash<QString, std::optional<double>> seconds;
     QList<std::pair<QString, double>> items;
-    for (const PendingUpload& u : e.uploadQueue) {
-        const std::optional<double> s = durationOf(u.base, e.uploadExt.value(u.base, u"ogg"_s));
+    for (const PendingUpload& u : m_book.queue()) {
+        const std::optional<double> s = durationOf(u.base, m_book.ext(u.base));
         seconds.insert(u.base, s);
         items.append({u.base, s.value_or(0)});
     }
@@ -53,15 +54,14 @@ QList<UploadQueue::Unit> UploadQueue::planUnits() const
 
 QCoro::Task<int> UploadQueue::flushUploadQueue(bool force)
 {
-    QPointer<SyncEngine> owner = m_engine;
     QPointer<UploadQueue> self(this);
     // A flush that started before a round archived its recordings did not see them: wait for
     // it to end and flush again, rather than leave them for the next retry ten minutes later.
-    while (self && alive() && engine().isFlushing)
+    while (self && alive() && m_flushing)
         co_await QCoro::sleepFor(std::chrono::milliseconds(20));
     if (!self || !alive())
         co_return 0;
-    owner->isFlushing = true;
+    m_flushing = true;
     int pushed = 0;
     try {
         pushed = co_await flushBody(force);
@@ -69,8 +69,8 @@ QCoro::Task<int> UploadQueue::flushUploadQueue(bool force)
         if (self && alive())
             engine().log(u"推送中断："_s + describe(e));
     }
-    if (owner)
-        owner->isFlushing = false;
+    if (self)
+        m_flushing = false;
     if (self && alive())
         endUploadingPhase();
     co_return pushed;
@@ -78,8 +78,8 @@ QCoro::Task<int> UploadQueue::flushUploadQueue(bool force)
 
 void UploadQueue::blockUploads(bool signInLost)
 {
-    SyncEngine& e = engine();
-    const QString waiting = QString::number(e.uploadQueue.size());
+    EngineContext& e = engine();
+    const QString waiting = QString::number(m_book.queue().size());
     if (signInLost) {
         e.setLastSummary(u"登录已失效，本次只落盘"_s);
         e.setUploadBlocked(u"推送暂停：登录已失效（"_s + waiting + u" 条在等）。"_s +
@@ -96,8 +96,8 @@ QCoro::Task<int> UploadQueue::flushBody(bool force)
 {
     QPointer<UploadQueue> self(this);
     {
-        const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
-        rebuildUploadQueue(scanUploadable(engine().paths.dest()), manifest);
+        const SyncManifest manifest = SyncManifest::load(engine().paths().manifest());
+        rebuildUploadQueue(scanUploadable(engine().paths().dest()), manifest);
     }
     const Mindvault* vault = co_await ensureVault();
     if (!self || !alive())
@@ -111,10 +111,8 @@ QCoro::Task<int> UploadQueue::flushBody(bool force)
 
     int pushed = 0;
     for (const Unit& unit : planUnits()) {
-        const auto entry =
-            std::find_if(engine().uploadQueue.cbegin(), engine().uploadQueue.cend(),
-                         [&](const PendingUpload& u) { return u.base == unit.bases.front(); });
-        if (entry == engine().uploadQueue.cend())
+        const PendingUpload* entry = m_book.find(unit.bases.front());
+        if (!entry)
             continue;
         if (!force && entry->nextAttempt > engine().now())
             continue;
@@ -126,8 +124,8 @@ QCoro::Task<int> UploadQueue::flushBody(bool force)
             co_return pushed; // revoked: everything waits for a new sign-in
     }
 
-    const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
-    rebuildUploadQueue(scanUploadable(engine().paths.dest()), manifest);
+    const SyncManifest manifest = SyncManifest::load(engine().paths().manifest());
+    rebuildUploadQueue(scanUploadable(engine().paths().dest()), manifest);
     engine().refreshLocalView();
     co_await refreshVaultStatus(manifest, pollLimit);
     co_return pushed;
@@ -183,14 +181,14 @@ QCoro::Task<std::pair<int, bool>> UploadQueue::pushUnit(const Unit& unit)
 
 std::optional<QByteArray> UploadQueue::joinedSegments(const Unit& unit) const
 {
-    const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
+    const SyncManifest manifest = SyncManifest::load(engine().paths().manifest());
     QHash<QString, qint64> importedBytes; // archived Ogg name -> raw bytes received
     for (const auto& [key, imported] : manifest.imported)
         importedBytes.insert(imported.file, imported.bytes);
 
     QList<QByteArray> parts;
     for (const QString& base : unit.bases) {
-        QFile file(engine().paths.rawPackets() + u'/' + base + u".opus"_s);
+        QFile file(engine().paths().rawPackets() + u'/' + base + u".opus"_s);
         if (!file.open(QIODevice::ReadOnly))
             return std::nullopt;
         QByteArray bytes = file.readAll();
@@ -204,37 +202,34 @@ std::optional<QByteArray> UploadQueue::joinedSegments(const Unit& unit) const
 
 bool UploadQueue::readable(const QString& base, const std::optional<double>& seconds)
 {
-    SyncEngine& e = engine();
+    EngineContext& e = engine();
     bool ok = seconds.has_value();
     if (ok) {
-        QFile file(localPath(base, e.uploadExt.value(base, u"ogg"_s)));
+        QFile file(localPath(base, m_book.ext(base)));
         ok = file.open(QIODevice::ReadOnly);
     }
     if (ok)
         return true;
     e.log(base + PlatformTexts::unreadableForUploadLog());
     const QString text = PlatformTexts::unreadableForUpload();
-    for (PendingUpload& u : e.uploadQueue) {
-        if (u.base == base)
-            u.lastError = text;
-    }
-    e.errors.insert(base, text);
+    m_book.noteUnreadable(base, text);
+    e.notes().setError(base, text);
     return false;
 }
 
 bool UploadQueue::keptShort(const QString& base, double seconds)
 {
-    SyncEngine& e = engine();
+    EngineContext& e = engine();
     const int floor = e.cleanup().minUploadSeconds;
     if (!SyncPlanner::tooShortToUpload(seconds, floor)) {
-        e.skippedShort.remove(base);
+        e.notes().clearSkippedShort(base);
         return false;
     }
-    if (!e.skippedShort.contains(base)) {
+    if (!e.notes().skippedShort().contains(base)) {
         e.log(QString::asprintf("%s 只有 %.0f 秒，短于 %d 秒门槛，只落盘不推Mindvault",
                                 base.toUtf8().constData(), seconds, floor));
     }
-    e.skippedShort.insert(base, seconds);
+    e.notes().setSkippedShort(base, seconds);
     return true;
 }
 
@@ -243,7 +238,7 @@ QCoro::Task<UploadQueue::Outcome> UploadQueue::pushSingle(QString base,
 {
     if (!readable(base, seconds) || keptShort(base, *seconds))
         co_return Outcome::skipped;
-    const QString ext = engine().uploadExt.value(base, u"ogg"_s);
+    const QString ext = m_book.ext(base);
     std::optional<AudioSource> audio;
     try {
         audio = AudioSource::fromFile(localPath(base, ext));
@@ -260,8 +255,8 @@ QCoro::Task<UploadQueue::Outcome> UploadQueue::pushSingle(QString base,
 
 UploadQueue::Meta UploadQueue::metaFor(const QString& head, double headSeconds)
 {
-    SyncEngine& e = engine();
-    const SyncManifest manifest = SyncManifest::load(e.paths.manifest());
+    EngineContext& e = engine();
+    const SyncManifest manifest = SyncManifest::load(e.paths().manifest());
     const auto planned = manifest.plan.find(head);
     const Continuation::TrueStart start = e.trueStart(head, headSeconds);
     Meta meta;
@@ -324,37 +319,26 @@ QCoro::Task<UploadQueue::Attempt> UploadQueue::attempt(std::shared_ptr<Mindvault
 
 void UploadQueue::notePushed(const QStringList& bases, const QString& sessionId)
 {
-    SyncEngine& e = engine();
-    SyncManifest::modify(e.paths.manifest(), e.syncLog(), [&](SyncManifest& m) {
+    EngineContext& e = engine();
+    SyncManifest::modify(e.paths().manifest(), e.syncLog(), [&](SyncManifest& m) {
         for (const QString& base : bases)
             m.uploaded[base] = sessionId;
     });
     for (const QString& base : bases) {
-        e.vaultState.insert(base, {u"processing"_s, std::nullopt, std::nullopt});
-        e.errors.remove(base);
-        e.skippedShort.remove(base);
-        e.uploadQueue.removeIf([&](const PendingUpload& u) { return u.base == base; });
+        m_book.notePushed(base);
+        e.notes().clearError(base);
+        e.notes().clearSkippedShort(base);
     }
     e.refreshLocalView();
 }
 
 void UploadQueue::noteFailure(const QStringList& bases, const QString& error)
 {
-    SyncEngine& e = engine();
-    int attempts = 1;
-    for (const PendingUpload& u : e.uploadQueue) {
-        if (u.base == bases.front())
-            attempts = u.attempts + 1;
-    }
+    EngineContext& e = engine();
+    const int attempts = m_book.nextAttemptCount(bases.front());
     const double delay = m_timing.retryDelay(attempts);
     const QDateTime next = e.now().addMSecs(qint64(delay * 1000));
-    for (PendingUpload& u : e.uploadQueue) {
-        if (bases.contains(u.base)) {
-            u.attempts = attempts;
-            u.lastError = error;
-            u.nextAttempt = next;
-        }
-    }
+    m_book.noteFailure(bases, attempts, error, next);
     e.log(u"推Mindvault失败（第 "_s + QString::number(attempts) + u" 次）"_s + bases.front() +
           u"："_s + error + u"——"_s + QString::number(qint64(delay)) + u" 秒后再试"_s);
     e.refreshLocalView();
@@ -372,13 +356,13 @@ void UploadQueue::showStep(const QString& title, const QString& step)
 {
     if (!alive())
         return;
-    SyncEngine& e = engine();
+    EngineContext& e = engine();
     e.log(title + u"："_s + step);
     // Never over a round's own phases: a background flush may run while the pen is connected.
     const SyncPhase& p = e.phase();
     const bool quiet = p.is(SyncPhase::Kind::Idle) || p.is(SyncPhase::Kind::WaitingForDevice) ||
                        p.is(SyncPhase::Kind::Uploading);
-    const bool roundFlush = e.isSyncing && !e.device().connected &&
+    const bool roundFlush = e.isSyncing() && !e.device().connected &&
                             !p.is(SyncPhase::Kind::Connecting) && !p.is(SyncPhase::Kind::Failed);
     if (quiet || roundFlush)
         e.setPhase(SyncPhase::uploading(title, step));
@@ -386,7 +370,7 @@ void UploadQueue::showStep(const QString& title, const QString& step)
 
 void UploadQueue::endUploadingPhase()
 {
-    SyncEngine& e = engine();
+    EngineContext& e = engine();
     if (e.phase().is(SyncPhase::Kind::Uploading))
         e.setPhase(e.monitoring() ? SyncPhase::waitingForDevice() : SyncPhase::idle());
 }

@@ -3,7 +3,8 @@
 #include "cloud/MindvaultError.h"
 #include "cloud/UploadQueue.h"
 #include "sync/Describe.h"
-#include "sync/SyncEngine.h"
+#include "sync/EngineContext.h"
+#include "sync/SyncPaths.h"
 #include "sync/SyncPlanner.h"
 
 #include <QFileInfo>
@@ -33,7 +34,8 @@ QCoro::Task<> UploadQueue::refreshVaultStatus(SyncManifest manifest, int limit)
     m_polling = true;
 
     QSet<QString> terminal;
-    for (auto it = engine().vaultState.cbegin(); it != engine().vaultState.cend(); ++it) {
+    const QHash<QString, SyncPlanner::VaultState>& states = m_book.vaultStates();
+    for (auto it = states.cbegin(); it != states.cend(); ++it) {
         if (isTerminal(it.value()))
             terminal.insert(it.key());
     }
@@ -56,14 +58,14 @@ QCoro::Task<> UploadQueue::refreshVaultStatus(SyncManifest manifest, int limit)
         }
         if (!self || !alive())
             co_return;
-        SyncEngine& e = engine();
+        EngineContext& e = engine();
         if (answer == Answer::revoked) {
             m_polling = false;
             markSessionRevoked(*client);
             co_return;
         }
         // A repush while we waited moved the recording to a new session: this answer is stale.
-        const SyncManifest now = SyncManifest::load(e.paths.manifest());
+        const SyncManifest now = SyncManifest::load(e.paths().manifest());
         const auto current = now.uploaded.find(target.base);
         if (current == now.uploaded.end() || current->second != target.sessionId)
             continue;
@@ -71,22 +73,22 @@ QCoro::Task<> UploadQueue::refreshVaultStatus(SyncManifest manifest, int limit)
         const QString& base = target.base;
         switch (answer) {
         case Answer::state:
-            e.vaultState.insert(base, {state.status, state.transcriptId, state.errorCode});
+            m_book.setVaultState(base, {state.status, state.transcriptId, state.errorCode});
             if (now.pollFailures.count(base)) {
-                SyncManifest::modify(e.paths.manifest(), e.syncLog(),
+                SyncManifest::modify(e.paths().manifest(), e.syncLog(),
                                      [&](SyncManifest& m) { m.pollFailures.erase(base); });
             }
             break;
         case Answer::gone:
-            SyncManifest::modify(e.paths.manifest(), e.syncLog(), [&](SyncManifest& m) {
-                m.missingOnServer[base] = SyncEngine::stamp(e.now());
+            SyncManifest::modify(e.paths().manifest(), e.syncLog(), [&](SyncManifest& m) {
+                m.missingOnServer[base] = SyncManifest::stamp(e.now());
             });
-            e.vaultState.insert(base, {u"deleted"_s, std::nullopt, std::nullopt});
+            m_book.setVaultState(base, {u"deleted"_s, std::nullopt, std::nullopt});
             e.log(base + u" 在Mindvault里已不存在（服务端回 404），不再查它；本地留档不动"_s);
             break;
         case Answer::failed: {
             int failures = 0;
-            SyncManifest::modify(e.paths.manifest(), e.syncLog(),
+            SyncManifest::modify(e.paths().manifest(), e.syncLog(),
                                  [&](SyncManifest& m) { failures = ++m.pollFailures[base]; });
             if (failures == SyncPlanner::pollGiveUpAfter) {
                 e.log(base + u" 连续 "_s + QString::number(SyncPlanner::pollGiveUpAfter) +
@@ -114,14 +116,14 @@ QCoro::Task<> UploadQueue::fetchSpeakersAndTitles(std::shared_ptr<Mindvault> cli
     // wait for a confirmation on the web. The rest would cost requests for the same answers.
     QStringList fresh;
     QStringList counted;
-    for (const SyncPlanner::VaultState& state : engine().vaultState) {
+    for (const SyncPlanner::VaultState& state : m_book.vaultStates()) {
         if (!state.transcriptId)
             continue;
         const QString& id = *state.transcriptId;
         if (!m_described.contains(id)) {
             if (!fresh.contains(id))
                 fresh.append(id);
-        } else if (engine().unconfirmedSpeakers.value(id, 0) > 0 && !counted.contains(id)) {
+        } else if (m_book.unconfirmedSpeakers().value(id, 0) > 0 && !counted.contains(id)) {
             counted.append(id);
         }
     }
@@ -136,14 +138,14 @@ QCoro::Task<> UploadQueue::fetchSpeakersAndTitles(std::shared_ptr<Mindvault> cli
             co_return;
         // The query covers every id asked: one without a row has nothing to confirm.
         for (const QString& id : counted)
-            engine().unconfirmedSpeakers.insert(id, counts.value(id, 0));
+            m_book.setUnconfirmedSpeakers(id, counts.value(id, 0));
         if (fresh.isEmpty())
             co_return;
         const QMap<QString, QString> titles = co_await client->transcriptTitles(fresh);
         if (!self || !alive())
             co_return;
         for (auto it = titles.cbegin(); it != titles.cend(); ++it)
-            engine().vaultTitles.insert(it.key(), it.value());
+            m_book.setTitle(it.key(), it.value());
         for (const QString& id : fresh)
             m_described.insert(id);
     } catch (const MindvaultError& e) {
@@ -158,11 +160,11 @@ void UploadQueue::clearPollGiveUp(const QString& base)
 {
     if (!alive())
         return;
-    SyncEngine& e = engine();
-    const SyncManifest manifest = SyncManifest::load(e.paths.manifest());
+    EngineContext& e = engine();
+    const SyncManifest manifest = SyncManifest::load(e.paths().manifest());
     if (!manifest.pollFailures.count(base) && !manifest.missingOnServer.count(base))
         return;
-    SyncManifest::modify(e.paths.manifest(), e.syncLog(), [&](SyncManifest& m) {
+    SyncManifest::modify(e.paths().manifest(), e.syncLog(), [&](SyncManifest& m) {
         m.pollFailures.erase(base);
         m.missingOnServer.erase(base);
     });
@@ -185,7 +187,7 @@ QCoro::Task<> UploadQueue::manualPush(QString base, bool newRound)
     const Mindvault* connected = co_await ensureVault();
     if (!self || !alive())
         co_return;
-    SyncEngine& e = engine();
+    EngineContext& e = engine();
     if (!connected) {
         e.log(base + u" 失败：没接通Mindvault"_s);
         co_return;
@@ -209,7 +211,7 @@ QCoro::Task<> UploadQueue::manualPush(QString base, bool newRound)
     QString id = u"mac-ble-"_s + base;
     int round = 0;
     if (newRound) {
-        SyncManifest::modify(e.paths.manifest(), e.syncLog(),
+        SyncManifest::modify(e.paths().manifest(), e.syncLog(),
                              [&](SyncManifest& m) { round = ++m.repushRounds[base]; });
         e.setLastSummary(u"重推第 "_s + QString::number(round) + u" 轮"_s);
         id += u"-r"_s + QString::number(round);
@@ -249,6 +251,6 @@ QCoro::Task<> UploadQueue::manualPush(QString base, bool newRound)
         engine().log(base + u" 手动推送 → 会话 "_s + result.sessionId +
                      (result.alreadyDone ? u"（幂等重放，未重传）"_s : QString()));
     }
-    const SyncManifest manifest = SyncManifest::load(engine().paths.manifest());
+    const SyncManifest manifest = SyncManifest::load(engine().paths().manifest());
     co_await refreshVaultStatus(manifest, pollLimit);
 }

@@ -1,6 +1,9 @@
 #include "sync/ManifestEdits.h"
 
-#include "sync/SyncEngine.h"
+#include "sync/EngineContext.h"
+#include "sync/EngineHooks.h"
+#include "sync/SyncPaths.h"
+#include "sync/SyncPlanner.h"
 
 using namespace Qt::StringLiterals;
 
@@ -25,7 +28,8 @@ QString trimSpacesAndTabs(const QString& text)
 
 } // namespace
 
-ManifestEdits::ManifestEdits(SyncEngine& engine) : m_engine(engine), m_guard(&engine) {}
+ManifestEdits::ManifestEdits(EngineContext& engine) : m_engine(engine), m_guard(engine.lifetime())
+{}
 
 ManifestEdits::~ManifestEdits()
 {
@@ -43,7 +47,7 @@ void ManifestEdits::install()
 
 void ManifestEdits::requestRedownload(const QString& name)
 {
-    SyncManifest manifest = SyncManifest::load(m_engine.paths.manifest());
+    SyncManifest manifest = SyncManifest::load(m_engine.paths().manifest());
     QStringList importKeys;
     QStringList failureKeys;
     // An empty name is contained in every key; it names no recording.
@@ -87,14 +91,14 @@ void ManifestEdits::requestRedownload(const QString& name)
     }
     m_engine.refreshLocalView();
     // A round under way has planned its downloads already; the next one fetches the recording.
-    if (!m_engine.isSyncing) {
+    if (!m_engine.isSyncing()) {
         m_engine.syncNow();
     }
 }
 
 void ManifestEdits::toggleIn(bool starred, const QString& name)
 {
-    SyncManifest manifest = SyncManifest::load(m_engine.paths.manifest());
+    SyncManifest manifest = SyncManifest::load(m_engine.paths().manifest());
     QStringList& names = starred ? manifest.starred : manifest.dismissed;
     if (names.contains(name)) {
         names.removeAll(name);
@@ -118,7 +122,7 @@ void ManifestEdits::toggleDismissed(const QString& name)
 void ManifestEdits::setPlan(const QString& name, const std::optional<QString>& title,
                             const std::optional<QString>& projectId)
 {
-    SyncManifest manifest = SyncManifest::load(m_engine.paths.manifest());
+    SyncManifest manifest = SyncManifest::load(m_engine.paths().manifest());
     // The upload already carried its title and project; a later plan would only mislead.
     if (manifest.uploaded.contains(name)) {
         m_engine.refreshLocalView();
@@ -146,7 +150,7 @@ void ManifestEdits::setPlan(const QString& name, const std::optional<QString>& t
 
 ArchiveAudit::Report ManifestEdits::runArchiveAudit()
 {
-    const ArchiveAudit::Report report = ArchiveAudit::run(m_engine.paths);
+    const ArchiveAudit::Report report = ArchiveAudit::run(m_engine.paths());
     auditFinished(report);
     return report;
 }

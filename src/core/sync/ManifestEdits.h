@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <optional>
 
-class SyncEngine;
+class EngineContext;
 
 // The user's edits of the ledger (re-download, star, dismiss, planned title and project) and the
 // engine's entry to the archive audit. Every edit loads the ledger afresh, changes it, saves it
@@ -16,7 +16,7 @@ class SyncEngine;
 // the recording list.
 class ManifestEdits {
 public:
-    explicit ManifestEdits(SyncEngine& engine);
+    explicit ManifestEdits(EngineContext& engine);
     // Empties the hook install() filled.
     ~ManifestEdits();
     ManifestEdits(const ManifestEdits&) = delete;
@@ -43,6 +43,6 @@ private:
     // Removes every occurrence of the name from the list, or appends it when absent.
     void toggleIn(bool starred, const QString& name);
 
-    SyncEngine& m_engine;
-    QPointer<SyncEngine> m_guard; // whether the engine still exists at destruction
+    EngineContext& m_engine;
+    QPointer<QObject> m_guard; // whether the engine still exists at destruction
 };

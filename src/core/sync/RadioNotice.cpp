@@ -22,7 +22,7 @@ RadioNotice::RadioNotice(CentralPort& central, SyncEngine& engine, double holdSe
         [this] {
             if (m_noted && *m_noted != CentralPort::poweredOn &&
                 m_latest != CentralPort::poweredOn && m_engine.monitoring() &&
-                !m_engine.isSyncing && m_engine.phase().is(SyncPhase::Kind::WaitingForDevice))
+                !m_engine.isSyncing() && m_engine.phase().is(SyncPhase::Kind::WaitingForDevice))
                 m_engine.setPhase(SyncPhase::failed(unavailable(*m_noted)));
         },
         Qt::QueuedConnection);
@@ -50,7 +50,7 @@ void RadioNotice::settle(int state)
         return;
     const bool wasUnavailable = m_noted && *m_noted != CentralPort::poweredOn;
     m_noted = state;
-    const bool listening = m_engine.monitoring() && !m_engine.isSyncing;
+    const bool listening = m_engine.monitoring() && !m_engine.isSyncing();
     if (state != CentralPort::poweredOn) {
         const QString text = unavailable(state);
         m_engine.log(text + u"——"_s + RadioState::advice(state));

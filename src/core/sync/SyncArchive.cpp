@@ -1,7 +1,9 @@
 // The archive side of the engine: partial downloads, local scans, failure counts, the list.
 
 #include "cloud/VaultFailure.h"
+#include "sync/ArchiveScan.h"
 #include "sync/AtomicFile.h"
+#include "sync/ItemSource.h"
 #include "sync/SyncEngine.h"
 
 #include <QDir>
@@ -13,7 +15,7 @@ using namespace Qt::Literals::StringLiterals;
 
 QString SyncEngine::partialPath(const QString& base, const QString& suffix) const
 {
-    return paths.rawPackets() + u'/' + base + suffix;
+    return m_paths.rawPackets() + u'/' + base + suffix;
 }
 
 std::optional<uint32_t> SyncEngine::partialAnnounced(const QString& base) const
@@ -30,7 +32,7 @@ std::optional<uint32_t> SyncEngine::partialAnnounced(const QString& base) const
 
 std::optional<FileError> SyncEngine::archiveRefusal(const QString& base, uint32_t size) const
 {
-    return FileError::refusal(paths.rawPackets() + u'/' + base + u".opus"_s,
+    return FileError::refusal(m_paths.rawPackets() + u'/' + base + u".opus"_s,
                               SyncPlanner::roomToArchive(size));
 }
 
@@ -78,7 +80,7 @@ void SyncEngine::dropStalePartials(const QList<FileEntry>& entries,
     QStringList dropped;
     const QString suffix = u".part"_s;
     for (const QString& name :
-         QDir(paths.rawPackets()).entryList({u"*"_s + suffix}, QDir::Files | QDir::Hidden)) {
+         QDir(m_paths.rawPackets()).entryList({u"*"_s + suffix}, QDir::Files | QDir::Hidden)) {
         const QString base = name.chopped(suffix.size());
         // A list cut short may lack a file that is still on the pen.
         if (waiting.contains(base) || (!listComplete && !listed.contains(base)))
@@ -95,7 +97,7 @@ void SyncEngine::dropStalePartials(const QList<FileEntry>& entries,
 void SyncEngine::noteDownloadFailure(const FileEntry& entry)
 {
     const QString key = SyncPlanner::manifestKey(entry);
-    SyncManifest manifest = SyncManifest::load(paths.manifest());
+    SyncManifest manifest = SyncManifest::load(m_paths.manifest());
     const int n = (manifest.downloadFailures.count(key) ? manifest.downloadFailures[key] : 0) + 1;
     manifest.downloadFailures[key] = n;
     persist(manifest);
@@ -105,44 +107,43 @@ void SyncEngine::noteDownloadFailure(const FileEntry& entry)
         const QString base = SyncPlanner::normalizedBase(entry.name);
         const QString limit = QString::number(SyncPlanner::giveUpAfter);
         log(base + u" 连续 "_s + limit + u" 次下载失败，不再自动重试（界面上仍可手动重试）"_s);
-        errors.insert(base, u"试了 "_s + limit +
-                                u" 次都没拿到内容，已停止自动重试——详情里点「重新下载」可以再试"_s);
+        m_notes.setError(base,
+                         u"试了 "_s + limit +
+                             u" 次都没拿到内容，已停止自动重试——详情里点「重新下载」可以再试"_s);
     }
 }
 
-SyncPlanner::Sizes SyncEngine::scanLocal(const QString& folder, const QString& ext)
+void SyncEngine::notePenList(const QList<FileEntry>& entries)
 {
-    SyncPlanner::Sizes out;
-    const QString suffix = u'.' + ext.toLower();
-    const QFileInfoList files = QDir(folder).entryInfoList(QDir::Files | QDir::Hidden);
-    for (const QFileInfo& f : files) {
-        const QString name = f.fileName();
-        if (name.toLower().endsWith(suffix))
-            out.insert(name.chopped(suffix.size()), f.size());
-    }
-    return out;
+    m_pen.noteEntries(entries);
+}
+
+void SyncEngine::addItemSource(const ItemSource& source)
+{
+    if (!m_itemSources.contains(&source))
+        m_itemSources.append(&source);
+}
+
+void SyncEngine::removeItemSource(const ItemSource& source)
+{
+    m_itemSources.removeAll(&source);
 }
 
 void SyncEngine::refreshLocalView()
 {
-    const SyncManifest manifest = SyncManifest::load(paths.manifest());
+    const SyncManifest manifest = SyncManifest::load(m_paths.manifest());
     SyncPlanner::ItemContext context;
-    context.localOgg = scanLocal(paths.dest(), u"ogg"_s);
-    context.rawOpus = scanLocal(paths.rawPackets(), u"opus"_s);
-    context.status = lastStatus;
-    context.current = lastCurrent;
-    context.errors = errors;
-    context.vault = vaultState;
-    context.unconfirmed = unconfirmedSpeakers;
-    context.titles = vaultTitles;
-    for (const PendingUpload& u : uploadQueue)
-        context.uploadAttempts.insert(u.base, u.attempts);
-    context.skippedShort = skippedShort;
-    context.pendingDelete = pendingDeviceDelete;
+    context.localOgg = ArchiveScan::sizes(m_paths.dest(), u"ogg"_s);
+    context.rawOpus = ArchiveScan::sizes(m_paths.rawPackets(), u"opus"_s);
+    context.status = m_pen.status();
+    context.current = m_pen.current();
+    m_notes.describe(context);
+    for (const ItemSource* source : m_itemSources)
+        source->describe(context);
     context.explainFailure = [](const QString& code) {
         return VaultFailure::explain(code);
     };
-    QList<RecordingItem> items = SyncPlanner::buildItems(lastEntries, manifest, context);
+    QList<RecordingItem> items = SyncPlanner::buildItems(m_pen.entries(), manifest, context);
     if (items == m_items)
         return;
     m_items = std::move(items);

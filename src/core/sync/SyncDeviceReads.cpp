@@ -35,20 +35,20 @@ QCoro::Task<> SyncEngine::readSyncCriticalInfo()
     if (!self)
         co_return;
     updateDevice([&](DeviceInfo& d) { d.recordStatus = status; });
-    lastStatus = status;
+    m_pen.noteStatus(status);
 
     if (isRecording(status)) {
         const std::optional<QString> current =
             co_await orAbsent(ble.currentFilename(m_timing.currentNameTimeout));
         if (!self)
             co_return;
-        lastCurrent = current;
+        m_pen.noteCurrent(current);
         if (!current) {
             log(u"设备说在录（状态 "_s + QString::number(*status) + u"）却读不到当前文件名"_s +
                 u"——这一批全部按「可能正在录」跳过，不冒截断的险"_s);
         }
     } else {
-        lastCurrent.reset();
+        m_pen.noteCurrent(std::nullopt);
     }
     if (!status) {
         log(u"读不到录音状态——本轮仍按「没在录」处理（分不清读失败和固件不支持，一律拦会让老固件永远同步不了，见 SyncPlanner.isLive）"_s);
@@ -104,11 +104,11 @@ QCoro::Task<> SyncEngine::readDisplayInfo()
         const qint64 remain = capacity->remain;
         const qint64 used = std::max<qint64>(total - remain, 0);
         const qint64 sum =
-            std::accumulate(lastEntries.cbegin(), lastEntries.cend(), qint64(0),
+            std::accumulate(m_pen.entries().cbegin(), m_pen.entries().cend(), qint64(0),
                             [](qint64 acc, const FileEntry& e) { return acc + e.size; });
         QString line = u"容量原始值：总 "_s + QString::number(total) + u" 剩 "_s +
                        QString::number(remain) + u" 已用 "_s + QString::number(used) + u" 格"_s +
-                       u"；此刻列表 "_s + QString::number(lastEntries.size()) + u" 条合计 "_s +
+                       u"；此刻列表 "_s + QString::number(m_pen.entries().size()) + u" 条合计 "_s +
                        QString::number(sum) + u" B"_s;
         if (total > remain)
             line += u"；推算一格 ≈ "_s + QString::number(sum / used) + u" B"_s;
@@ -123,20 +123,9 @@ QCoro::Task<> SyncEngine::readDisplayInfo()
 
 void SyncEngine::checkBattery(std::optional<uint8_t> level)
 {
-    // Only a reading moves the warning state: an unanswered read, or the 110 some pens report
-    // without a reading, says nothing about the charge, and clearing on it would repeat the
-    // warning at the next low reading. 21-30 keeps the last state so a level hovering around
-    // the threshold does not warn again and again.
-    if (!level || *level == 110)
+    if (!m_pen.lowBatteryWarningDue(level))
         return;
-    if (*level >= 31) {
-        warnedLowBattery = false;
-        return;
-    }
-    if (*level <= 20 && !warnedLowBattery) {
-        warnedLowBattery = true;
-        const QString pct = QString::number(*level);
-        log(u"录音笔电量 "_s + pct + u"%，偏低"_s);
-        notify(u"录音笔只剩 "_s + pct + u"% 电，出门前记得充"_s, u"电量偏低"_s);
-    }
+    const QString pct = QString::number(*level);
+    log(u"录音笔电量 "_s + pct + u"%，偏低"_s);
+    notify(u"录音笔只剩 "_s + pct + u"% 电，出门前记得充"_s, u"电量偏低"_s);
 }

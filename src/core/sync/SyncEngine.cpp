@@ -4,7 +4,9 @@
 #include "device/BLEError.h"
 #include "device/CentralPort.h"
 #include "device/RadioState.h"
+#include "sync/ArchiveScan.h"
 #include "sync/Describe.h"
+#include "sync/LogDetail.h"
 
 #include <QCoro/QCoroFuture>
 #include <QDir>
@@ -19,11 +21,12 @@
 using namespace Qt::Literals::StringLiterals;
 
 SyncEngine::SyncEngine(CentralPort& central, SyncPaths paths_, double cooldown_,
-                       QString deviceNameHint_, Options options, QObject* parent)
-    : QObject(parent), paths(std::move(paths_)), cooldown(cooldown_),
-      deviceNameHint(std::move(deviceNameHint_)), m_central(central), m_timing(options.timing),
-      m_bleTiming(options.bleTiming), m_clock(std::move(options.clock)),
-      m_notify(std::move(options.notify)), m_logObserver(std::move(options.logObserver))
+                       QString m_deviceNameHint_, Options options, QObject* parent)
+    : QObject(parent), m_paths(std::move(paths_)), m_deviceNameHint(std::move(m_deviceNameHint_)),
+      m_central(central), m_timing(options.timing), m_bleTiming(options.bleTiming),
+      m_clock(std::move(options.clock)), m_notify(std::move(options.notify)),
+      m_logObserver(std::move(options.logObserver)), m_policy(cooldown_, m_timing),
+      m_witnesses(m_paths.witnesses(), [this](const QString& line) { log(line); })
 {
     refreshLocalView();
 }
@@ -54,6 +57,12 @@ void SyncEngine::updateDevice(const std::function<void(DeviceInfo&)>& change)
     DeviceInfo d = m_device;
     change(d);
     setDevice(d);
+}
+
+void SyncEngine::showBindingName(const QString& peripheralId, const std::optional<QString>& name)
+{
+    if (m_device.peripheralId == peripheralId)
+        updateDevice([&](DeviceInfo& d) { d.bindingName = name; });
 }
 
 void SyncEngine::setPhase(const SyncPhase& phase)
@@ -117,7 +126,7 @@ void SyncEngine::setCleanup(const CleanupSettings& settings)
     m_cleanup = settings;
     Q_EMIT cleanupChanged();
     try {
-        m_cleanup.save(paths.cleanupSettings());
+        m_cleanup.save(m_paths.cleanupSettings());
     } catch (const FileError& e) {
         const QString text =
             u"设置没能存下来（这次运行照新设置办，重启后会回到原来的设置）："_s + e.description();
@@ -131,7 +140,7 @@ void SyncEngine::setCleanup(const CleanupSettings& settings)
 SyncLog& SyncEngine::syncLog()
 {
     if (!m_log)
-        m_log = std::make_shared<SyncLog>(paths.syncLog(), m_clock, m_logObserver);
+        m_log = std::make_shared<SyncLog>(m_paths.syncLog(), m_clock, m_logObserver);
     return *m_log;
 }
 
@@ -148,7 +157,7 @@ void SyncEngine::notify(const QString& body, const QString& title)
 
 bool SyncEngine::persist(const SyncManifest& manifest)
 {
-    return manifest.persist(paths.manifest(), syncLog());
+    return manifest.persist(m_paths.manifest(), syncLog());
 }
 
 BLEClient& SyncEngine::client()
@@ -158,19 +167,14 @@ BLEClient& SyncEngine::client()
     return *m_client;
 }
 
-QString SyncEngine::stamp(const QDateTime& date)
-{
-    return date.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss"_s);
-}
-
 // --- lifecycle ---
 
 void SyncEngine::loadCleanupSettingsOnce()
 {
-    if (cleanupLoaded)
+    if (m_cleanupLoaded)
         return;
-    cleanupLoaded = true;
-    const CleanupSettings loaded = CleanupSettings::load(paths.cleanupSettings());
+    m_cleanupLoaded = true;
+    const CleanupSettings loaded = CleanupSettings::load(m_paths.cleanupSettings());
     if (loaded == m_cleanup)
         return;
     m_cleanup = loaded;
@@ -180,12 +184,13 @@ void SyncEngine::loadCleanupSettingsOnce()
 void SyncEngine::start()
 {
     loadCleanupSettingsOnce();
-    loadWitnesses();
+    m_witnesses.load();
     recoverStrandedRecordings();
     if (m_hooks.startBackgroundLoops)
         m_hooks.startBackgroundLoops();
-    log(u"开始持续监听（广播流，冷却 "_s + QString::number(static_cast<long long>(cooldown)) +
-        u"s，自动清理 "_s + (m_cleanup.deleteAfterSync ? u"开"_s : u"关"_s) + u"）"_s);
+    log(u"开始持续监听（广播流，冷却 "_s +
+        QString::number(static_cast<long long>(m_policy.cooldown())) + u"s，自动清理 "_s +
+        (m_cleanup.deleteAfterSync ? u"开"_s : u"关"_s) + u"）"_s);
     if (m_monitorTask)
         return;
     setMonitoring(true);
@@ -202,7 +207,7 @@ void SyncEngine::stop()
     if (m_hooks.stopBackgroundLoops)
         m_hooks.stopBackgroundLoops();
     setMonitoring(false);
-    if (!isSyncing) {
+    if (!m_syncing) {
         cancelMonitorLoop();
         if (!m_phase.is(SyncPhase::Kind::Failed))
             setPhase(SyncPhase::idle());
@@ -221,7 +226,7 @@ void SyncEngine::cancelMonitorLoop()
 
 void SyncEngine::endSyncing()
 {
-    isSyncing = false;
+    m_syncing = false;
     // A stop() that came during the round left the loop to end after it.
     if (!m_monitoring && m_monitorTask) {
         cancelMonitorLoop();
@@ -233,195 +238,28 @@ void SyncEngine::endSyncing()
 
 void SyncEngine::interruptRound()
 {
-    if (isSyncing && m_client && m_client->isConnected())
+    if (m_syncing && m_client && m_client->isConnected())
         m_client->disconnect();
 }
 
-void SyncEngine::installDisconnectHandler()
+QCoro::Task<> SyncEngine::runRound(Discovered target)
 {
+    if (m_syncing)
+        co_return;
+    m_syncing = true;
     QPointer<SyncEngine> self(this);
-    client().setOnDisconnect([self](const std::optional<QString>& error) {
-        if (!self)
-            return;
-        // Hop back onto the loop: the client may be in the middle of its own bookkeeping.
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, error] {
-                SyncEngine* engine = self.data();
-                if (!engine)
-                    return;
-                engine->updateDevice([](DeviceInfo& d) { d.connected = false; });
-                engine->log(error ? u"设备意外断开："_s + *error : u"设备意外断开"_s);
-                if (engine->m_monitoring && !engine->isSyncing)
-                    engine->setPhase(SyncPhase::waitingForDevice());
-            },
-            Qt::QueuedConnection);
-    });
-}
-
-QCoro::Task<> SyncEngine::monitorLoop(int generation)
-{
-    QPointer<SyncEngine> self(this);
-    installDisconnectHandler();
-    if (m_phase.is(SyncPhase::Kind::Idle))
-        setPhase(SyncPhase::waitingForDevice());
-
-    AdvertisementStream stream = client().advertisements();
-    m_monitorStream = &stream;
-    const auto cancelled = [&] {
-        return !self || self->m_monitorGeneration != generation;
-    };
-
-    while (true) {
-        const std::optional<Discovered> d = co_await stream.next();
-        if (cancelled())
-            co_return; // the engine is gone, or stop() already cleared the loop
-        if (!d || !m_monitoring)
-            break;
-        const std::optional<Discovered> target = pick({*d});
-        if (target)
-            noteSeen(*target, now());
-        if (isSyncing)
-            continue;
-        if (m_phase.is(SyncPhase::Kind::Failed))
-            setPhase(SyncPhase::waitingForDevice());
-        if (!target || !passedCooldown(*target))
-            continue;
-        isSyncing = true;
-        co_await runSync(*target);
-        if (cancelled())
-            co_return;
-        isSyncing = false;
-        Q_EMIT roundEnded();
-        if (!m_monitoring)
-            break;
-    }
-
-    m_monitorStream = nullptr;
-    m_monitorTask.reset();
-    if (!m_monitoring && !m_phase.is(SyncPhase::Kind::Failed) && !isSyncing)
-        setPhase(SyncPhase::idle());
-}
-
-// --- choosing the pen and its cool-down ---
-
-std::optional<Discovered> SyncEngine::pick(const QList<Discovered>& candidates) const
-{
-    for (const Discovered& d : candidates) {
-        if (d.byService)
-            return d;
-    }
-    const QString hint = deviceNameHint.toLower();
-    for (const Discovered& d : candidates) {
-        if (d.name.toLower().contains(hint))
-            return d;
-    }
-    return std::nullopt;
-}
-
-void SyncEngine::noteSeen(const Discovered& d, const QDateTime& at)
-{
-    if (m_device.lastSeenAt) {
-        const double gap = double(m_device.lastSeenAt->msecsTo(at)) / 1000.0;
-        if (gap < m_timing.sightingInterval)
-            return;
-        if (gap > m_timing.returnGap) {
-            log(u"录音笔又开始广播了（上次见到是 "_s + stamp(*m_device.lastSeenAt) + u"，中间 "_s +
-                QString::number(static_cast<long long>(gap / 60.0)) + u" 分钟没有信号）"_s);
-        }
-    }
-    updateDevice([&](DeviceInfo& info) {
-        info.lastSeenAt = at;
-        if (info.name == DeviceInfo().name)
-            info.name = d.name;
-    });
-}
-
-bool SyncEngine::passedCooldown(const Discovered& d)
-{
-    const QString key = d.peripheral;
-    const QDateTime at = now();
-    const auto last = lastTriggered.constFind(key);
-    if (last != lastTriggered.cend()) {
-        const double elapsed = double(last->msecsTo(at)) / 1000.0;
-        // Both possible intervals are at least this long; skip the folder listing behind
-        // currentCooldown for the many advertisements that arrive well inside it.
-        if (elapsed < std::min(m_timing.resumeCooldown, cooldown))
-            return false;
-        if (elapsed < currentCooldown(key))
-            return false;
-    }
-    lastTriggered.insert(key, at);
-    return true;
-}
-
-double SyncEngine::currentCooldown(const QString& key) const
-{
-    if (resumingInProgress())
-        return m_timing.resumeCooldown;
-    const int n = std::clamp(idleRounds.value(key, 0), 0, 3);
-    return std::max(cooldown, m_timing.backoffSteps[static_cast<size_t>(n)]);
-}
-
-bool SyncEngine::resumingInProgress() const
-{
-    // A partial the archive could not take anyway (disk full, read-only) waits for the user,
-    // not for the pen: hurrying back would only spend the pen's battery.
-    const QString suffix = u".part"_s;
-    for (const QString& part :
-         QDir(paths.rawPackets()).entryList({u"*"_s + suffix}, QDir::Files | QDir::Hidden)) {
-        const QString base = part.chopped(suffix.size());
-        if (!archiveRefusal(base, partialAnnounced(base).value_or(0)))
-            return true;
-    }
-    return false;
-}
-
-void SyncEngine::noteRoundOutcome(const QString& key, bool productive)
-{
-    if (productive) {
-        const bool wasIdle = idleRounds.value(key, 0) >= 1;
-        idleRounds.insert(key, 0);
-        // The interval the loop will really wait, as below: a pending partial keeps it short.
-        if (wasIdle) {
-            log(u"有新内容，重连间隔打回 "_s +
-                QString::number(static_cast<long long>(currentCooldown(key))) + u"s"_s);
-        }
-        return;
-    }
-    const int n = std::min(idleRounds.value(key, 0) + 1, 3);
-    idleRounds.insert(key, n);
-    // The interval the loop will really wait: a download waiting to resume shortens it.
-    log(u"空转第 "_s + QString::number(n) + u" 轮，下次重连间隔 "_s +
-        QString::number(static_cast<long long>(currentCooldown(key))) + u"s"_s);
-}
-
-// --- manual trigger ---
-
-QCoro::Task<std::optional<Discovered>> SyncEngine::discover(double seconds)
-{
-    QPointer<SyncEngine> self(this);
-    QList<Discovered> found;
-    try {
-        found = co_await client().scan(seconds, deviceNameHint);
-    } catch (const std::exception&) {
-        co_return std::nullopt;
-    }
-    if (!self)
-        co_return std::nullopt;
-    const std::optional<Discovered> pen = pick(found);
-    if (pen)
-        lastTriggered.insert(pen->peripheral, now());
-    co_return pen;
+    co_await runSync(std::move(target));
+    if (self)
+        m_syncing = false;
 }
 
 void SyncEngine::syncNow()
 {
-    if (isSyncing) {
+    if (m_syncing) {
         setLastSummary(u"正在同步中，忽略这次手动触发"_s);
         return;
     }
-    isSyncing = true;
+    m_syncing = true;
     [](QPointer<SyncEngine> self) -> QCoro::Task<> {
         const std::optional<Discovered> d = co_await self->discover(self->m_timing.discoverSeconds);
         if (!self)
@@ -463,19 +301,15 @@ QCoro::Task<int> SyncEngine::flushUploadQueue(bool force)
 
 void SyncEngine::recoverStrandedRecordings()
 {
-    const SyncPlanner::Sizes caf = scanLocal(paths.dest(), u"caf"_s);
-    const SyncPlanner::Sizes m4a = scanLocal(paths.dest(), u"m4a"_s);
-    QStringList stranded;
-    for (auto it = caf.cbegin(); it != caf.cend(); ++it) {
-        if (!m4a.contains(it.key()))
-            stranded.append(it.key());
-    }
+    // A ".caf" beside an ".m4a" is looked at too: a conversion cut short may have left one
+    // that does not read.
+    QStringList stranded = ArchiveScan::sizes(m_paths.dest(), u"caf"_s).keys();
     if (stranded.isEmpty() || !m_hooks.convertToM4a)
         return; // without a converter the files simply wait for a start that has one
     std::sort(stranded.begin(), stranded.end());
 
     // Off the loop: only files and the log (which is thread-safe) are touched.
-    const QString dest = paths.dest();
+    const QString dest = m_paths.dest();
     const auto convert = m_hooks.convertToM4a;
     syncLog();
     std::ignore = QtConcurrent::run([stranded, dest, convert, logRef = m_log] {
@@ -487,7 +321,7 @@ void SyncEngine::recoverStrandedRecordings()
                 logRef->write(QString::asprintf("补转搁浅录音 %s → m4a（%.1f 秒）",
                                                 base.toUtf8().constData(), seconds));
             } catch (const std::exception& e) {
-                logRef->write(u"补转 "_s + base + u" 失败："_s + describe(e) +
+                logRef->write(u"补转 "_s + base + u" 失败："_s + describeForLog(e) +
                               u"——原始 caf 留着"_s);
             }
         }

@@ -8,18 +8,22 @@
 #include "sync/CleanupSettings.h"
 #include "sync/Continuation.h"
 #include "sync/DeviceInfo.h"
+#include "sync/EngineContext.h"
 #include "sync/EngineHooks.h"
 #include "sync/EngineOptions.h"
 #include "sync/EngineTiming.h"
 #include "sync/FileError.h"
 #include "sync/LiveWitness.h"
-#include "sync/PendingUpload.h"
+#include "sync/MonitorPolicy.h"
+#include "sync/PenWatch.h"
 #include "sync/RecordingItem.h"
+#include "sync/RecordingNotes.h"
 #include "sync/SyncLog.h"
 #include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"
 #include "sync/SyncPhase.h"
 #include "sync/SyncPlanner.h"
+#include "sync/WitnessStore.h"
 
 #include <QCoro/QCoroTask>
 #include <QDateTime>
@@ -35,17 +39,19 @@
 
 class AdvertisementStream;
 class CentralPort;
+class ItemSource;
 
 // The importer's one long-lived coordinator: listens to the pen's advertisements, runs a sync
 // round whenever the pen is seen and its cool-down has passed (or on demand), and publishes what
-// it knows for the UI. Everything runs on the one event loop; `isSyncing` is the only guard
+// it knows for the UI. Everything runs on the one event loop; isSyncing() is the only guard
 // against overlapping rounds. The monitor loop holds the engine weakly, so the engine may be
 // destroyed while it listens; destroy it only while no round runs (roundEnded tells).
 //
 // The published properties are read through getters and announced by their *Changed signals.
-// The plain fields below are public because the service client and the cleanup code work on
-// them as engine members; only the event-loop thread touches them.
-class SyncEngine : public QObject {
+// Components hanging off the engine (upload queue, pen deletions, ledger edits, device binding)
+// see it only as their EngineContext and keep their own state; their part of the list comes in
+// through ItemSource.
+class SyncEngine final : public QObject, public EngineContext {
     Q_OBJECT
 
 public:
@@ -56,29 +62,39 @@ public:
                Options options = {}, QObject* parent = nullptr);
     ~SyncEngine() override;
 
-    EngineHooks& hooks() { return m_hooks; }
+    EngineHooks& hooks() override { return m_hooks; }
     const EngineTiming& timing() const { return m_timing; }
-    QDateTime now() const;
+    QDateTime now() const override;
+    const SyncPaths& paths() const override { return m_paths; }
+    RecordingNotes& notes() override { return m_notes; }
+    const RecordingNotes& notes() const { return m_notes; }
+    QObject* lifetime() override { return this; }
+    void addItemSource(const ItemSource& source) override;
+    void removeItemSource(const ItemSource& source) override;
 
     // --- published properties ---
-    const DeviceInfo& device() const { return m_device; }
+    const DeviceInfo& device() const override { return m_device; }
     const QList<RecordingItem>& items() const { return m_items; }
-    const SyncPhase& phase() const { return m_phase; }
+    const SyncPhase& phase() const override { return m_phase; }
     const std::optional<QDateTime>& lastRun() const { return m_lastRun; }
     const QString& lastSummary() const { return m_lastSummary; }
-    bool monitoring() const { return m_monitoring; }
-    const std::optional<BindMismatch>& pendingBindMismatch() const { return m_pendingBindMismatch; }
+    bool monitoring() const override { return m_monitoring; }
+    const std::optional<BindMismatch>& pendingBindMismatch() const override
+    {
+        return m_pendingBindMismatch;
+    }
     const std::optional<QString>& uploadBlocked() const { return m_uploadBlocked; }
-    bool needsSignIn() const { return m_needsSignIn; }
-    const CleanupSettings& cleanup() const { return m_cleanup; }
+    bool needsSignIn() const override { return m_needsSignIn; }
+    const CleanupSettings& cleanup() const override { return m_cleanup; }
 
     void setDevice(const DeviceInfo& device);
-    void setPhase(const SyncPhase& phase);
-    void setLastRun(const std::optional<QDateTime>& at);
-    void setLastSummary(const QString& summary);
-    void setPendingBindMismatch(const std::optional<BindMismatch>& mismatch);
-    void setUploadBlocked(const std::optional<QString>& text);
-    void setNeedsSignIn(bool needed);
+    void setPhase(const SyncPhase& phase) override;
+    void setLastRun(const std::optional<QDateTime>& at) override;
+    void setLastSummary(const QString& summary) override;
+    void setPendingBindMismatch(const std::optional<BindMismatch>& mismatch) override;
+    void setUploadBlocked(const std::optional<QString>& text) override;
+    void setNeedsSignIn(bool needed) override;
+    void showBindingName(const QString& peripheralId, const std::optional<QString>& name) override;
     // Assigning the settings also saves them (there is no other save path).
     void setCleanup(const CleanupSettings& settings);
 
@@ -86,7 +102,14 @@ public:
     void start();
     void stop();
     // Manual round: discover, round, flush. Refused (summary only) while a round runs.
-    void syncNow();
+    void syncNow() override;
+    // A round is running (from the loop, the manual trigger or runRound()).
+    bool isSyncing() const override { return m_syncing; }
+    // One round under the guard isSyncing() tells; refused (nothing done) while one runs.
+    QCoro::Task<> runRound(Discovered target);
+    // Holds the guard as if a round ran, so that nothing starts one: for code that drives the
+    // round's steps by hand (tests, benches).
+    void holdRoundGuard(bool held) { m_syncing = held; }
     // Cuts the link of a running round so it ends soon: the current download keeps a valid
     // partial and the round finishes its bookkeeping (used when the process is asked to quit).
     void interruptRound();
@@ -95,6 +118,9 @@ public:
     bool analysing() const { return m_analyses > 0; }
 
     // --- monitor loop pieces ---
+    const MonitorPolicy& monitorPolicy() const { return m_policy; }
+    // The base cool-down, a floor under every back-off step.
+    void setCooldown(double seconds) { m_policy.setCooldown(seconds); }
     std::optional<Discovered> pick(const QList<Discovered>& candidates) const;
     void noteSeen(const Discovered& d, const QDateTime& at);
     bool passedCooldown(const Discovered& d);
@@ -107,12 +133,12 @@ public:
     // --- the round ---
     // One complete conversation with the pen; never throws.
     QCoro::Task<> runSync(Discovered target);
-    void refreshLocalView();
-    // base -> size of every file in folder whose lower-cased name ends in "." + ext.
-    static SyncPlanner::Sizes scanLocal(const QString& folder, const QString& ext);
-    // "yyyy-MM-dd HH:mm:ss", local time.
-    static QString stamp(const QDateTime& date);
+    void refreshLocalView() override;
     void checkBattery(std::optional<uint8_t> level);
+    // What the last round read from the pen.
+    const PenWatch& penWatch() const { return m_pen; }
+    // The pen's file list as the list shows it (the round sets it after listing).
+    void notePenList(const QList<FileEntry>& entries);
 
     // Partial downloads in rawPackets: base + ".part" and base + ".part.size".
     QString partialPath(const QString& base, const QString& suffix) const;
@@ -135,44 +161,20 @@ public:
 
     // --- live witnesses ---
     // Reads the evidence file (start() does this); a missing or broken file keeps the map.
-    void loadWitnesses();
-    void noteLiveObservation();
-    Continuation::TrueStart trueStart(const QString& base, double durationSec);
-    void saveWitnesses();
+    void loadWitnesses() { m_witnesses.load(); }
+    const LiveWitness::Map& witnesses() const { return m_witnesses.witnesses(); }
+    Continuation::TrueStart trueStart(const QString& base, double durationSec) override
+    {
+        return m_witnesses.trueStart(base, durationSec);
+    }
 
     // --- shared helpers for engine members elsewhere ---
-    void log(const QString& line);
-    SyncLog& syncLog();
-    void notify(const QString& body, const QString& title);
+    void log(const QString& line) override;
+    SyncLog& syncLog() override;
+    void notify(const QString& body, const QString& title) override;
     // Saves the ledger; a failure is logged and the round carries on.
-    bool persist(const SyncManifest& manifest);
+    bool persist(const SyncManifest& manifest) override;
     BLEClient& client();
-
-    // --- plain fields ---
-    QList<PendingUpload> uploadQueue;
-    QHash<QString, QString> uploadExt; // base -> local file extension
-    const SyncPaths paths;
-    double cooldown;
-    QString deviceNameHint;
-    QHash<QString, VoiceActivity::Report> voiceReports;
-    QHash<QString, double> skippedShort;
-    QSet<QString> pendingDeviceDelete;
-    QHash<QString, int> unconfirmedSpeakers;
-    QHash<QString, QString> vaultTitles;
-    QHash<QString, int> idleRounds; // peripheral id -> unproductive rounds in a row (0...3)
-    bool cleanupLoaded = false;
-    bool isSyncing = false;
-    bool isFlushing = false;
-    QHash<QString, QDateTime> lastTriggered; // peripheral id -> last round start
-    QHash<QString, QString> errors;          // base -> last problem, shown on the item
-    QHash<QString, SyncPlanner::VaultState> vaultState;
-    QList<FileEntry> lastEntries;
-    bool didSyncClock = false;
-    std::optional<QDateTime> lastNotRecordingAt;
-    LiveWitness::Map witnesses;
-    std::optional<uint8_t> lastStatus;
-    std::optional<QString> lastCurrent;
-    bool warnedLowBattery = false;
 
 Q_SIGNALS:
     void deviceChanged();
@@ -222,6 +224,8 @@ private:
     void cacheWaveformLater(const QString& base, const QString& audioPath);
     void endAnalysis();
 
+    const SyncPaths m_paths;
+    QString m_deviceNameHint;
     CentralPort& m_central;
     EngineTiming m_timing;
     BLEClient::Timing m_bleTiming;
@@ -242,6 +246,14 @@ private:
     std::optional<QString> m_uploadBlocked;
     bool m_needsSignIn = false;
     CleanupSettings m_cleanup;
+
+    bool m_syncing = false;
+    bool m_cleanupLoaded = false;
+    MonitorPolicy m_policy;
+    PenWatch m_pen;
+    WitnessStore m_witnesses;
+    RecordingNotes m_notes;
+    QList<const ItemSource*> m_itemSources;
 
     // The monitor loop: present while it runs; the number is its generation, so a loop that was
     // cancelled and replaced never clears its successor.

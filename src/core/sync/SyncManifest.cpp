@@ -14,6 +14,11 @@
 using namespace Qt::StringLiterals;
 using Json = nlohmann::json;
 
+QString SyncManifest::stamp(const QDateTime& date)
+{
+    return date.toLocalTime().toString(u"yyyy-MM-dd HH:mm:ss"_s);
+}
+
 namespace {
 
 QString qs(const std::string& s)

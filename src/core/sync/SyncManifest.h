@@ -4,6 +4,7 @@
 #include "sync/FileError.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -61,6 +62,8 @@ struct SyncManifest {
     bool operator==(const SyncManifest&) const = default;
 
     static SyncManifest fresh() { return {}; }
+    // How the ledger writes a moment: "yyyy-MM-dd HH:mm:ss", local time.
+    static QString stamp(const QDateTime& date);
 
     // Never throws. No file: empty and trustworthy. Unreadable or not a JSON object: empty and
     // untrustworthy. Otherwise each key decodes on its own: a key of the wrong type comes back

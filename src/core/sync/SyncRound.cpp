@@ -3,6 +3,7 @@
 #include "sync/SyncRound.h"
 
 #include "audio/OggWrap.h"
+#include "sync/ArchiveScan.h"
 #include "sync/AtomicFile.h"
 #include "sync/Describe.h"
 #include "sync/SyncEngine.h"
@@ -33,7 +34,7 @@ QCoro::Task<> SyncEngine::runSync(Discovered target)
     Round round;
 
     try {
-        paths.ensureDirs();
+        m_paths.ensureDirs();
     } catch (const std::exception& e) {
         setPhase(SyncPhase::failed(u"建不了导入目录："_s + describe(e)));
         log(u"建不了导入目录："_s + describe(e));
@@ -113,16 +114,14 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
     co_await readSyncCriticalInfo();
     if (!self)
         co_return false;
-    noteLiveObservation();
+    m_witnesses.observe(m_pen.status(), m_pen.current(), now());
 
     // Setting the clock while the pen records could disturb the file being written.
-    if (!(lastStatus == 1 || lastStatus == 3)) {
+    if (!(m_pen.status() == 1 || m_pen.status() == 3)) {
         try {
             ble.setTime(now());
-            if (!didSyncClock) {
+            if (m_pen.noteClockSet())
                 log(u"已给录音笔校时"_s);
-                didSyncClock = true;
-            }
         } catch (const std::exception& e) {
             log(u"校时没发出去："_s + describe(e) + u"（不影响这一轮同步）"_s);
         }
@@ -146,26 +145,26 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
         co_return false;
     round.entries = list.entries;
     round.gotDone = list.gotDone;
-    lastEntries = list.entries;
+    notePenList(list.entries);
     refreshLocalView();
     log(u"列表回来 "_s + QString::number(list.entries.size()) + u" 条"_s +
         (list.gotDone ? QString() : u"（未收到 2-18 结束帧，可能不完整）"_s));
     if (const QString unsafe = SyncPlanner::unsafeEntriesNote(list.entries); !unsafe.isEmpty())
         log(unsafe);
 
-    SyncManifest manifest = SyncManifest::load(paths.manifest());
+    SyncManifest manifest = SyncManifest::load(m_paths.manifest());
     if (!manifest.isTrustworthy) {
         // Once per round, with what the user can do; every refused save below says only that.
         round.ledgerUnreadable = true;
-        log(SyncManifest::unreadableReason(paths.manifest())
-                .value_or(u"清单 "_s + paths.manifest() + u" 读不出来"_s));
+        log(SyncManifest::unreadableReason(m_paths.manifest())
+                .value_or(u"清单 "_s + m_paths.manifest() + u" 读不出来"_s));
     }
-    const SyncPlanner::Sizes localRaw = scanLocal(paths.rawPackets(), u"opus"_s);
-    const SyncPlanner::Sizes localOgg = scanLocal(paths.dest(), u"ogg"_s);
+    const SyncPlanner::Sizes localRaw = ArchiveScan::sizes(m_paths.rawPackets(), u"opus"_s);
+    const SyncPlanner::Sizes localOgg = ArchiveScan::sizes(m_paths.dest(), u"ogg"_s);
     backfillAndRewrap(round.entries, manifest, localRaw, localOgg, round);
 
     const QList<FileEntry> pending =
-        SyncPlanner::pending(round.entries, manifest, lastStatus, lastCurrent, localRaw);
+        SyncPlanner::pending(round.entries, manifest, m_pen.status(), m_pen.current(), localRaw);
     round.pendingCount = int(pending.size());
     // A file skipped only for this round (being recorded, say) keeps its partial.
     dropStalePartials(round.entries, SyncPlanner::resumable(round.entries, manifest, localRaw),
@@ -198,7 +197,8 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
 
     int deleted = 0; // nothing can be queued without the deletion code
     if (m_hooks.runPendingDeletes)
-        deleted = co_await m_hooks.runPendingDeletes(ble, round.entries, lastStatus, round.gotDone);
+        deleted =
+            co_await m_hooks.runPendingDeletes(ble, round.entries, m_pen.status(), round.gotDone);
     if (!self)
         co_return false;
     if (deleted >= 1)
@@ -208,7 +208,8 @@ QCoro::Task<bool> SyncEngine::roundBody(const Discovered& target, Round& round)
         setPhase(SyncPhase::cleaning());
         EngineHooks::CleanupOutcome outcome;
         if (m_hooks.performCleanup) {
-            outcome = co_await m_hooks.performCleanup(ble, round.entries, lastStatus, lastCurrent);
+            outcome = co_await m_hooks.performCleanup(ble, round.entries, m_pen.status(),
+                                                      m_pen.current());
             if (!self)
                 co_return false;
         } else {
@@ -229,14 +230,14 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
                                    const SyncPlanner::Sizes& localRaw,
                                    const SyncPlanner::Sizes& localOgg, Round& round)
 {
-    const QList<FileEntry> unrecorded =
-        SyncPlanner::unrecorded(entries, manifest, lastStatus, lastCurrent, localRaw, localOgg);
+    const QList<FileEntry> unrecorded = SyncPlanner::unrecorded(
+        entries, manifest, m_pen.status(), m_pen.current(), localRaw, localOgg);
     if (!unrecorded.isEmpty()) {
         QStringList bases;
         for (const FileEntry& e : unrecorded) {
             const QString base = SyncPlanner::normalizedBase(e.name);
-            manifest.imported[SyncPlanner::manifestKey(e)] = {base + u".ogg"_s,
-                                                              localRaw.value(base), stamp(now())};
+            manifest.imported[SyncPlanner::manifestKey(e)] = {
+                base + u".ogg"_s, localRaw.value(base), SyncManifest::stamp(now())};
             bases.append(base);
         }
         persist(manifest, round);
@@ -244,11 +245,11 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
             bases.join(u"、"_s));
     }
 
-    const QList<FileEntry> rewrap =
-        SyncPlanner::needsRewrap(entries, manifest, lastStatus, lastCurrent, localRaw, localOgg);
+    const QList<FileEntry> rewrap = SyncPlanner::needsRewrap(entries, manifest, m_pen.status(),
+                                                             m_pen.current(), localRaw, localOgg);
     for (const FileEntry& e : rewrap) {
         const QString base = SyncPlanner::normalizedBase(e.name);
-        QFile rawFile(paths.rawPackets() + u'/' + base + u".opus"_s);
+        QFile rawFile(m_paths.rawPackets() + u'/' + base + u".opus"_s);
         if (!rawFile.open(QIODevice::ReadOnly)) {
             log(u"重封 "_s + base + u" 失败：裸包读不出来（"_s + base + u".opus）"_s);
             continue;
@@ -256,7 +257,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
         const QByteArray raw = rawFile.readAll();
         rawFile.close();
         try {
-            AtomicFile::write(paths.dest() + u'/' + base + u".ogg"_s,
+            AtomicFile::write(m_paths.dest() + u'/' + base + u".ogg"_s,
                               OggWrap::wrap(raw, sampleRate, oggTag));
         } catch (const std::exception& err) {
             log(u"重封 "_s + base + u" 失败："_s + describe(err) + u"——裸包留着，下一轮再试"_s);
@@ -266,7 +267,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
             continue;
         }
         manifest.imported[SyncPlanner::manifestKey(e)] = {base + u".ogg"_s, raw.size(),
-                                                          stamp(now())};
+                                                          SyncManifest::stamp(now())};
         persist(manifest, round);
         log(u"重封 "_s + base + u"：裸包完整但 ogg 缺失，本地补封成功（没有重下）"_s);
     }
@@ -276,7 +277,7 @@ void SyncEngine::backfillAndRewrap(const QList<FileEntry>& entries, SyncManifest
 bool SyncEngine::persist(const SyncManifest& manifest, Round& round)
 {
     std::optional<FileError> blocked;
-    const bool saved = manifest.persist(paths.manifest(), syncLog(), &blocked);
+    const bool saved = manifest.persist(m_paths.manifest(), syncLog(), &blocked);
     if (blocked)
         noteBlocked(*blocked, round);
     return saved;
@@ -324,8 +325,8 @@ QCoro::Task<> SyncEngine::finishRound(const Discovered& target, Round& round)
         parts.append(stoppedText(*round.blocked));
     if (!round.gotDone)
         parts.append(u"列表未收到 2-18，按空闲收尾"_s);
-    if (lastCurrent && !lastCurrent->isEmpty())
-        parts.append(SyncPlanner::normalizedBase(*lastCurrent) + u" 录音中已跳过"_s);
+    if (m_pen.current() && !m_pen.current()->isEmpty())
+        parts.append(SyncPlanner::normalizedBase(*m_pen.current()) + u" 录音中已跳过"_s);
     setLastSummary(parts.join(u"，"_s));
     log(u"同步结束："_s + m_lastSummary);
 

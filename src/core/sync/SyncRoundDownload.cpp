@@ -6,12 +6,14 @@
 #include "sync/ArchiveSlot.h"
 #include "sync/AtomicFile.h"
 #include "sync/Describe.h"
+#include "sync/LogDetail.h"
 #include "sync/ProgressThrottle.h"
 #include "sync/SyncEngine.h"
 #include "sync/SyncRound.h"
 
 #include <QCoro/QCoroFuture>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <memory>
@@ -39,11 +41,11 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
     const QString name = entry.name;
     const uint32_t size = entry.size;
 
-    errors.remove(base);
+    m_notes.clearError(base);
     // A recording the archive cannot take is not fetched only to be thrown away: on a full
     // disk every round would otherwise spend the pen's battery on the same download.
     if (const std::optional<FileError> refused = archiveRefusal(base, size)) {
-        errors.insert(base, refused->description());
+        m_notes.setError(base, refused->description());
         log(u"先不下 "_s + name + u"："_s + refused->description());
         noteBlocked(*refused, round);
         refreshLocalView();
@@ -80,8 +82,9 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
             savePartial(base, size, result.data);
         } catch (const std::exception& e) {
             // The link is gone either way; what matters is not claiming a breakpoint we lack.
-            errors.insert(base, QString::asprintf("传到 %.0f%% 时设备断开了，断点没存下来：", pct) +
-                                    describe(e));
+            m_notes.setError(base,
+                             QString::asprintf("传到 %.0f%% 时设备断开了，断点没存下来：", pct) +
+                                 describe(e));
             log(QString::asprintf("断线中断 %s：收到的 %d/%s B 没能存成断点，不计失败——",
                                   c(name).constData(), int(got),
                                   c(QString::number(size)).constData()) +
@@ -90,7 +93,7 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
             refreshLocalView();
             co_return false;
         }
-        errors.insert(base, QString::asprintf("传到 %.0f%% 时设备断开了，下次连上接着传", pct));
+        m_notes.setError(base, QString::asprintf("传到 %.0f%% 时设备断开了，下次连上接着传", pct));
         log(QString::asprintf("断线中断 %s：已存断点 %d/%s B（%.0f%%），不计失败",
                               c(name).constData(), int(got), c(QString::number(size)).constData(),
                               pct));
@@ -109,9 +112,9 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
 
     if (result.endCode == 0 && got > 0) {
         const double pct = percentOf(got, size);
-        errors.insert(base,
-                      QString::asprintf("只收到 %d/%d 字节（%.1f%%），设备却报了完成——按未完成处理",
-                                        int(got), int(size), pct));
+        m_notes.setError(
+            base, QString::asprintf("只收到 %d/%d 字节（%.1f%%），设备却报了完成——按未完成处理",
+                                    int(got), int(size), pct));
         log(QString::asprintf("下载不完整 %s：收到 %d/%d 字节（%.1f%%）续传%d次，丢弃重来",
                               c(name).constData(), int(got), int(size), pct, result.resumes));
         // What was kept to resume from led here: resuming from it again would repeat this.
@@ -127,7 +130,7 @@ QCoro::Task<bool> SyncEngine::downloadOne(const FileEntry& entry, Round& round)
             reason = ProtoError::filenameTooLong(name).description();
             tried.clear();
         }
-        errors.insert(base, u"下载失败："_s + reason + tried);
+        m_notes.setError(base, u"下载失败："_s + reason + tried);
         log(QString::asprintf("下载失败 %s：%s 拿到 %d/%s B 续传%d次 %.0fs", c(name).constData(),
                               c(reason).constData(), int(got), c(QString::number(size)).constData(),
                               result.resumes, result.seconds));
@@ -144,14 +147,14 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
     const QString key = SyncPlanner::manifestKey(entry);
     const QByteArray& data = result.data;
     const auto fail = [&](const QString& text) {
-        errors.insert(base, text);
+        m_notes.setError(base, text);
         log(text);
         // Not this recording's fault when the folder refuses every write: it waits, uncounted.
         if (!round.blocked)
             ++round.failedCount;
         refreshLocalView();
     };
-    SyncManifest manifest = SyncManifest::load(paths.manifest());
+    SyncManifest manifest = SyncManifest::load(m_paths.manifest());
     std::optional<QString> slot;
     QString archivedName;
     try {
@@ -160,11 +163,11 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
         const QByteArray destBytes = raw ? OggWrap::wrap(data, 16000, u"QX27"_s) : data;
         const QString destExt =
             raw ? u".ogg"_s : ArchiveSlot::containerExtension(result.filename, data);
-        slot = ArchiveSlot::choose(paths, manifest, key, base, data, destExt, destBytes);
+        slot = ArchiveSlot::choose(m_paths, manifest, key, base, data, destExt, destBytes);
         if (slot) {
             archivedName = *slot + destExt;
-            AtomicFile::write(paths.rawPackets() + u'/' + *slot + u".opus"_s, data);
-            AtomicFile::write(paths.dest() + u'/' + archivedName, destBytes);
+            AtomicFile::write(m_paths.rawPackets() + u'/' + *slot + u".opus"_s, data);
+            AtomicFile::write(m_paths.dest() + u'/' + archivedName, destBytes);
         }
     } catch (const std::exception& e) {
         noteBlocked(e, round);
@@ -178,7 +181,7 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
     if (*slot != base)
         log(base + u" 这个名字已归档了另一条录音，这一条存为 "_s + *slot);
 
-    manifest.imported[key] = {archivedName, data.size(), stamp(now())};
+    manifest.imported[key] = {archivedName, data.size(), SyncManifest::stamp(now())};
     manifest.downloadFailures.erase(key);
     persist(manifest, round);
     dropPartial(base);
@@ -189,12 +192,29 @@ void SyncEngine::archive(const FileEntry& entry, const DownloadResult& result, R
         QString::asprintf("%.1f", kbps) + u"KB/s"_s +
         (result.resumes >= 1 ? u" 续传"_s + QString::number(result.resumes) + u"次"_s : QString()));
 
-    const QString archived = paths.dest() + u'/' + archivedName;
+    const QString archived = m_paths.dest() + u'/' + archivedName;
     if (archivedName.endsWith(u".ogg"_s))
         screenSpeechLater(*slot, archived);
     cacheWaveformLater(*slot, archived);
     refreshLocalView();
 }
+
+namespace {
+
+// Why an analysis job threw, caught on its worker thread where the exception still has its type.
+template <typename Job> auto failureOf(const Job& job, QString& why) -> decltype(job())
+{
+    try {
+        return job();
+    } catch (const std::exception& e) {
+        why = describeForLog(e);
+    } catch (...) {
+        why = u"未知错误"_s;
+    }
+    return decltype(job())();
+}
+
+} // namespace
 
 void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
 {
@@ -203,23 +223,30 @@ void SyncEngine::screenSpeechLater(const QString& base, const QString& oggPath)
     ++m_analyses;
     [](QPointer<SyncEngine> self, QString b, QString path,
        EngineHooks::ScreenSpeechFn screen) -> QCoro::Task<> {
+        // Counted down however this ends, or `--once` would wait for it for ever.
+        const auto done = qScopeGuard([self] {
+            if (self)
+                self->endAnalysis();
+        });
         // Off the loop; nothing waits for or is blocked by the verdict. (The job is a named
         // object: GCC 12 destroys temporaries of a co_await expression twice.)
-        const auto job = [screen, path] {
-            return screen(path);
+        auto why = std::make_shared<QString>();
+        const auto job = [screen, path, why] {
+            return failureOf([&] { return screen(path); }, *why);
         };
         QFuture<std::optional<VoiceActivity::Report>> future = QtConcurrent::run(job);
         const std::optional<VoiceActivity::Report> report = co_await future;
         if (!self)
             co_return;
+        if (!why->isEmpty())
+            self->log(u"语音检测："_s + b + u" 分析失败——"_s + *why);
         if (report) {
             if (!report->isLikelySpeech) {
                 self->log(u"语音检测："_s + b + u" 疑似没有人声——"_s + report->reason +
                           u"（仅记录，未拦截）"_s);
             }
-            self->voiceReports.insert(b, *report);
+            self->m_notes.setVoiceReport(b, *report);
         }
-        self->endAnalysis();
     }(this, base, oggPath, m_hooks.screenSpeech);
 }
 
@@ -230,13 +257,18 @@ void SyncEngine::cacheWaveformLater(const QString& base, const QString& audioPat
     ++m_analyses;
     [](QPointer<SyncEngine> self, QString b, QString path,
        EngineHooks::CacheWaveformFn cache) -> QCoro::Task<> {
-        const auto job = [cache, b, path] {
-            cache(b, path);
+        const auto done = qScopeGuard([self] {
+            if (self)
+                self->endAnalysis();
+        });
+        auto why = std::make_shared<QString>();
+        const auto job = [cache, b, path, why] {
+            failureOf([&] { cache(b, path); }, *why);
         };
         QFuture<void> future = QtConcurrent::run(job);
         co_await future;
-        if (self)
-            self->endAnalysis();
+        if (self && !why->isEmpty())
+            self->log(u"波形："_s + b + u" 算不出来——"_s + *why);
     }(this, base, audioPath, m_hooks.cacheWaveform);
 }
 

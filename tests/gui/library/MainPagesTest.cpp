@@ -4,6 +4,7 @@
 #include "GuiHarness.h"
 #include "audit/ArchiveAuditPanel.h"
 #include "cloud/MindvaultConfig.h"
+#include "cloud/UploadQueue.h"
 #include "device/BindMismatchCard.h"
 #include "device/DevicePage.h"
 #include "device/SideRail.h"
@@ -129,13 +130,12 @@ TEST_F(MainPagesTest, NamingTheLastSpeakerClearsTheListCounterWithoutWaitingForA
     h.state().wire();
     const QString base = u"20240301-090000"_s;
     SyncEngine& engine = h.engine();
-    TestSupport::writeFile(engine.paths.dest() + u'/' + base + u".ogg"_s, "OggS");
+    TestSupport::writeFile(engine.paths().dest() + u'/' + base + u".ogg"_s, "OggS");
     SyncManifest ledger;
     ledger.uploaded[base] = u"s1"_s;
-    ledger.save(engine.paths.manifest());
-    engine.vaultState.insert(base, {u"ready"_s, u"t1"_s, std::nullopt});
-    engine.unconfirmedSpeakers.insert(u"t1"_s, 2);
-    engine.refreshLocalView();
+    ledger.save(engine.paths().manifest());
+    h.queue().noteServiceState(base, {u"ready"_s, u"t1"_s, std::nullopt});
+    h.queue().noteSpeakersNamed(u"t1"_s, 2);
     auto* counter = view.findChild<QToolButton*>(u"speakersCounter"_s);
     ASSERT_TRUE(TestSupport::spinUntil([&] { return !counter->isHidden(); }));
     EXPECT_EQ(counter->text(), u"待认人 1"_s);
@@ -229,7 +229,7 @@ TEST_F(MainPagesTest, WebAddressIsReadWhenAPageIsOpened)
 
     // The configuration arrives while the application runs.
     const MindvaultConfig config{u"http://127.0.0.1:9/"_s, u"http://127.0.0.1:9"_s, u"anon"_s};
-    TestSupport::writeFile(h.engine().paths.mindvaultConfig(), config.encode());
+    TestSupport::writeFile(h.engine().paths().mindvaultConfig(), config.encode());
     QTest::mouseClick(open, Qt::LeftButton);
     ASSERT_EQ(h.shell().opened.size(), 1);
     EXPECT_EQ(h.shell().opened[0], QUrl(config.apiBase));
