@@ -30,7 +30,7 @@ EngineServices::EngineServices(SyncEngine& engine, Options options)
     // The store follows the list: whatever becomes transcribed (or was before this store
     // existed) is fetched in the background.
     m_transcripts = std::make_unique<TranscriptKeeper>(
-        TranscriptStore::pathIn(engine.paths.root()),
+        TranscriptStore::pathIn(engine.paths().root()),
         TranscriptKeeper::fetchThrough(vaultProvider()),
         [&engine](const QString& line) { engine.log(line); }, options.transcriptTiming);
     QObject::connect(&engine, &SyncEngine::itemsChanged, m_transcripts.get(), [this, &engine] {

@@ -101,9 +101,9 @@ TEST_F(TranscriptStoreService, ATranscriptIsKeptSearchableAndOutlivesTheService)
     // The service deletes the recording; its transcript is still found, offline.
     // A transcribed recording is not asked about again until the next start.
     ASSERT_TRUE(server.deleteSession(sessionId.toStdString()));
-    engine().vaultState.clear();
+    makeServices();
     poll();
-    ASSERT_EQ(engine().vaultState.value(base).status, u"deleted"_s);
+    ASSERT_EQ(services->uploadQueue()->book().vaultStates().value(base).status, u"deleted"_s);
     ASSERT_TRUE(TestSupport::spinUntil(
         [&] { return services->transcripts().store()->get(base)->serviceDeleted; }));
     nam.clearConnectionCache();

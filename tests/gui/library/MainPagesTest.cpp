@@ -245,12 +245,11 @@ TEST_F(MainPagesTest, ChoosingATranscriptHitSelectsTheRecordingAndPlaysFromThere
     SyncManifest ledger;
     for (const QString& base : {said, other}) {
         TestSupport::writeFile(
-            engine.paths.dest() + u'/' + base + u".ogg"_s,
+            engine.paths().dest() + u'/' + base + u".ogg"_s,
             TestSupport::readFile(QStringLiteral(KESTREL_FIXTURES "/audio/speech-opusenc.ogg")));
         ledger.uploaded[base] = u"s-"_s + base;
-        engine.vaultState.insert(base, {u"ready"_s, u"t-"_s + base, std::nullopt});
     }
-    ledger.save(engine.paths.manifest());
+    ledger.save(engine.paths().manifest());
     engine.refreshLocalView();
     StoredTranscript t;
     t.base = said;
