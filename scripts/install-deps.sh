@@ -13,6 +13,8 @@ packages=(
   qt6-multimedia-dev
   # the transcript store: Qt SQL's SQLite driver on the system SQLite (3.40: FTS5 with trigrams)
   libqt6sql6-sqlite
+  # and SQLite's own interface, where search walks an index's rows faster than Qt SQL can
+  libsqlite3-dev
   # JSON, HTTP (stand-in service)
   nlohmann-json3-dev libcpp-httplib-dev libssl-dev
   # audio: FFmpeg libraries, libogg/libopus (independent readers in tests), FFTW

@@ -37,8 +37,22 @@ TEST(TranscriptQuery, IndexExpressionsQuoteEverything)
 {
     EXPECT_EQ(TranscriptQuery::trigramExpression(u"开会讨论"_s), u"\"开会讨\" AND \"会讨论\""_s);
     EXPECT_EQ(TranscriptQuery::trigramExpression(u"a\"b"_s), u"\"a\"\"b\""_s);
-    EXPECT_EQ(TranscriptQuery::prefixExpression({u"开会了"_s, u"开*\x01"_s}),
-              u"\"开会了\" OR \"开*\x01\""_s);
+    EXPECT_EQ(TranscriptQuery::pairExpression(u"开会"_s), u"\"开会\""_s);
+    EXPECT_EQ(TranscriptQuery::pairExpression(u"\""_s), u"\"\"\"\" *"_s);
+    EXPECT_EQ(TranscriptQuery::pairExpression(u"\U0001F600"_s), u"\"\U0001F600\" *"_s);
+}
+
+TEST(TranscriptQuery, EveryCharacterBeginsAPairToken)
+{
+    const QList<QPair<QString, QString>> cases{
+        {u"开会开会"_s, u"开会 会开 会"_s},        // each pair once
+        {u"好，走"_s, u"好， ，走 走"_s},          // punctuation pairs too; the last alone
+        {u"a b\tc"_s, u"a b c"_s},                 // nothing across spaces or controls
+        {u"\U0001F600笑"_s, u"\U0001F600笑 笑"_s}, // a character outside the basic plane
+        {u"  "_s, u""_s},
+    };
+    for (const auto& [text, tokens] : cases)
+        EXPECT_EQ(TranscriptQuery::pairTokens(text), tokens) << text.toStdString();
 }
 
 TEST(SearchCommand, OneTabSeparatedLinePerHit)

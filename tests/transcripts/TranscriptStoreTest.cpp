@@ -178,3 +178,60 @@ TEST_F(TranscriptStoreTest, AStoreOfANewerVersionIsLeftAlone)
     }
     EXPECT_TRUE(QDir(dir.path() + u"/out"_s).entryList({u"*.broken-*"_s}).isEmpty());
 }
+
+TEST_F(TranscriptStoreTest, AStoreOfTheFirstVersionGetsItsNewIndexesAndStaysSearchable)
+{
+    // What the first version wrote: one recording, its segments, a trigram index by recording.
+    QDir().mkpath(dir.path() + u"/out"_s);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(u"QSQLITE"_s, u"first"_s);
+        db.setDatabaseName(path());
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        for (const QString& sql :
+             {u"CREATE TABLE recordings(id INTEGER PRIMARY KEY, base TEXT NOT NULL UNIQUE,"
+              " transcript_id TEXT NOT NULL, title TEXT, fetched_at TEXT NOT NULL,"
+              " service_deleted INTEGER NOT NULL DEFAULT 0)"_s,
+              u"CREATE INDEX recordings_transcript ON recordings(transcript_id)"_s,
+              u"CREATE TABLE speakers(recording INTEGER NOT NULL, label TEXT NOT NULL,"
+              " name TEXT, confirmed INTEGER NOT NULL DEFAULT 0, row_id TEXT,"
+              " PRIMARY KEY(recording, label)) WITHOUT ROWID"_s,
+              u"CREATE TABLE segments(id INTEGER PRIMARY KEY, segment_id TEXT,"
+              " speaker TEXT NOT NULL, text TEXT NOT NULL, start_ms INTEGER NOT NULL,"
+              " end_ms INTEGER NOT NULL)"_s,
+              u"CREATE VIRTUAL TABLE segment_index USING fts5(text, content='',"
+              " tokenize='trigram', detail='none')"_s,
+              u"CREATE VIRTUAL TABLE segment_terms USING fts5vocab(segment_index, 'row')"_s,
+              u"INSERT INTO recordings VALUES(3, 'old', 'tr-old', NULL, '2025-01-01', 0)"_s,
+              u"INSERT INTO speakers VALUES(3, 'S1', '王芳', 1, NULL)"_s,
+              u"INSERT INTO segments VALUES(3145728, '1', 'S1', '先说预算', 0, 1000)"_s,
+              u"INSERT INTO segments VALUES(3145729, '2', 'S1', '再说人手', 1000, 2000)"_s,
+              u"INSERT INTO segment_index(rowid, text) VALUES(3145728, '先说预算\x01\x01')"_s,
+              u"INSERT INTO segment_index(rowid, text) VALUES(3145729, '再说人手\x01\x01')"_s,
+              u"PRAGMA user_version=1"_s})
+            ASSERT_TRUE(q.exec(sql)) << sql.toStdString();
+        q = QSqlQuery();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(u"first"_s);
+
+    // Readers wait for the importer; the importer's open brings it up to date.
+    EXPECT_THROW(TranscriptStore::open(path(), TranscriptStore::Mode::read), TranscriptStoreError);
+    TranscriptStore::upgrade(path());
+    auto store = TranscriptStore::open(path(), TranscriptStore::Mode::read);
+    EXPECT_EQ(found(*store, u"说"_s), (QStringList{u"old@0"_s, u"old@1000"_s}));
+    EXPECT_EQ(found(*store, u"人手"_s), QStringList{u"old@1000"_s});
+    EXPECT_EQ(found(*store, u"说预算"_s), QStringList{u"old@0"_s});
+    EXPECT_EQ(store->search(u"预算"_s, 1).value(0).speaker, u"王芳"_s);
+    store.reset();
+
+    // Written over, the old segments leave both indexes.
+    auto writer = open();
+    writer->put(transcript(u"old"_s, {{0, u"全部重说"_s}}));
+    writer->put(transcript(u"new"_s, {{0, u"人手不够"_s}}));
+    EXPECT_TRUE(found(*writer, u"预算"_s).isEmpty());
+    EXPECT_TRUE(found(*writer, u"说预"_s).isEmpty());
+    EXPECT_EQ(found(*writer, u"说"_s), QStringList{u"old@0"_s});
+    EXPECT_EQ(found(*writer, u"人手"_s), QStringList{u"new@0"_s});
+    EXPECT_TRUE(logged.isEmpty());
+}

@@ -74,13 +74,19 @@ void TranscriptKeeper::noteRecordings(const QList<Recording>& recordings)
 void TranscriptKeeper::openStore()
 {
     m_opening = true;
-    // The integrity check reads the whole file: not on the event loop.
+    // The integrity check reads the whole file, and a store of an older version has its
+    // indexes rebuilt: neither on the event loop.
     auto* check = new QFutureWatcher<bool>(this);
     connect(check, &QFutureWatcher<bool>::finished, this, [this, check] {
         check->deleteLater();
         openChecked(check->result());
     });
-    check->setFuture(QtConcurrent::run([path = m_path] { return TranscriptStore::sound(path); }));
+    check->setFuture(QtConcurrent::run([path = m_path] {
+        const bool sound = TranscriptStore::sound(path);
+        if (sound)
+            TranscriptStore::upgrade(path);
+        return sound;
+    }));
 }
 
 void TranscriptKeeper::openChecked(bool sound)

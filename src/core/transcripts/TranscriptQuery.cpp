@@ -26,9 +26,30 @@ int characters(const QString& text)
     return n;
 }
 
-QString indexed(const QString& text)
+bool separates(char32_t c)
 {
-    return text + QChar(pad) + QChar(pad);
+    const QChar::Category category = QChar::category(c);
+    return category == QChar::Separator_Space || category == QChar::Separator_Line ||
+           category == QChar::Separator_Paragraph || category == QChar::Other_Control;
+}
+
+QString pairTokens(const QString& text)
+{
+    const QList<uint> cps = text.toUcs4();
+    QSet<QString> seen;
+    QStringList tokens;
+    for (qsizetype i = 0; i < cps.size(); ++i) {
+        if (separates(cps[i]))
+            continue;
+        const bool pair = i + 1 < cps.size() && !separates(cps[i + 1]);
+        const QString token =
+            QString::fromUcs4(reinterpret_cast<const char32_t*>(&cps[i]), pair ? 2 : 1);
+        if (!seen.contains(token)) {
+            seen.insert(token);
+            tokens << token;
+        }
+    }
+    return tokens.join(u' ');
 }
 
 QString quoted(const QString& text)
@@ -53,13 +74,9 @@ QString trigramExpression(const QString& query)
     return parts.join(u" AND "_s);
 }
 
-QString prefixExpression(const QStringList& terms)
+QString pairExpression(const QString& query)
 {
-    QStringList parts;
-    parts.reserve(terms.size());
-    for (const QString& t : terms)
-        parts << quoted(t);
-    return parts.join(u" OR "_s);
+    return characters(query) == 1 ? quoted(query) + u" *"_s : quoted(query);
 }
 
 QList<QPair<int, int>> matches(const QString& text, const QString& query)

@@ -11,23 +11,24 @@
 // words like OR or NEAR are searched for, never interpreted.
 namespace TranscriptQuery {
 
-// Characters appended to every indexed text: each character then starts a trigram, so a
-// query of one or two characters is found as a prefix of the index's terms, also at the end of
-// a segment. Never occurs in text (control characters are dropped from queries).
-inline constexpr char16_t pad = u'\x01';
-
 // The query as searched: trimmed, control characters dropped.
 QString normalized(const QString& query);
 // Length in characters (a character outside the basic plane counts once).
 int characters(const QString& text);
-// The text as the index receives it.
-QString indexed(const QString& text);
+// The text as the pair index receives it: every pair of neighbouring characters as one token,
+// and a character with no neighbour after it (at the end, before a space) on its own, so every
+// character begins a token. Tokens are separated by spaces, each once; pairs across a space or
+// a control character are left out (a trimmed query of two characters never holds one).
+QString pairTokens(const QString& text);
+// True for the characters that separate tokens in the pair index (spaces, control characters).
+bool separates(char32_t c);
 
 // For three characters or more: every trigram of the query, each as one quoted index string,
 // joined by AND (a superset of the segments holding the query; the caller checks each).
 QString trigramExpression(const QString& query);
-// For one or two characters: the index terms that begin with the query, as an OR expression.
-QString prefixExpression(const QStringList& terms);
+// For one or two characters, in the pair index: the pair itself, or every token that begins
+// with the one character.
+QString pairExpression(const QString& query);
 // A string as one quoted index string.
 QString quoted(const QString& text);
 

@@ -21,24 +21,47 @@ namespace {
 const QString driver = u"QSQLITE"_s;
 
 // Step n brings a store from version n to n + 1; a new version appends its step here.
-const QList<QStringList>& migrationSteps()
+struct MigrationStep {
+    QStringList sql;
+    bool reindex = false; // then every segment is indexed again
+};
+
+const QList<MigrationStep>& migrationSteps()
 {
-    static const QList<QStringList> steps{{
-        u"CREATE TABLE recordings(id INTEGER PRIMARY KEY, base TEXT NOT NULL UNIQUE,"
-        " transcript_id TEXT NOT NULL, title TEXT, fetched_at TEXT NOT NULL,"
-        " service_deleted INTEGER NOT NULL DEFAULT 0)"_s,
-        u"CREATE INDEX recordings_transcript ON recordings(transcript_id)"_s,
-        u"CREATE TABLE speakers(recording INTEGER NOT NULL, label TEXT NOT NULL, name TEXT,"
-        " confirmed INTEGER NOT NULL DEFAULT 0, row_id TEXT,"
-        " PRIMARY KEY(recording, label)) WITHOUT ROWID"_s,
-        u"CREATE TABLE segments(id INTEGER PRIMARY KEY, segment_id TEXT, speaker TEXT NOT NULL,"
-        " text TEXT NOT NULL, start_ms INTEGER NOT NULL, end_ms INTEGER NOT NULL)"_s,
-        // Contentless: the text lives once, in segments. Without positions (detail none) the
-        // index stays small; a hit of a longer query is confirmed against the text.
-        u"CREATE VIRTUAL TABLE segment_index USING fts5(text, content='',"
-        " tokenize='trigram', detail='none')"_s,
-        u"CREATE VIRTUAL TABLE segment_terms USING fts5vocab(segment_index, 'row')"_s,
-    }};
+    static const QList<MigrationStep> steps{
+        {{
+            u"CREATE TABLE recordings(id INTEGER PRIMARY KEY, base TEXT NOT NULL UNIQUE,"
+            " transcript_id TEXT NOT NULL, title TEXT, fetched_at TEXT NOT NULL,"
+            " service_deleted INTEGER NOT NULL DEFAULT 0)"_s,
+            u"CREATE INDEX recordings_transcript ON recordings(transcript_id)"_s,
+            u"CREATE TABLE speakers(recording INTEGER NOT NULL, label TEXT NOT NULL, name TEXT,"
+            " confirmed INTEGER NOT NULL DEFAULT 0, row_id TEXT,"
+            " PRIMARY KEY(recording, label)) WITHOUT ROWID"_s,
+            u"CREATE TABLE segments(id INTEGER PRIMARY KEY, segment_id TEXT,"
+            " speaker TEXT NOT NULL, text TEXT NOT NULL, start_ms INTEGER NOT NULL,"
+            " end_ms INTEGER NOT NULL)"_s,
+            u"CREATE VIRTUAL TABLE segment_index USING fts5(text, content='',"
+            " tokenize='trigram', detail='none')"_s,
+            u"CREATE VIRTUAL TABLE segment_terms USING fts5vocab(segment_index, 'row')"_s,
+        }},
+        // Version 1 answered one and two characters from its trigrams' prefixes, far too
+        // slowly; its index numbered segments by recording id, which made it large.
+        {{
+             u"ALTER TABLE recordings ADD COLUMN doc_base INTEGER NOT NULL DEFAULT 0"_s,
+             u"ALTER TABLE recordings ADD COLUMN doc_count INTEGER NOT NULL DEFAULT 0"_s,
+             u"DROP TABLE segment_terms"_s,
+             u"DROP TABLE segment_index"_s,
+             // Contentless: the text lives once, in segments. Without positions (detail none)
+             // the indexes stay small; a hit of a longer query is confirmed against the text.
+             u"CREATE VIRTUAL TABLE segment_trigrams USING fts5(text, content='',"
+             " tokenize='trigram', detail='none', columnsize=0)"_s,
+             // Tokens are split at spaces and control characters only (see pairTokens).
+             u"CREATE VIRTUAL TABLE segment_pairs USING fts5(text, content='', detail='none',"
+             " columnsize=0, tokenize=\"unicode61 remove_diacritics 0"
+             " categories 'L* M* N* P* S* Co Cn Cf Cs'\")"_s,
+         },
+         true},
+    };
     return steps;
 }
 
@@ -102,6 +125,18 @@ bool TranscriptStore::sound(const QString& path)
     }
     QSqlDatabase::removeDatabase(name);
     return ok;
+}
+
+void TranscriptStore::upgrade(const QString& path)
+{
+    if (!QFileInfo::exists(path))
+        return;
+    try {
+        std::unique_ptr<TranscriptStore> store(
+            new TranscriptStore(path, newConnectionName(), Mode::write));
+        store->migrate();
+    } catch (const TranscriptStoreError&) {
+    }
 }
 
 std::unique_ptr<TranscriptStore> TranscriptStore::open(const QString& path, Mode mode,
@@ -231,9 +266,13 @@ void TranscriptStore::migrate()
     if (!db().transaction())
         fail(db().lastError().text());
     try {
-        for (int v = from; v < schemaVersion; ++v)
-            for (const QString& sql : migrationSteps().at(v))
+        for (int v = from; v < schemaVersion; ++v) {
+            const MigrationStep& step = migrationSteps().at(v);
+            for (const QString& sql : step.sql)
                 exec(sql);
+            if (step.reindex)
+                reindexAll();
+        }
         exec(u"PRAGMA user_version=%1"_s.arg(schemaVersion));
     } catch (...) {
         db().rollback();
@@ -241,6 +280,12 @@ void TranscriptStore::migrate()
     }
     if (!db().commit())
         fail(db().lastError().text());
+    // Rebuilt indexes leave the old ones' pages free: give them back to the disk.
+    for (int v = from; v < schemaVersion; ++v)
+        if (migrationSteps().at(v).reindex && from > 0) {
+            exec(u"VACUUM"_s);
+            break;
+        }
 }
 
 std::optional<qint64> TranscriptStore::recordingId(const QString& base) const
@@ -305,16 +350,13 @@ QHash<QString, QString> TranscriptStore::transcriptIds() const
 void TranscriptStore::dropSegments(qint64 id)
 {
     const QVariantList range{id << segmentBits, ((id + 1) << segmentBits) - 1};
-    QSqlQuery forget(db());
-    forget.prepare(
-        u"INSERT INTO segment_index(segment_index, rowid, text) VALUES('delete', ?, ?)"_s);
-    for (QSqlQuery s = exec(u"SELECT id, text FROM segments WHERE id BETWEEN ? AND ?"_s, range);
-         s.isValid(); s.next()) {
-        forget.addBindValue(s.value(0));
-        forget.addBindValue(TranscriptQuery::indexed(s.value(1).toString()));
-        if (!forget.exec())
-            fail(forget.lastError().text());
-    }
+    QStringList texts;
+    for (QSqlQuery s =
+             exec(u"SELECT text FROM segments WHERE id BETWEEN ? AND ? ORDER BY id"_s, range);
+         s.isValid(); s.next())
+        texts << s.value(0).toString();
+    unindexTexts(
+        exec(u"SELECT doc_base FROM recordings WHERE id = ?"_s, {id}).value(0).toLongLong(), texts);
     exec(u"DELETE FROM segments WHERE id BETWEEN ? AND ?"_s, range);
 }
 
@@ -335,20 +377,26 @@ void TranscriptStore::put(const StoredTranscript& t)
         if (id) {
             dropSegments(*id);
             exec(u"DELETE FROM speakers WHERE recording = ?"_s, {*id});
+        }
+        // A new range, after every other (also this recording's old one).
+        const qint64 docBase = nextDocBase();
+        if (id) {
             exec(u"UPDATE recordings SET transcript_id = ?, title = ?, fetched_at = ?,"
-                 " service_deleted = ? WHERE id = ?"_s,
-                 {t.transcriptId, title, fetched, int(t.serviceDeleted), *id});
+                 " service_deleted = ?, doc_base = ?, doc_count = ? WHERE id = ?"_s,
+                 {t.transcriptId, title, fetched, int(t.serviceDeleted), docBase,
+                  qlonglong(segments.size()), *id});
         } else {
-            QSqlQuery q = exec(u"INSERT INTO recordings(base, transcript_id, title, fetched_at,"
-                               " service_deleted) VALUES(?, ?, ?, ?, ?)"_s,
-                               {t.base, t.transcriptId, title, fetched, int(t.serviceDeleted)});
+            QSqlQuery q =
+                exec(u"INSERT INTO recordings(base, transcript_id, title, fetched_at,"
+                     " service_deleted, doc_base, doc_count) VALUES(?, ?, ?, ?, ?, ?, ?)"_s,
+                     {t.base, t.transcriptId, title, fetched, int(t.serviceDeleted), docBase,
+                      qlonglong(segments.size())});
             id = q.lastInsertId().toLongLong();
         }
         QSqlQuery row(db());
         row.prepare(u"INSERT INTO segments(id, segment_id, speaker, text, start_ms, end_ms)"
                     " VALUES(?, ?, ?, ?, ?, ?)"_s);
-        QSqlQuery index(db());
-        index.prepare(u"INSERT INTO segment_index(rowid, text) VALUES(?, ?)"_s);
+        QStringList texts;
         for (qsizetype i = 0; i < segments.size(); ++i) {
             const TranscriptSegment& s = segments.at(i);
             const qint64 rowid = (*id << segmentBits) | qint64(i);
@@ -357,11 +405,9 @@ void TranscriptStore::put(const StoredTranscript& t)
                 row.addBindValue(v);
             if (!row.exec())
                 fail(row.lastError().text());
-            index.addBindValue(rowid);
-            index.addBindValue(TranscriptQuery::indexed(s.text));
-            if (!index.exec())
-                fail(index.lastError().text());
+            texts << s.text;
         }
+        indexTexts(docBase, texts);
         for (const StoredSpeaker& s : t.speakers)
             exec(u"INSERT OR REPLACE INTO speakers(recording, label, name, confirmed, row_id)"
                  " VALUES(?, ?, ?, ?, ?)"_s,

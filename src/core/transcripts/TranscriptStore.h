@@ -29,13 +29,16 @@ private:
 };
 
 // The archive's transcripts ("out/transcripts.sqlite"): per recording its transcript id,
-// title, segments and speakers, with a trigram full-text index over the segments' text.
+// title, segments and speakers, with two full-text indexes over the segments' text: trigrams
+// for queries of three characters or more, pairs of characters (and lone characters) for
+// shorter ones.
 //
 // One connection per object, used on the thread that opened it. Only the importer that holds
 // the archive's lock opens it for writing; readers (search, export, the window) open it
 // read-only and see the last committed state (WAL). Segment row ids are the recording's id
-// shifted left by segmentBits plus the segment's position, so the index alone tells which
-// recording a hit belongs to and a recording's hits come in time order.
+// shifted left by segmentBits plus the segment's position. The indexes number segments densely
+// instead (a recording's segments are docBase + position), which keeps them small: their row
+// lists are stored as differences.
 class TranscriptStore {
 public:
     enum class Mode { write, read };
@@ -44,7 +47,7 @@ public:
     enum class Check { yes, no };
     using LogFn = std::function<void(const QString& line)>;
 
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
     static constexpr int segmentBits = 20;
 
     // root + "/out/transcripts.sqlite".
@@ -56,6 +59,10 @@ public:
     // Throws TranscriptStoreError (a store of a newer version is never changed).
     static std::unique_ptr<TranscriptStore> open(const QString& path, Mode mode,
                                                  const LogFn& log = {}, Check check = Check::yes);
+    // Brings an older store at path up to this version (rebuilding its indexes can take
+    // minutes for a large store: run it off the event loop, before open()). Does nothing to a
+    // store it cannot open or does not know; open() deals with those.
+    static void upgrade(const QString& path);
     // SQLite's quick integrity check of the file at path, on the calling thread (slow for a
     // large store: run it off the event loop). True when the file is absent or sound.
     static bool sound(const QString& path);
@@ -91,12 +98,19 @@ private:
     QSqlDatabase db() const;
     QSqlQuery exec(const QString& sql, const QVariantList& values = {}) const;
     void migrate();
+    // Indexes every stored segment again, numbering recordings in id order (migration).
+    void reindexAll();
     void fail(const QString& what) const;
     std::optional<qint64> recordingId(const QString& base) const;
-    // Removes the segments of recording id from the table and the index.
+    // Removes the segments of recording id from the table and the indexes.
     void dropSegments(qint64 id);
+    // The first index number after every recording's range.
+    qint64 nextDocBase() const;
+    // Adds texts to both indexes as docBase, docBase + 1, ...
+    void indexTexts(qint64 docBase, const QStringList& texts);
+    // Takes them out again (the indexes keep no text: the same texts must be given).
+    void unindexTexts(qint64 docBase, const QStringList& texts);
     QHash<QString, QString> speakerNames(qint64 id) const;
-    QStringList prefixTerms(const QString& query) const;
 
     QString m_path;
     QString m_connection;
