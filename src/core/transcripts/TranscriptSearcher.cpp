@@ -26,6 +26,7 @@ void TranscriptSearcher::search(const QString& query)
     if (normalized.isEmpty()) {
         m_query = query;
         m_hits.clear();
+        m_more = false;
         Q_EMIT answered();
         return;
     }
@@ -37,6 +38,9 @@ void TranscriptSearcher::search(const QString& query)
                     return;
                 m_query = query;
                 m_hits = watcher->result();
+                m_more = m_hits.size() > m_limit;
+                if (m_more)
+                    m_hits.resize(m_limit);
                 Q_EMIT answered();
             });
     watcher->setFuture(
@@ -47,7 +51,7 @@ void TranscriptSearcher::search(const QString& query)
                                   return {};
                               try {
                                   return TranscriptStore::open(path, TranscriptStore::Mode::read)
-                                      ->search(normalized, limit);
+                                      ->search(normalized, limit + 1);
                               } catch (const TranscriptStoreError&) {
                                   return {}; // no store yet, or one being replaced: nothing to show
                               }

@@ -27,6 +27,8 @@ public:
     void search(const QString& query);
     const QString& query() const { return m_query; }
     const QList<TranscriptHit>& hits() const { return m_hits; }
+    // The store holds further hits than the limit let through.
+    bool more() const { return m_more; }
 
 Q_SIGNALS:
     // hits() now answer query().
@@ -37,6 +39,7 @@ private:
     int m_limit;
     QString m_query;
     QList<TranscriptHit> m_hits;
+    bool m_more = false;
     QThreadPool m_pool;
     std::shared_ptr<std::atomic<int>> m_generation = std::make_shared<std::atomic<int>>(0);
 };

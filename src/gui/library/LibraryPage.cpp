@@ -127,7 +127,7 @@ LibraryPage::LibraryPage(AppModel& model, Dialogs& dialogs, RecordingDetailView:
         for (const TranscriptHit& hit : m_searcher->hits())
             bases.insert(hit.base);
         m_list->filter().setTranscriptMatches(bases);
-        m_hits->setHits(m_searcher->query(), m_searcher->hits());
+        m_hits->setHits(m_searcher->query(), m_searcher->hits(), m_searcher->more());
     });
     connect(m_hits, &TranscriptHitList::chosen, this, [this](const QString& base, qint64 startMs) {
         m_model.setSelection(base);
