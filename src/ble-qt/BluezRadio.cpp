@@ -134,6 +134,7 @@ void BluezRadio::onInterfacesAdded(const QDBusMessage& message)
     f.hasAdapter = true;
     f.powered = adapter->value(u"Powered"_s).toBool();
     setFacts(f);
+    setDiscovering(adapter->value(u"Discovering"_s).toBool());
 }
 
 void BluezRadio::onInterfacesRemoved(const QDBusMessage& message)
@@ -153,6 +154,8 @@ void BluezRadio::onPropertiesChanged(const QDBusMessage& message)
         return;
     QVariantMap changed;
     args.at(1).value<QDBusArgument>() >> changed;
+    if (changed.contains(u"Discovering"_s))
+        setDiscovering(changed.value(u"Discovering"_s).toBool());
     if (!changed.contains(u"Powered"_s))
         return;
     Facts f = m_facts;
@@ -197,10 +200,12 @@ void BluezRadio::apply(const QDBusMessage& reply)
         m_adapterPath.clear();
         m_adapterAddress.clear();
         setFacts(f);
+        setDiscovering(false);
         return;
     }
     m_adapterPath.clear();
     m_adapterAddress.clear();
+    bool discovering = false;
     f.serviceUp = true;
     f.serviceLost = false;
     ObjectMap objects;
@@ -215,9 +220,19 @@ void BluezRadio::apply(const QDBusMessage& reply)
         f.powered = adapter->value(u"Powered"_s).toBool();
         m_adapterPath = it.key().path();
         m_adapterAddress = adapter->value(u"Address"_s).toString();
+        discovering = adapter->value(u"Discovering"_s).toBool();
         break;
     }
     setFacts(f);
+    setDiscovering(discovering);
+}
+
+void BluezRadio::setDiscovering(bool on)
+{
+    if (m_discovering == on)
+        return;
+    m_discovering = on;
+    Q_EMIT discoveringChanged(on);
 }
 
 void BluezRadio::setFacts(Facts facts)

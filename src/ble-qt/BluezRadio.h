@@ -49,9 +49,12 @@ public:
     // Whole-tree reads so far (start-up, bluetoothd back, our adapter gone): neighbours coming
     // and going must not cause any.
     int treeReads() const { return m_treeReads; }
+    // The adapter's Discovering property: whether anybody's discovery really runs on it.
+    bool discovering() const { return m_discovering; }
 
 Q_SIGNALS:
     void stateChanged(int state);
+    void discoveringChanged(bool discovering);
 
 private Q_SLOTS:
     void onInterfacesAdded(const QDBusMessage& message);
@@ -62,6 +65,7 @@ private:
     void refresh();
     void apply(const QDBusMessage& reply);
     void setFacts(Facts facts);
+    void setDiscovering(bool on);
 
     QDBusConnection m_bus;
     QString m_sysfsRoot;
@@ -71,4 +75,5 @@ private:
     QString m_adapterAddress;
     int m_refreshGeneration = 0;
     int m_treeReads = 0;
+    bool m_discovering = false;
 };

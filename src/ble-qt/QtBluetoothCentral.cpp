@@ -19,6 +19,8 @@ using namespace Qt::Literals::StringLiterals;
 namespace {
 
 const QString kBluez = QStringLiteral("org.bluez");
+// How long BlueZ may take to start a discovery it accepted (it answers within milliseconds).
+constexpr int kDiscoveryCheckMs = 3000;
 
 QString uuidString(const QBluetoothUuid& uuid)
 {
@@ -62,6 +64,15 @@ QtBluetoothCentral::QtBluetoothCentral(QObject* parent)
     : CentralPort(parent), m_radio(QDBusConnection::systemBus())
 {
     connect(&m_radio, &BluezRadio::stateChanged, this, &QtBluetoothCentral::onRadioState);
+    m_discoveryCheck.setSingleShot(true);
+    m_discoveryCheck.setInterval(kDiscoveryCheckMs);
+    connect(&m_discoveryCheck, &QTimer::timeout, this, &QtBluetoothCentral::checkDiscovery);
+    // When discovery ends under a running agent, Qt asks BlueZ again, and again ignores a
+    // refusal.
+    connect(&m_radio, &BluezRadio::discoveringChanged, this, [this](bool on) {
+        if (!on && m_agent && m_agent->isActive())
+            m_discoveryCheck.start();
+    });
 }
 
 QtBluetoothCentral::~QtBluetoothCentral() = default;
@@ -87,6 +98,7 @@ void QtBluetoothCentral::onRadioState(int state)
             endLink(state == RadioState::poweredOff    ? u"蓝牙适配器被关掉了"_s
                     : state == RadioState::unsupported ? u"蓝牙适配器不见了"_s
                                                        : u"蓝牙服务已退出"_s);
+        m_discoveryCheck.stop();
         // The agent is bound to the adapter it started on; a fresh one follows the next.
         if (m_agent) {
             m_agent->disconnect(this);
@@ -115,6 +127,11 @@ void QtBluetoothCentral::startScan()
                 [this](const QBluetoothDeviceInfo& info, QBluetoothDeviceInfo::Fields) {
                     report(info);
                 });
+        // Qt raises some of these from inside start(): announced from the loop.
+        connect(m_agent, &QBluetoothDeviceDiscoveryAgent::errorOccurred, this,
+                [this](QBluetoothDeviceDiscoveryAgent::Error error) {
+                    post(this, [this, error] { onScanError(int(error)); });
+                });
     }
     if (!m_agent->isActive()) {
         // Qt reports every device already in BlueZ's tree from inside start(): bonded pens and
@@ -122,11 +139,44 @@ void QtBluetoothCentral::startScan()
         m_startingScan = true;
         m_agent->start(QBluetoothDeviceDiscoveryAgent::LowEnergyMethod);
         m_startingScan = false;
+        if (m_agent->isActive())
+            m_discoveryCheck.start();
     }
+}
+
+void QtBluetoothCentral::onScanError(int error)
+{
+    if (m_agent && m_agent->isActive())
+        return; // an error of an earlier start, already followed by a new one
+    m_discoveryCheck.stop();
+    switch (QBluetoothDeviceDiscoveryAgent::Error(error)) {
+    case QBluetoothDeviceDiscoveryAgent::PoweredOffError:
+        Q_EMIT scanFailed(u"蓝牙适配器关着"_s);
+        break;
+    case QBluetoothDeviceDiscoveryAgent::InputOutputError:
+        Q_EMIT scanFailed(u"蓝牙适配器找不到或出错了"_s);
+        break;
+    case QBluetoothDeviceDiscoveryAgent::UnsupportedDiscoveryMethod:
+        Q_EMIT scanFailed(u"蓝牙适配器不支持低功耗蓝牙扫描"_s);
+        break;
+    default:
+        Q_EMIT scanFailed(u"蓝牙扫描出错（Qt 错误 "_s + QString::number(error) + u"）"_s);
+        break;
+    }
+}
+
+void QtBluetoothCentral::checkDiscovery()
+{
+    if (!m_agent || !m_agent->isActive() || m_radio.discovering())
+        return;
+    // Give Qt's interest in discovery back, so the next start asks BlueZ afresh.
+    m_agent->stop();
+    Q_EMIT scanFailed(u"蓝牙适配器没开始扫描（bluetoothd 拒绝了，多半是适配器正忙）"_s);
 }
 
 void QtBluetoothCentral::stopScan()
 {
+    m_discoveryCheck.stop();
     if (m_agent && m_agent->isActive()) {
         m_agent->stop();
     }

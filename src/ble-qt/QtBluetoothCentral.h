@@ -6,6 +6,7 @@
 #include <QBluetoothDeviceInfo>
 #include <QHash>
 #include <QPointer>
+#include <QTimer>
 #include <memory>
 
 class NotifySocket;
@@ -58,6 +59,8 @@ private:
     };
 
     void onRadioState(int state);
+    void onScanError(int error);
+    void checkDiscovery();
     void report(const QBluetoothDeviceInfo& info);
     void endLink(const std::optional<QString>& error);
     QLowEnergyService* serviceOf(const QString& characteristic) const;
@@ -70,5 +73,9 @@ private:
     QBluetoothDeviceDiscoveryAgent* m_agent = nullptr;
     QHash<QString, QBluetoothDeviceInfo> m_seen;
     bool m_startingScan = false;
+    // Qt sends StartDiscovery without looking at the answer: when BlueZ refuses (a busy
+    // controller), the agent stays "active" and hears nothing. The adapter's Discovering
+    // property tells.
+    QTimer m_discoveryCheck;
     std::unique_ptr<Link> m_link;
 };

@@ -1,8 +1,10 @@
 #include "AppQuit.h"
 
+#include "device/BLEClient.h"
 #include "sync/SyncEngine.h"
 
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTimer>
 
 AppQuit::AppQuit(SyncEngine& engine, std::chrono::milliseconds grace, Exit exit, QObject* parent)
@@ -32,5 +34,15 @@ void AppQuit::finish()
     if (m_finished)
         return;
     m_finished = true;
-    m_exit(0);
+    leave();
+}
+
+QCoro::Task<> AppQuit::leave()
+{
+    // BlueZ keeps a link whose client has left the bus: the pen would stay connected, unseen by
+    // the next start. Without a link this completes at once.
+    QPointer<AppQuit> self(this);
+    co_await m_engine.client().close(m_engine.client().timing().settle);
+    if (self)
+        m_exit(0);
 }

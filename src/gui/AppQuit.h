@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoro/QCoroTask>
 #include <QObject>
 #include <chrono>
 #include <functional>
@@ -8,9 +9,10 @@ class SyncEngine;
 
 // Ends the application however it is asked to (the menus, Ctrl+Q, `kestrel --quit`, a signal
 // at logout), the way the station ends: the engine stops, and a round with the pen connected is
-// cut and does its bookkeeping first, so a transfer leaves a partial the next round resumes. No
-// window is asked to close, so a window that only minimises cannot stop it, and a round that
-// does not end within the grace period does not hold the process either.
+// cut and does its bookkeeping first, so a transfer leaves a partial the next round resumes, and
+// the link to the pen goes down before the process ends. No window is asked to close, so a
+// window that only minimises cannot stop it, and a round that does not end within the grace
+// period does not hold the process either.
 class AppQuit : public QObject {
     Q_OBJECT
 
@@ -30,6 +32,7 @@ Q_SIGNALS:
 
 private:
     void finish();
+    QCoro::Task<> leave();
 
     SyncEngine& m_engine;
     std::chrono::milliseconds m_grace;

@@ -88,6 +88,33 @@ TEST(BLEClient, ScanningStopsOnlyWhenEveryScanAndStreamHasEnded)
     EXPECT_EQ(port.stopScans, 1);
 }
 
+// BlueZ can refuse or end a discovery (a busy controller, an adapter that goes); the platform
+// does not try again, so the client does, and says why once, not at every retry.
+TEST(BLEClient, AScanThePlatformEndsIsRetriedAndItsReasonToldOnce)
+{
+    ScriptedPort port;
+    BLEClient client(port, fastTiming());
+    QStringList told;
+    client.setOnScanFailed([&told](const QString& error) { told << error; });
+    AdvertisementStream stream = client.advertisements();
+    ASSERT_EQ(port.startScans, 1);
+    for (int restart : {2, 3}) {
+        Q_EMIT port.scanFailed(QStringLiteral("适配器忙"));
+        EXPECT_TRUE(TestSupport::spinUntil([&] { return port.startScans == restart; }));
+    }
+    EXPECT_EQ(told, QStringList{QStringLiteral("适配器忙")});
+    Q_EMIT port.advertised(QStringLiteral("AA"), QStringLiteral("Pen"), {}, -60);
+    EXPECT_EQ(run(stream.next(0.1)).value().peripheral, QStringLiteral("AA"));
+    Q_EMIT port.scanFailed(QStringLiteral("适配器不见了"));
+    EXPECT_EQ(told.size(), 2); // it had worked again in between
+    stream.close();
+
+    // A timed scan that heard nothing while the platform refused says so, not "no pen".
+    QTimer::singleShot(10, &port, [&] { Q_EMIT port.scanFailed(QStringLiteral("适配器忙")); });
+    const BLEError e = bleErrorOf([&] { run(client.scan(0.05)); });
+    EXPECT_EQ(e.description(), QStringLiteral("蓝牙不可用：扫描失败：适配器忙"));
+}
+
 TEST(BLEClient, AdvertisementStreamKeepsTheNewestSightingOfEachDevice)
 {
     ScriptedPort port;

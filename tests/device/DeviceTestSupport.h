@@ -18,6 +18,7 @@ inline BLEClientTiming fastTiming()
 {
     BLEClientTiming t;
     t.scanPowerOn = 0.5;
+    t.scanRetry = 0.1;
     t.connectStep = 0.3;
     t.discoverStep = 0.3;
     t.settle = 0.5;

@@ -23,6 +23,7 @@ EngineHarness::EngineHarness(const QString& archiveRoot)
     BLEClient::Timing& b = options.bleTiming;
     b.scanPowerOn = b.connectStep = b.discoverStep = 0.5;
     b.settle = 0.2;
+    b.scanRetry = 0.1;
     b.listPoll = 0.02;
     b.downloadPoll = 0.05;
     b.verifyListIdle = 0.15;

@@ -21,6 +21,19 @@ bool spinUntil(const std::function<bool()>& pred, std::chrono::milliseconds time
     return true;
 }
 
+::testing::AssertionResult validPartial(const QString& root, const QString& base,
+                                        const QByteArray& announced)
+{
+    const QString stem = root + QStringLiteral("/导入/原始包/") + base;
+    const qsizetype size = readFile(stem + QStringLiteral(".part")).size();
+    if (size == 0 || size % 40 != 0)
+        return ::testing::AssertionFailure() << "partial of " << size << " bytes";
+    const QByteArray said = readFile(stem + QStringLiteral(".part.size"));
+    if (said != announced)
+        return ::testing::AssertionFailure() << "size file says \"" << said.toStdString() << '"';
+    return ::testing::AssertionSuccess();
+}
+
 QByteArray readFile(const QString& path)
 {
     QFile f(path);

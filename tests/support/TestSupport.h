@@ -8,6 +8,7 @@
 #include <chrono>
 #include <exception>
 #include <functional>
+#include <gtest/gtest.h>
 #include <optional>
 
 namespace TestSupport {
@@ -73,5 +74,10 @@ struct ProgramRun {
 ProgramRun runProgram(const QString& program, const QStringList& args, const QByteArray& input = {},
                       const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
                       std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// What a transfer cut short leaves in the archive under `root`: a partial of whole 40-byte
+// packets, and beside it the size the pen announced.
+::testing::AssertionResult validPartial(const QString& root, const QString& base,
+                                        const QByteArray& announced);
 
 } // namespace TestSupport

@@ -8,7 +8,7 @@
 #include <algorithm>
 
 BLEClient::BLEClient(CentralPort& port, Timing timing)
-    : m_port(port), m_timing(timing), m_scanner(port, timing.scanPowerOn),
+    : m_port(port), m_timing(timing), m_scanner(port, timing.scanPowerOn, timing.scanRetry),
       m_inbox([this] { return m_peripheral.has_value(); })
 {
     QObject::connect(&port, &CentralPort::connected, &m_ctx,

@@ -31,6 +31,7 @@ class CentralPort;
 // tests shrink them.
 struct BLEClientTiming {
     double scanPowerOn = 5;   // radio wait at the start of a scan
+    double scanRetry = 5;     // a scan the platform ended on an error starts again after this
     double connectStep = 10;  // connect request → connected
     double discoverStep = 10; // service discovery → AE22 subscribed
     // Wait for a requested disconnection before a new connect. BlueZ keeps the link about 2 s
@@ -83,6 +84,8 @@ public:
         return m_scanner.scan(seconds);
     }
     AdvertisementStream advertisements() { return m_scanner.advertisements(); }
+    // Told why scanning stopped on an error, once until a sighting shows it works again.
+    void setOnScanFailed(BLEScanner::ScanFailedFn fn) { m_scanner.setOnScanFailed(std::move(fn)); }
     // The first sighting with the service, else the first whose name contains `name`
     // (case-insensitive); throws notFound.
     QCoro::Task<Discovered> findRecorder(double seconds, QString name)

@@ -5,13 +5,17 @@
 #include "device/DeviceTimer.h"
 #include "device/UuidMatch.h"
 
+#include <QTimer>
 #include <algorithm>
+#include <chrono>
 
-BLEScanner::BLEScanner(CentralPort& port, double scanPowerOn)
-    : m_port(port), m_scanPowerOn(scanPowerOn)
+BLEScanner::BLEScanner(CentralPort& port, double scanPowerOn, double scanRetry)
+    : m_port(port), m_scanPowerOn(scanPowerOn), m_scanRetry(scanRetry)
 {
     QObject::connect(&port, &CentralPort::stateUpdated, &m_ctx,
                      [this](int s) { onStateUpdated(s); });
+    QObject::connect(&port, &CentralPort::scanFailed, &m_ctx,
+                     [this](const QString& error) { onScanFailed(error); });
     QObject::connect(&port, &CentralPort::advertised, &m_ctx,
                      [this](const QString& p, const std::optional<QString>& n, const QStringList& s,
                             int rssi) { onAdvertised(p, n, s, rssi); });
@@ -59,6 +63,26 @@ void BLEScanner::onStateUpdated(int state)
     }
 }
 
+void BLEScanner::onScanFailed(const QString& error)
+{
+    if (!m_scanning)
+        return; // a scan nobody runs any more, or one the radio already ended
+    m_scanning = false;
+    ++m_scanFailures;
+    if (!m_scanError && m_onScanFailed)
+        m_onScanFailed(error);
+    m_scanError = error;
+    // Whoever waits for sightings would otherwise wait for ever: try again in a moment.
+    if (m_retryPending)
+        return;
+    m_retryPending = true;
+    QTimer::singleShot(std::chrono::milliseconds(qRound64(m_scanRetry * 1000)), &m_ctx, [this] {
+        m_retryPending = false;
+        if (!m_advSinks.isEmpty() || m_timedScanDepth > 0)
+            beginScanning();
+    });
+}
+
 void BLEScanner::beginScanning()
 {
     if (m_port.state() == CentralPort::poweredOn && !m_scanning) {
@@ -90,6 +114,7 @@ void BLEScanner::onAdvertised(const QString& peripheral, const std::optional<QSt
         d.name = QStringLiteral("(无名)");
     }
     d.rssi = rssi;
+    m_scanError.reset();
     if (!m_discovered.contains(peripheral)) {
         m_discoveredOrder.append(peripheral);
     }
@@ -105,6 +130,7 @@ QCoro::Task<QList<Discovered>> BLEScanner::scan(double seconds)
     co_await waitPoweredOn(m_scanPowerOn);
     m_discovered.clear();
     m_discoveredOrder.clear();
+    const int failuresBefore = m_scanFailures;
     ++m_timedScanDepth;
     beginScanning();
     {
@@ -121,6 +147,9 @@ QCoro::Task<QList<Discovered>> BLEScanner::scan(double seconds)
             out.append(*it);
         }
     }
+    // Nothing heard while the platform refused to scan says nothing about the pen.
+    if (out.isEmpty() && m_scanFailures != failuresBefore && m_scanError)
+        throw BLEError::bluetoothUnavailable(QStringLiteral("扫描失败：") + *m_scanError);
     std::stable_sort(out.begin(), out.end(), [](const Discovered& a, const Discovered& b) {
         if (a.byService != b.byService) {
             return a.byService;

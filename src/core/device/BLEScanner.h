@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -22,7 +23,8 @@ class CentralPort;
 // again when the radio comes back.
 class BLEScanner {
 public:
-    BLEScanner(CentralPort& port, double scanPowerOn);
+    // scanRetry: seconds before a scan the platform ended on an error is started again.
+    BLEScanner(CentralPort& port, double scanPowerOn, double scanRetry);
     ~BLEScanner();
     BLEScanner(const BLEScanner&) = delete;
     BLEScanner& operator=(const BLEScanner&) = delete;
@@ -36,11 +38,16 @@ public:
     // The first sighting with the service, else the first whose name contains `name`
     // (case-insensitive); throws notFound.
     QCoro::Task<Discovered> findRecorder(double seconds, QString name);
+    // Told the reason when scanning stops on an error, once until a sighting shows it works
+    // again (the scan is retried meanwhile).
+    using ScanFailedFn = std::function<void(const QString& error)>;
+    void setOnScanFailed(ScanFailedFn fn) { m_onScanFailed = std::move(fn); }
 
 private:
     friend class AdvertisementStream;
 
     void onStateUpdated(int state);
+    void onScanFailed(const QString& error);
     void onAdvertised(const QString& peripheral, const std::optional<QString>& localName,
                       const QStringList& services, int rssi);
     void beginScanning();
@@ -49,7 +56,12 @@ private:
 
     CentralPort& m_port;
     double m_scanPowerOn;
-    QObject m_ctx; // owns connections to the port and the timers
+    double m_scanRetry;
+    ScanFailedFn m_onScanFailed;
+    std::optional<QString> m_scanError; // the failure not yet followed by a sighting
+    bool m_retryPending = false;
+    int m_scanFailures = 0; // ever, so a timed scan can tell whether one fell into it
+    QObject m_ctx;          // owns connections to the port and the timers
     std::shared_ptr<int> m_alive = std::make_shared<int>(0);
 
     std::vector<OnceResume<bool>> m_stateWaiters;

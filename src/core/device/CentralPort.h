@@ -54,6 +54,9 @@ public:
 
 Q_SIGNALS:
     void stateUpdated(int state);
+    // Scanning stopped on the platform's error (it does not restart by itself); error is the
+    // platform's user-readable reason.
+    void scanFailed(const QString& error);
     // One advertisement. localName is absent when the advertisement carried none.
     void advertised(const QString& peripheral, const std::optional<QString>& localName,
                     const QStringList& serviceUuids, int rssi);

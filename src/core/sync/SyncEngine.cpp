@@ -162,8 +162,13 @@ bool SyncEngine::persist(const SyncManifest& manifest)
 
 BLEClient& SyncEngine::client()
 {
-    if (!m_client)
+    if (!m_client) {
         m_client = std::make_unique<BLEClient>(m_central, m_bleTiming);
+        // Called on the loop, never from inside one of our calls into the client.
+        m_client->setOnScanFailed([this](const QString& error) {
+            log(u"蓝牙扫描停了："_s + error + u"——过一会儿自动重试"_s);
+        });
+    }
     return *m_client;
 }
 

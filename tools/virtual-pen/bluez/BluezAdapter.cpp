@@ -142,6 +142,13 @@ bool BluezAdapter::handle(const QDBusMessage& call)
             fail(call, u"org.bluez.Error.NotReady"_s, u"Resource Not Ready"_s);
             return true;
         }
+        // src/adapter.c, start_discovery_complete: when the kernel refuses to start (a busy
+        // controller), the caller gets btd_error_busy and Discovering stays false.
+        if (m_refuseDiscovery > 0) {
+            --m_refuseDiscovery;
+            fail(call, u"org.bluez.Error.InProgress"_s, u"Operation already in progress"_s);
+            return true;
+        }
         setDiscovering(true);
     } else if (member == u"StopDiscovery"_s) {
         setDiscovering(false);

@@ -28,6 +28,8 @@ public:
     void setPowered(bool on);
     // rfkill: a block powers the adapter off; lifting it brings back the power it had.
     void setBlocked(bool blocked);
+    // A controller busy with something else: the next `count` StartDiscovery calls are refused.
+    void refuseDiscovery(int count) { m_refuseDiscovery = count; }
     // How bluetoothd ends: adapters off, their objects gone; then `done` (leave the bus).
     void shutdown(std::function<void()> done);
 
@@ -48,4 +50,5 @@ private:
     QTimer m_powerOn;
     bool m_blocked = false;
     bool m_poweredBeforeBlock = false;
+    int m_refuseDiscovery = 0;
 };

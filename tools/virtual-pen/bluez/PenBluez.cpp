@@ -391,6 +391,8 @@ bool PenBluez::handleControl(const QDBusMessage& call)
         m_adapter.unplug();
     } else if (member == u"AddAdapter"_s) {
         m_adapter.plugIn(true, m_options.powerOnDelayMs);
+    } else if (member == u"RefuseDiscovery"_s) {
+        m_adapter.refuseDiscovery(arg.toInt());
     } else if (member == u"AnswerConnects"_s) {
         m_pen.faults().ignoreConnect = false;
     } else if (member == u"Drop"_s) {

@@ -24,7 +24,8 @@ class VirtualPen;
 //
 // Besides BlueZ's own interfaces it offers com.kestrel.MockPen at /mockpen, for tests:
 // SetPowered(b), SetBlocked(b) (rfkill), RemoveAdapter(), AddAdapter(), Drop(), SetPenOn(b)
-// (the pen advertises or not), AnswerConnects() (ends the scenario's ignoreConnect),
+// (the pen advertises or not), RefuseDiscovery(n) (a busy controller refuses the next n
+// StartDiscovery calls), AnswerConnects() (ends the scenario's ignoreConnect),
 // Shutdown() (as bluetoothd stops), and the counters ContentBytesSent() -> x,
 // ConnectCalls() -> i, TreeReads() -> i, NeighboursSeen() -> i, Connected() -> b.
 class PenBluez : public QObject {
