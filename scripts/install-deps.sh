@@ -11,6 +11,10 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-connectivity-dev qcoro-qt6-dev qt6-svg-dev fonts-noto-cjk
   # the listen player's sound output
   qt6-multimedia-dev
+  # the transcript store: Qt SQL's SQLite driver on the system SQLite (3.40: FTS5 with trigrams)
+  libqt6sql6-sqlite
+  # and SQLite's own interface, where search walks an index's rows faster than Qt SQL can
+  libsqlite3-dev
   # JSON, HTTP (stand-in service)
   nlohmann-json3-dev libcpp-httplib-dev libssl-dev
   # audio: FFmpeg libraries, libogg/libopus (independent readers in tests), FFTW

@@ -8,7 +8,7 @@
 # FOLDER/<x11|wayland>-<1x|1.5x>/ gets welcome.png (nobody signed in), window.png (signed in,
 # after the pen's recordings came in) and menu.png (the tray menu popped up), each also in dark
 # appearance (*-dark.png). Under X11, whose keys the script can type, it also gets library.png
-# (a transcribed recording selected), device.png (the pen connected), audit.png (one problem
+# (a transcribed recording selected), search.png (words found in the transcripts), device.png (the pen connected), audit.png (one problem
 # found) and binding.png (a pen bound to another account). --readme also writes the small
 # pictures the README opens with to docs/.
 set -euo pipefail
@@ -193,6 +193,12 @@ for server in x11 wayland; do
     key ctrl+1 ctrl+f Return
     sleep 3
     shoot library
+    # The search field finds words said in the transcripts: the hits below the list.
+    key ctrl+f
+    app_env xdotool type --delay 80 "计划"
+    sleep 3
+    shoot search
+    key ctrl+f ctrl+a BackSpace
     key ctrl+2 ctrl+r
     sleep 0.6
     shoot device

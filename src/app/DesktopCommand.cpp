@@ -13,6 +13,7 @@
 #include "platform/DesktopSession.h"
 #include "sync/ArchiveLock.h"
 #include "sync/ArchiveRootCheck.h"
+#include "transcripts/TranscriptKeeper.h"
 #include "tray/TrayHost.h"
 #include "tray/TrayIcon.h"
 #include "tray/TrayKeeper.h"
@@ -163,6 +164,13 @@ int main(int argc, char** argv)
         QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + u"/window.ini"_s;
     AppState state(std::move(appServices), dialogs, shell, windowState);
     QObject::connect(&instance, &SingleInstance::raiseRequested, &state, &AppState::showMainWindow);
+    // What the window reads of a transcript (a speaker just named, too) goes into the archive's
+    // copy.
+    state.model().actions.transcriptRead = [&services](QString transcriptId,
+                                                       QList<TranscriptSegment> segments,
+                                                       QList<SpeakerRow> speakers) {
+        services.transcripts().refreshed(transcriptId, {std::move(segments), std::move(speakers)});
+    };
 
     // The tray icon comes and goes with the desktop's tray host; without one the window is the
     // application's face and is never hidden.

@@ -27,9 +27,24 @@ EngineServices::EngineServices(SyncEngine& engine, Options options)
     m_deviceBinder =
         std::make_unique<DeviceBinder>(engine, vaultProvider(), options.store, binderOptions);
     m_deviceBinder->install();
+    // The store follows the list: whatever becomes transcribed (or was before this store
+    // existed) is fetched in the background.
+    m_transcripts = std::make_unique<TranscriptKeeper>(
+        TranscriptStore::pathIn(engine.paths().root()),
+        TranscriptKeeper::fetchThrough(vaultProvider()),
+        [&engine](const QString& line) { engine.log(line); }, options.transcriptTiming);
+    QObject::connect(&engine, &SyncEngine::itemsChanged, m_transcripts.get(), [this, &engine] {
+        m_transcripts->noteRecordings(TranscriptKeeper::fromItems(engine.items()));
+    });
+    // What the list holds already (the store opens now, and fills what it lacks).
+    m_transcripts->noteRecordings(TranscriptKeeper::fromItems(engine.items()));
 }
 
-EngineServices::~EngineServices() = default;
+EngineServices::~EngineServices()
+{
+    // Before the queue whose client it borrows.
+    m_transcripts.reset();
+}
 
 VaultProvider EngineServices::vaultProvider() const
 {

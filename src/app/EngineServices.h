@@ -4,6 +4,7 @@
 #include "cloud/TokenStore.h"
 #include "cloud/UploadTiming.h"
 #include "cloud/VaultProvider.h"
+#include "transcripts/TranscriptKeeper.h"
 
 #include <memory>
 
@@ -12,6 +13,7 @@ class ManifestEdits;
 class PenDeletions;
 class QNetworkAccessManager;
 class SyncEngine;
+class TranscriptKeeper;
 class UploadQueue;
 
 // What the application attaches to its engine besides the pen: the audio tools (speech
@@ -28,6 +30,7 @@ public:
         UploadTiming uploadTiming;
         Mindvault::Timing vaultTiming;
         bool acceptRebind = false; // see DeviceBinder::Options
+        TranscriptKeeper::Timing transcriptTiming;
     };
 
     explicit EngineServices(SyncEngine& engine);
@@ -45,6 +48,8 @@ public:
     ManifestEdits& manifestEdits() const { return *m_manifestEdits; }
     // Always present: a pen bound to another organisation is stopped even without a service.
     DeviceBinder& deviceBinder() const { return *m_deviceBinder; }
+    // Keeps the archive's transcript store filled from the recording list; always present.
+    TranscriptKeeper& transcripts() const { return *m_transcripts; }
 
 private:
     // Declared first, destroyed last: the pieces below borrow its client.
@@ -52,4 +57,5 @@ private:
     std::unique_ptr<PenDeletions> m_penDeletions;
     std::unique_ptr<ManifestEdits> m_manifestEdits;
     std::unique_ptr<DeviceBinder> m_deviceBinder;
+    std::unique_ptr<TranscriptKeeper> m_transcripts;
 };

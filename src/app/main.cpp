@@ -7,6 +7,7 @@
 #include "DesktopCommand.h"
 #include "ExportCommand.h"
 #include "HeadlessCommand.h"
+#include "SearchCommand.h"
 #include "SignInCommand.h"
 #include "SignOutCommand.h"
 #include "StatusCommand.h"
@@ -37,6 +38,7 @@ const std::vector<Verb>& verbs()
         {u"audit"_s, u"体检本机留档：原始包、Ogg和清单是否对得上"_s, &AuditCommand::main},
         {u"check-speech"_s, u"检测音频文件里有没有人声（每个文件一行结论）"_s,
          &CheckSpeechCommand::main},
+        {u"search"_s, u"在本机留档的转写里找说过的话（不用联网）"_s, &SearchCommand::main},
         {u"export"_s, u"把录音（和转写）以易读的文件名导出到别的目录"_s, &ExportCommand::main},
     };
     return table;

@@ -12,6 +12,7 @@
 #include "sync/FileError.h"
 #include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"
+#include "transcripts/TranscriptStore.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -147,8 +148,46 @@ QList<Recording> archived(const Options& o, const SyncManifest& manifest)
     return out;
 }
 
-// Fills in transcripts and titles of the pushed recordings; a sentence when the service
-// could not be asked at all.
+// Fills in transcripts and titles of the pushed recordings from the archive's transcript store;
+// true when it held every one of them (the service need not be asked).
+bool readStoredTranscripts(const SyncPaths& paths, QList<Recording>& list)
+{
+    std::unique_ptr<TranscriptStore> store;
+    try {
+        store = TranscriptStore::open(TranscriptStore::pathIn(paths.root()),
+                                      TranscriptStore::Mode::read);
+    } catch (const TranscriptStoreError& e) {
+        if (e.kind() != TranscriptStoreError::Kind::missing)
+            CommandLine::err(e.description());
+        return false;
+    }
+    bool complete = true;
+    for (Recording& r : list) {
+        if (!r.session)
+            continue;
+        std::optional<StoredTranscript> stored;
+        try {
+            stored = store->get(r.base);
+        } catch (const TranscriptStoreError& e) {
+            CommandLine::err(e.description());
+        }
+        if (!stored) {
+            complete = false;
+            continue;
+        }
+        r.transcriptId = stored->transcriptId;
+        r.segments = stored->segments;
+        for (const StoredSpeaker& speaker : stored->speakers)
+            if (speaker.name && !speaker.name->trimmed().isEmpty())
+                r.speakerNames.insert(speaker.label, *speaker.name);
+        if (stored->title && !stored->title->isEmpty())
+            r.title = *stored->title;
+    }
+    return complete;
+}
+
+// Fills in transcripts and titles of the pushed recordings the store did not hold; a sentence
+// when the service could not be asked at all.
 QCoro::Task<std::optional<QString>> fetchTranscripts(SyncPaths paths, QList<Recording>& list)
 {
     std::optional<MindvaultConfig> config;
@@ -167,7 +206,7 @@ QCoro::Task<std::optional<QString>> fetchTranscripts(SyncPaths paths, QList<Reco
         co_return u"Mindvault连不上，转写没有导出："_s + describe(e);
     }
     for (Recording& r : list) {
-        if (!r.session)
+        if (!r.session || r.transcriptId)
             continue;
         try {
             const SessionState state = co_await client.sessionState(*r.session);
@@ -246,7 +285,8 @@ QCoro::Task<int> run(Options o)
         CommandLine::err(u"导出目录建不了或写不进去："_s + o.to);
         co_return CommandLine::failed;
     }
-    if (o.transcripts) {
+    // The archive's copy first, so an export works offline; the service only for the rest.
+    if (o.transcripts && !readStoredTranscripts(o.paths, list)) {
         if (auto problem = co_await fetchTranscripts(o.paths, list)) {
             CommandLine::err(*problem);
             exit = CommandLine::failed;

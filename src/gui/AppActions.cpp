@@ -71,6 +71,8 @@ AppActions AppActions::unwired()
     };
     a.dismissBindMismatch = [] {
     };
+    a.transcriptRead = [](QString, QList<TranscriptSegment>, QList<SpeakerRow>) {
+    };
     a.speakersNamed = [](QString, int) {
     };
     a.checkSession = []() -> QCoro::Task<Mindvault::AuthState> {

@@ -45,6 +45,11 @@ struct AppActions {
     // The service took a speaker's name: the transcript now has this many unnamed speakers,
     // which the recording list shows at once instead of at the next status poll.
     std::function<void(QString transcriptId, int unconfirmed)> speakersNamed;
+    // The window read a transcript from the service (also again after naming a speaker): the
+    // archive's copy follows.
+    std::function<void(QString transcriptId, QList<TranscriptSegment> segments,
+                       QList<SpeakerRow> speakers)>
+        transcriptRead;
     std::function<QCoro::Task<Mindvault::AuthState>()> checkSession;
 
     // The unwired set: every closure does nothing, except that quit ends the application,

@@ -63,6 +63,7 @@ void ListenPlayer::load(const QString& path)
 
 void ListenPlayer::clear()
 {
+    m_startAt = -1;
     ++m_generation;
     stopOutput();
     m_stream.setReader(nullptr);
@@ -105,6 +106,12 @@ void ListenPlayer::start(std::unique_ptr<AudioFileReader> reader, qint64 frame, 
     m_startFrame = frame;
     m_pausedAt = frame;
     Q_EMIT positionChanged();
+    if (m_startAt >= 0) {
+        const double at = m_startAt;
+        m_startAt = -1;
+        playFrom(at);
+        return;
+    }
     if (playAfter) {
         startOutput();
     } else if (m_state == State::loading) {
@@ -205,6 +212,24 @@ void ListenPlayer::seek(double fraction)
     open(m_path, frame, wasPlaying, m_generation);
 }
 
+void ListenPlayer::playFrom(double seconds)
+{
+    if (m_state == State::loading && m_length <= 0) {
+        m_startAt = seconds;
+        return;
+    }
+    if (m_length <= 0 || m_rate <= 0 || m_state == State::failed || m_state == State::empty) {
+        return;
+    }
+    const qint64 frame = std::clamp(qint64(seconds * m_rate), qint64(0), m_length);
+    ++m_generation;
+    stopOutput();
+    m_pausedAt = frame;
+    setState(State::loading);
+    Q_EMIT positionChanged();
+    open(m_path, frame, true, m_generation);
+}
+
 double ListenPlayer::duration() const
 {
     return m_rate > 0 ? double(m_length) / m_rate : 0;
@@ -248,6 +273,7 @@ void ListenPlayer::onDecodeFailed(qint64 frame)
 
 void ListenPlayer::fail(const QString& problem)
 {
+    m_startAt = -1;
     stopOutput();
     m_problem = problem;
     setState(State::failed);

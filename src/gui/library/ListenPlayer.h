@@ -33,6 +33,8 @@ public:
     void toggle();
     // Moves to a share (0...1) of the recording; keeps playing when it was.
     void seek(double fraction);
+    // Plays from a moment (seconds); while the recording is still opening, once it is open.
+    void playFrom(double seconds);
 
     State state() const { return m_state; }
     const QString& path() const { return m_path; }
@@ -69,4 +71,5 @@ private:
     qint64 m_startFrame = 0; // where the output started
     qint64 m_pausedAt = -1;  // frame shown while not playing
     int m_generation = 0;    // a newer load or seek makes older results stale
+    double m_startAt = -1;   // seconds to play from once opened (playFrom while loading)
 };

@@ -28,6 +28,15 @@ void RecordingFilter::setSearchText(const QString& text)
     invalidateRowsFilter();
 }
 
+void RecordingFilter::setTranscriptMatches(const QSet<QString>& bases)
+{
+    if (bases == m_transcriptMatches) {
+        return;
+    }
+    m_transcriptMatches = bases;
+    invalidateRowsFilter();
+}
+
 void RecordingFilter::setScope(Scope scope)
 {
     if (scope == m_scope) {
@@ -61,6 +70,9 @@ bool RecordingFilter::filterAcceptsRow(int sourceRow, const QModelIndex& sourceP
             return false;
         }
         break;
+    }
+    if (m_transcriptMatches.contains(row.item.base)) {
+        return true;
     }
     for (const QString& word : m_words) {
         if (!row.haystack.contains(word)) {

@@ -36,7 +36,11 @@ QString TranscriptReader::Transcript::nameOf(const QString& label) const
 }
 
 TranscriptReader::TranscriptReader(VaultFn vault, QObject* parent)
-    : QObject(parent), m_vault(std::move(vault))
+    : TranscriptReader(std::move(vault), {}, parent)
+{}
+
+TranscriptReader::TranscriptReader(VaultFn vault, StoredFn stored, QObject* parent)
+    : QObject(parent), m_vault(std::move(vault)), m_stored(std::move(stored))
 {}
 
 void TranscriptReader::request(const QString& transcriptId)
@@ -47,6 +51,12 @@ void TranscriptReader::request(const QString& transcriptId)
     }
     m_loading.insert(transcriptId);
     m_failures.remove(transcriptId);
+    if (m_stored) {
+        if (std::optional<Transcript> stored = m_stored(transcriptId)) {
+            m_cache.insert(transcriptId, std::move(*stored));
+            Q_EMIT loaded(transcriptId);
+        }
+    }
     read(transcriptId);
 }
 
@@ -94,6 +104,9 @@ QCoro::Task<> TranscriptReader::read(QString transcriptId)
         co_return;
     }
     m_loading.remove(transcriptId);
+    if (reason && m_cache.contains(transcriptId)) {
+        co_return; // the stored copy stays
+    }
     if (reason) {
         m_failures.insert(transcriptId, *reason);
         Q_EMIT failed(transcriptId, *reason);
@@ -101,6 +114,7 @@ QCoro::Task<> TranscriptReader::read(QString transcriptId)
     }
     m_cache.insert(transcriptId, std::move(transcript));
     Q_EMIT loaded(transcriptId);
+    Q_EMIT fetched(transcriptId);
 }
 
 QCoro::Task<std::optional<QString>> TranscriptReader::nameSpeaker(QString transcriptId,
@@ -131,6 +145,7 @@ QCoro::Task<std::optional<QString>> TranscriptReader::nameSpeaker(QString transc
     if (auto it = m_cache.find(transcriptId); it != m_cache.end()) {
         it->speakers = speakers;
         Q_EMIT loaded(transcriptId);
+        Q_EMIT fetched(transcriptId);
     }
     co_return std::nullopt;
 }

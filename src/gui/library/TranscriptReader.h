@@ -34,8 +34,13 @@ public:
 
     // The service client for UI requests; nullptr while there is none (not signed in).
     using VaultFn = std::function<std::shared_ptr<Mindvault>()>;
+    // The archive's copy of a transcript, if it has one.
+    using StoredFn = std::function<std::optional<Transcript>(const QString& transcriptId)>;
 
+    // stored: shown at once (also offline) while the service is asked for the current text; a
+    // failed read then keeps the stored copy on screen.
     explicit TranscriptReader(VaultFn vault, QObject* parent = nullptr);
+    TranscriptReader(VaultFn vault, StoredFn stored, QObject* parent = nullptr);
 
     // Starts reading unless it is cached or already being read; loaded or failed follows.
     void request(const QString& transcriptId);
@@ -59,6 +64,8 @@ public:
 
 Q_SIGNALS:
     void loaded(const QString& transcriptId);
+    // What cached() holds for it came from the service just now.
+    void fetched(const QString& transcriptId);
     void failed(const QString& transcriptId, const QString& reason);
     // A name was taken; unconfirmed speakers are left in that transcript.
     void speakersNamed(const QString& transcriptId, int unconfirmed);
@@ -69,6 +76,7 @@ private:
     QCoro::Task<> read(QString transcriptId);
 
     VaultFn m_vault;
+    StoredFn m_stored;
     QHash<QString, Transcript> m_cache;
     QHash<QString, QString> m_failures;
     QSet<QString> m_loading;

@@ -101,6 +101,21 @@ TEST_F(ListenPlayerTest, SeekContinuesFromThere)
     EXPECT_EQ(player.state(), ListenPlayer::State::paused);
 }
 
+TEST_F(ListenPlayerTest, PlaysFromAMomentAlsoWhenAskedWhileOpening)
+{
+    player.load(speech);
+    player.playFrom(2.0); // still opening: taken up once open
+    ASSERT_TRUE(
+        TestSupport::spinUntil([&] { return player.state() == ListenPlayer::State::playing; }));
+    EXPECT_NEAR(player.position(), 2.0, 0.05);
+    EXPECT_NEAR(double(output->drain()) / 2 / 16000, player.duration() - 2.0, 0.05);
+
+    player.playFrom(0.5); // open: at once
+    ASSERT_TRUE(
+        TestSupport::spinUntil([&] { return player.state() == ListenPlayer::State::playing; }));
+    EXPECT_NEAR(player.position(), 0.5, 0.05);
+}
+
 TEST_F(ListenPlayerTest, SaysWhyARecordingCannotBePlayed)
 {
     QTemporaryDir dir;

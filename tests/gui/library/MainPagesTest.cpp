@@ -8,15 +8,23 @@
 #include "device/BindMismatchCard.h"
 #include "device/DevicePage.h"
 #include "device/SideRail.h"
+#include "library/LibraryPage.h"
+#include "library/ListenPlayer.h"
+#include "library/RecordingFilter.h"
+#include "library/RecordingListView.h"
+#include "library/TranscriptHitList.h"
 #include "library/TranscriptReader.h"
 #include "support/TestSupport.h"
 #include "sync/SyncEngine.h"
 #include "sync/SyncManifest.h"
+#include "transcripts/TranscriptStore.h"
 #include "window/MainWindowView.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QToolButton>
 #include <QtTest/QTest>
@@ -228,3 +236,52 @@ TEST_F(MainPagesTest, WebAddressIsReadWhenAPageIsOpened)
 }
 
 } // namespace
+
+TEST_F(MainPagesTest, ChoosingATranscriptHitSelectsTheRecordingAndPlaysFromThere)
+{
+    h.state().wire();
+    SyncEngine& engine = h.engine();
+    const QString said = u"20240301-090000"_s, other = u"20240302-090000"_s;
+    SyncManifest ledger;
+    for (const QString& base : {said, other}) {
+        TestSupport::writeFile(
+            engine.paths().dest() + u'/' + base + u".ogg"_s,
+            TestSupport::readFile(QStringLiteral(KESTREL_FIXTURES "/audio/speech-opusenc.ogg")));
+        ledger.uploaded[base] = u"s-"_s + base;
+    }
+    ledger.save(engine.paths().manifest());
+    engine.refreshLocalView();
+    StoredTranscript t;
+    t.base = said;
+    t.transcriptId = u"t-"_s + said;
+    t.fetchedAt = QDateTime::currentDateTime();
+    t.segments = {{u"1"_s, u"S1"_s, u"先说别的"_s, 0, 2000},
+                  {u"2"_s, u"S2"_s, u"下面讨论预算的事"_s, 2000, 3500}};
+    t.speakers = {{u"S2"_s, u"王芳"_s, true, {}}};
+    TranscriptStore::open(TranscriptStore::pathIn(h.model().projectRoot),
+                          TranscriptStore::Mode::write)
+        ->put(t);
+
+    auto* library = view.findChild<LibraryPage*>();
+    ASSERT_NE(library, nullptr);
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return h.model().items().size() == 2; }));
+    // Neither title nor date holds the words: only the transcript does.
+    library->list().search()->setText(u"讨论预算"_s);
+    QListWidget* hits = library->transcriptHits().list();
+    ASSERT_TRUE(TestSupport::spinUntil([&] { return hits->count() == 1; }));
+    EXPECT_TRUE(library->transcriptHits().isVisible());
+    const QString snippet = hits->item(0)->data(TranscriptHitList::SnippetRole).toString();
+    EXPECT_TRUE(snippet.contains(u"下面<b>讨论预算</b>的事"_s)) << snippet.toStdString();
+    const QString caption = hits->item(0)->data(TranscriptHitList::CaptionRole).toString();
+    EXPECT_TRUE(caption.startsWith(u"王芳 · 0:02"_s)) << caption.toStdString();
+    EXPECT_EQ(library->list().filter().rowCount(), 1); // the list shows that recording too
+
+    QTest::mouseClick(hits->viewport(), Qt::LeftButton, {},
+                      hits->visualItemRect(hits->item(0)).center());
+    EXPECT_EQ(h.model().selection(), said);
+    ListenPlayer& player = library->player();
+    EXPECT_TRUE(player.path().endsWith(said + u".ogg"_s));
+    ASSERT_TRUE(TestSupport::spinUntil(
+        [&] { return player.state() != ListenPlayer::State::loading && player.duration() > 0; }));
+    EXPECT_NEAR(player.position(), 2.0, 0.1);
+}
