@@ -5,10 +5,20 @@
 # time kestrel and the mock spent per MB. A real pen sends about 20 KB/s.
 #
 #   scripts/measure-bluez-path.sh [BUILD_DIR] [MB]     (defaults: build/release, 4)
+#
+# With --idle it measures the listening station instead: `kestrel --headless` for SECONDS with
+# the pen switched off and NEIGHBOURS other devices appearing, changing and expiring around it
+# (a busy room); prints kestrel's CPU share and how often it read BlueZ's whole object tree.
+#
+#   scripts/measure-bluez-path.sh --idle [BUILD_DIR] [NEIGHBOURS] [SECONDS]   (build/release, 50, 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+idle=""
+if [ "${1:-}" = "--idle" ]; then idle=1; shift; fi
 build=${1:-build/release}
 mb=${2:-4}
+neighbours=${2:-50}
+seconds=${3:-60}
 kestrel=$build/src/app/kestrel
 mock_bin=$build/tools/virtual-pen/virtual-pen-bluez
 [ -x "$kestrel" ] && [ -x "$mock_bin" ] || { echo "build kestrel and virtual-pen-bluez in $build first" >&2; exit 2; }
@@ -45,13 +55,37 @@ cat > "$work/pen.json" <<EOF
   { "name": "20251201-093000.opus", "generate": { "packets": $packets, "seed": 1 } },
   { "name": "20251201-101500.opus", "generate": { "packets": $packets, "seed": 2 } } ] }
 EOF
-"$mock_bin" "$work/pen.json" &
+mock_flags=()
+[ -n "$idle" ] && mock_flags=(--neighbours "$neighbours")
+"$mock_bin" "${mock_flags[@]}" "$work/pen.json" &
 mock=$!
 for _ in $(seq 100); do
   dbus-send --system --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
     org.freedesktop.DBus.NameHasOwner string:org.bluez 2>/dev/null | grep -q true && break
   sleep 0.1
 done
+
+if [ -n "$idle" ]; then
+  mockpen() { dbus-send --system --print-reply --dest=org.bluez /mockpen "com.kestrel.MockPen.$1" "${@:2}"; }
+  mockpen SetPenOn boolean:false >/dev/null
+  XDG_DATA_HOME="$work/data" "$kestrel" --headless --archive-root "$work/archive" >"$work/log" &
+  station=$!
+  sleep 5 # start-up is not idling
+  reads_before=$(mockpen TreeReads | awk '/int32/ {print $2}')
+  read -r u0 s0 < <(awk '{print $14, $15}' "/proc/$station/stat")
+  sleep "$seconds"
+  read -r u1 s1 < <(awk '{print $14, $15}' "/proc/$station/stat")
+  reads=$(( $(mockpen TreeReads | awk '/int32/ {print $2}') - reads_before ))
+  seen=$(mockpen NeighboursSeen | awk '/int32/ {print $2}')
+  kill "$station"; wait "$station" || true
+  awk -v u=$((u1 - u0)) -v s=$((s1 - s0)) -v ticks="$(getconf CLK_TCK)" -v secs="$seconds" \
+      -v n="$neighbours" -v seen="$seen" -v reads="$reads" -v load="$(cut -d' ' -f1 /proc/loadavg)" '
+    BEGIN {
+      cpu = (u + s) / ticks
+      printf "listening %d s among %d neighbours (%d seen in all): kestrel %.2f s CPU = %.2f%% of one core; %d tree reads (load average %s)\n", secs, n, seen, cpu, 100 * cpu / secs, reads, load
+    }'
+  exit 0
+fi
 
 XDG_DATA_HOME="$work/data" /usr/bin/time -f '%e %U %S %M' -o "$work/time" \
   "$kestrel" --headless --once --archive-root "$work/archive" >"$work/log"

@@ -104,8 +104,12 @@ TEST_F(TranscriptStoreService, ATranscriptIsKeptSearchableAndOutlivesTheService)
     makeServices();
     poll();
     ASSERT_EQ(services->uploadQueue()->book().vaultStates().value(base).status, u"deleted"_s);
-    ASSERT_TRUE(TestSupport::spinUntil(
-        [&] { return services->transcripts().store()->get(base)->serviceDeleted; }));
+    // The keeper opens the store in the background: it may not be there yet.
+    ASSERT_TRUE(TestSupport::spinUntil([&] {
+        const TranscriptStore* opened = services->transcripts().store();
+        const auto kept = opened ? opened->get(base) : std::nullopt;
+        return kept && kept->serviceDeleted;
+    }));
     nam.clearConnectionCache();
     server.stop();
     run = search({u"下周再对"_s});

@@ -1,6 +1,5 @@
 #include "TranscriptStore.h"
 
-#include "transcripts/TranscriptQuery.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -4,19 +4,22 @@
 #include "format/Fmt.h"
 #include "transcripts/TranscriptQuery.h"
 
-#include <QEvent>
+#include <QAbstractTextDocumentLayout>
+#include <QApplication>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-constexpr int baseRole = Qt::UserRole + 1;
-constexpr int startRole = Qt::UserRole + 2;
-constexpr int snippetRole = Qt::UserRole + 3;
-constexpr int captionRole = Qt::UserRole + 4;
+constexpr int padding = 4;
+// Characters either side of the match: two lines of a list about as wide as the library's.
+constexpr int snippetContext = 16;
 
 QString caption(const TranscriptHit& hit)
 {
@@ -24,8 +27,53 @@ QString caption(const TranscriptHit& hit)
                       hit.title && !hit.title->isEmpty() ? *hit.title : Fmt::title(hit.base)};
     if (hit.serviceDeleted)
         parts << u"Mindvault里已删除"_s;
-    return parts.join(u" · "_s).toHtmlEscaped();
+    return parts.join(u" · "_s);
 }
+
+// Paints a hit: the snippet (up to two lines) and the caption below it, in the highlight's text
+// colour when chosen so the muted caption does not vanish into the highlight.
+class HitDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem o = option;
+        initStyleOption(&o, index);
+        o.text.clear();
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &o, painter, widget);
+
+        const bool chosen = option.state & QStyle::State_Selected;
+        const QColor text =
+            option.palette.color(chosen ? QPalette::HighlightedText : QPalette::Text);
+        const QColor muted = chosen ? text : DS::muted;
+        QTextDocument doc;
+        doc.setDefaultFont(option.font);
+        doc.setDocumentMargin(0);
+        doc.setHtml(u"<div style=\"color:%1\">%2</div><div style=\"color:%3\">%4</div>"_s.arg(
+            text.name(), index.data(TranscriptHitList::SnippetRole).toString(), muted.name(),
+            index.data(TranscriptHitList::CaptionRole).toString().toHtmlEscaped()));
+        const QRect area = option.rect.adjusted(padding, padding, -padding, -padding);
+        doc.setTextWidth(area.width());
+        painter->save();
+        painter->translate(area.topLeft());
+        const QRect clip(0, 0, area.width(), area.height());
+        painter->setClipRect(clip);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = clip;
+        context.palette.setColor(QPalette::Text, text);
+        doc.documentLayout()->draw(painter, context);
+        painter->restore();
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override
+    {
+        return {option.rect.width(), 3 * option.fontMetrics.lineSpacing() + 2 * padding};
+    }
+};
 
 } // namespace
 
@@ -36,6 +84,8 @@ TranscriptHitList::TranscriptHitList(QWidget* parent)
     m_list->setObjectName(u"transcriptHitList"_s);
     m_list->setAccessibleName(u"转写里的搜索结果"_s);
     m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_list->setUniformItemSizes(true);
+    m_list->setItemDelegate(new HitDelegate(m_list));
     auto* layout = new QVBoxLayout(this);
     // Flush with the recording list above.
     layout->setContentsMargins(0, 4, 0, 0);
@@ -43,30 +93,11 @@ TranscriptHitList::TranscriptHitList(QWidget* parent)
     layout->addWidget(m_header);
     layout->addWidget(m_list, 1);
     const auto choose = [this](QListWidgetItem* item) {
-        Q_EMIT chosen(item->data(baseRole).toString(), item->data(startRole).toLongLong());
+        Q_EMIT chosen(item->data(BaseRole).toString(), item->data(StartRole).toLongLong());
     };
     connect(m_list, &QListWidget::itemClicked, this, choose);
     connect(m_list, &QListWidget::itemActivated, this, choose);
-    m_list->viewport()->installEventFilter(this);
-    connect(m_list, &QListWidget::itemSelectionChanged, this, &TranscriptHitList::paintRows);
     hide();
-}
-
-bool TranscriptHitList::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == m_list->viewport() && event->type() == QEvent::Resize)
-        fitRows();
-    return QWidget::eventFilter(watched, event);
-}
-
-void TranscriptHitList::fitRows()
-{
-    const int width = m_list->viewport()->width();
-    for (int i = 0; i < m_list->count(); ++i) {
-        QListWidgetItem* item = m_list->item(i);
-        if (auto* label = qobject_cast<QLabel*>(m_list->itemWidget(item)))
-            item->setSizeHint(QSize(width, label->heightForWidth(width)));
-    }
 }
 
 void TranscriptHitList::setHits(const QString& query, const QList<TranscriptHit>& hits, bool more)
@@ -79,39 +110,12 @@ void TranscriptHitList::setHits(const QString& query, const QList<TranscriptHit>
                            : u"转写里找到 %1 处"_s.arg(hits.size()));
     const QString needle = TranscriptQuery::normalized(query);
     for (const TranscriptHit& hit : hits) {
-        auto* item = new QListWidgetItem(m_list);
-        item->setData(baseRole, hit.base);
-        item->setData(startRole, qlonglong(hit.startMs));
-        item->setData(snippetRole, TranscriptQuery::snippet(hit.text, needle));
-        item->setData(captionRole, caption(hit));
-        auto* label = new QLabel;
-        label->setTextFormat(Qt::RichText);
-        label->setWordWrap(true);
-        label->setContentsMargins(4, 4, 4, 4);
-        label->setAttribute(Qt::WA_TransparentForMouseEvents);
-        m_list->setItemWidget(item, label);
-    }
-    paintRows();
-    fitRows();
-}
-
-void TranscriptHitList::paintRows()
-{
-    // A chosen row stands on the highlight: its text takes the highlight's text colour, or the
-    // muted caption would vanish into it.
-    const QColor highlighted = m_list->palette().color(QPalette::HighlightedText);
-    for (int i = 0; i < m_list->count(); ++i) {
-        QListWidgetItem* item = m_list->item(i);
-        auto* label = qobject_cast<QLabel*>(m_list->itemWidget(item));
-        if (!label)
-            continue;
-        const bool chosen = item->isSelected();
-        const QString text =
-            chosen ? highlighted.name() : m_list->palette().color(QPalette::Text).name();
-        const QString muted = chosen ? highlighted.name() : DS::muted.name();
-        label->setText(
-            u"<span style=\"color:%1\">%2</span><br><span style=\"color:%3\">%4</span>"_s.arg(
-                text, item->data(snippetRole).toString(), muted,
-                item->data(captionRole).toString()));
+        const QString line = caption(hit);
+        auto* item = new QListWidgetItem(TranscriptQuery::oneLine(hit.text) + u" — "_s + line);
+        item->setData(BaseRole, hit.base);
+        item->setData(StartRole, qlonglong(hit.startMs));
+        item->setData(SnippetRole, TranscriptQuery::snippet(hit.text, needle, snippetContext));
+        item->setData(CaptionRole, line);
+        m_list->addItem(item);
     }
 }
