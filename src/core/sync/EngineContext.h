@@ -14,7 +14,7 @@ class ItemSource;
 class QObject;
 class RecordingNotes;
 class SyncLog;
-class SyncManifest;
+struct SyncManifest;
 class SyncPaths;
 struct EngineHooks;
 
