@@ -4,9 +4,8 @@
 #include "MindvaultDevServer.h"
 #include "VirtualPen.h"
 #include "audio/AudioFileReader.h"
-#include "cloud/Mindvault.h"
+#include "support/ServiceArchive.h"
 #include "support/TestSupport.h"
-#include "sync/CleanupSettings.h"
 #include "sync/SyncManifest.h"
 #include "sync/SyncPaths.h"
 
@@ -14,7 +13,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QNetworkAccessManager>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
@@ -264,21 +262,10 @@ TEST(PowerCut, KilledDuringUploadsAndDeletionsThePenLosesOnlyWhatIsSafe)
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString root = dir.path() + u"/archive"_s;
     const SyncPaths paths(root);
-    paths.ensureDirs();
-    TestSupport::writeFile(paths.mindvaultConfig(),
-                           QByteArray::fromStdString(server.clientConfigJson()));
-    CleanupSettings settings;
-    settings.deleteAfterSync = true;
-    settings.coolingDays = 0;
-    settings.minUploadSeconds = 0;
-    TestSupport::writeFile(paths.cleanupSettings(), settings.encode());
+    ServiceArchive::prepare(paths, server);
     const QString dataHome = dir.path() + u"/data"_s;
     const auto signIn = [&] {
-        QNetworkAccessManager nam;
-        Mindvault client(MindvaultConfig::load(paths.mindvaultConfig()),
-                         TokenStore(dataHome + u"/Mindvault"_s), &nam);
-        TestSupport::run(client.signIn(u"cut@example.com"_s, u"cut-password"_s));
-        nam.clearConnectionCache();
+        ServiceArchive::signIn(paths, dataHome, u"cut@example.com"_s, u"cut-password"_s);
     };
     signIn();
     // Every start rotates the refresh token; a kill between the service's rotation and the

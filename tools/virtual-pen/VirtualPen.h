@@ -149,6 +149,8 @@ private:
     void pump();
     void schedulePump();
     bool fillTransfer();
+    // The link's state gone at once, as when either side ends it.
+    void forgetLink();
     void endLink(const std::optional<QString>& error);
     bool isUnanswered(const char* what) const;
     const File* findFile(const QString& name) const;

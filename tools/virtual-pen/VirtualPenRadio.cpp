@@ -107,31 +107,30 @@ void VirtualPen::connectPeripheral(const QString& peripheral)
     });
 }
 
+void VirtualPen::forgetLink()
+{
+    ++m_linkGeneration;
+    m_linked = false;
+    m_connecting = false;
+    m_transfer.reset();
+    m_outgoing.clear();
+    m_subscribed.clear();
+    m_pumpTimer.stop();
+}
+
 void VirtualPen::cancelConnection(const QString& peripheral)
 {
     if (peripheral.compare(m_address, Qt::CaseInsensitive) != 0 || (!m_linked && !m_connecting)) {
         return;
     }
-    ++m_linkGeneration;
-    m_linked = false;
-    m_connecting = false;
-    m_transfer.reset();
-    m_outgoing.clear();
-    m_subscribed.clear();
-    m_pumpTimer.stop();
+    forgetLink();
     later(m_faults.disconnectConfirmMs, [this] { Q_EMIT disconnected(m_address, std::nullopt); });
 }
 
 void VirtualPen::endLink(const std::optional<QString>& error)
 {
-    ++m_linkGeneration;
-    m_linked = false;
-    m_connecting = false;
-    m_transfer.reset();
-    m_outgoing.clear();
-    m_subscribed.clear();
+    forgetLink();
     m_dropPending = false;
-    m_pumpTimer.stop();
     later(0, [this, error] { Q_EMIT disconnected(m_address, error); });
 }
 
